@@ -1,0 +1,495 @@
+#include "machine.h"
+
+#include <algorithm>
+#include <cstring>
+#include <sstream>
+
+namespace sim {
+
+std::string upper(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 'a' + 'A');
+    return text;
+}
+
+bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const
+{
+    return upper(a) < upper(b);
+}
+
+bool equalNoCase(const std::string& a, const std::string& b)
+{
+    return a.size() == b.size() && upper(a) == upper(b);
+}
+
+std::string joinPath(const std::string& a, const std::string& b)
+{
+    if (a.empty())
+        return b;
+    if (b.empty())
+        return a;
+    return a + "\\" + b;
+}
+
+static std::vector<std::string> splitPath(const std::string& path)
+{
+    std::vector<std::string> parts;
+    std::string part;
+    for (char c : path) {
+        if (c == '\\') {
+            if (!part.empty())
+                parts.push_back(part);
+            part.clear();
+        } else {
+            part += c;
+        }
+    }
+    if (!part.empty())
+        parts.push_back(part);
+    return parts;
+}
+
+RegKey* RegKey::child(const std::string& childName) const
+{
+    auto it = subkeys.find(childName);
+    return it == subkeys.end() ? nullptr : it->second.get();
+}
+
+const RegValue* RegKey::value(const std::string& valueName) const
+{
+    for (const RegValue& v : values)
+        if (equalNoCase(v.name, valueName))
+            return &v;
+    return nullptr;
+}
+
+const char* handleKindName(HandleKind kind)
+{
+    switch (kind) {
+    case HandleKind::Key: return "registry key";
+    case HandleKind::DevInfo: return "device information set";
+    case HandleKind::Token: return "token";
+    case HandleKind::Sid: return "SID";
+    case HandleKind::Module: return "library";
+    case HandleKind::Dialog: return "dialog";
+    }
+    return "handle";
+}
+
+const char* dialogAnswerName(DialogAnswer answer)
+{
+    switch (answer) {
+    case DialogAnswer::Yes: return "Yes";
+    case DialogAnswer::No: return "No";
+    case DialogAnswer::Ok: return "OK";
+    case DialogAnswer::Enter: return "Enter";
+    case DialogAnswer::Escape: return "Escape";
+    case DialogAnswer::CloseBox: return "close box";
+    }
+    return "?";
+}
+
+std::vector<std::string> DialogRecord::buttons() const
+{
+    std::vector<std::string> texts;
+    for (const DialogControl& c : controls)
+        if (equalNoCase(c.className, "BUTTON"))
+            texts.push_back(c.text);
+    return texts;
+}
+
+std::string DialogRecord::defaultButton() const
+{
+    for (const DialogControl& c : controls)
+        if (equalNoCase(c.className, "BUTTON") && (c.style & 0xF) == BS_DEFPUSHBUTTON)
+            return c.text;
+    return "";
+}
+
+Machine::Machine() { reset(); }
+
+void Machine::reset()
+{
+    roots_.clear();
+    for (const char* name : {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
+                             "HKEY_USERS"}) {
+        auto key = std::make_shared<RegKey>();
+        key->name = name;
+        roots_[name] = key;
+    }
+    handles_.clear();
+    nextHandle_ = 0x1000;
+    faults_.clear();
+    callCounts.clear();
+    lastError = 0;
+    dbcsEnabled = false;
+    processToken = Token{};
+    threadToken.reset();
+    threadTokenError = 0;
+    processTokenError = 0;
+    presentDevices.clear();
+    files.clear();
+    driverInstallAsksReboot = false;
+    runningInWow64 = false;
+    driverInstalls.clear();
+    systemDirectory = "C:\\WINDOWS\\system32";
+    dialogAnswers.clear();
+    dialogs.clear();
+    debugOutput.clear();
+    setWindows(WindowsVersion::WinXP);
+    setAdministrator(true);
+}
+
+void Machine::setWindows(WindowsVersion v)
+{
+    struct Row {
+        WindowsVersion v;
+        DWORD major, minor, build, platform;
+    };
+    static const Row rows[] = {
+        {WindowsVersion::Win95, 4, 0, 950, VER_PLATFORM_WIN32_WINDOWS},
+        {WindowsVersion::Win98, 4, 10, 2222, VER_PLATFORM_WIN32_WINDOWS},
+        {WindowsVersion::WinMe, 4, 90, 3000, VER_PLATFORM_WIN32_WINDOWS},
+        {WindowsVersion::Win2000, 5, 0, 2195, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::WinXP, 5, 1, 2600, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Server2003, 5, 2, 3790, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Vista, 6, 0, 6002, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Win7, 6, 1, 7601, VER_PLATFORM_WIN32_NT},
+    };
+    for (const Row& r : rows) {
+        if (r.v != v)
+            continue;
+        version = OSVERSIONINFOA{};
+        version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        version.dwMajorVersion = r.major;
+        version.dwMinorVersion = r.minor;
+        version.dwBuildNumber = r.build;
+        version.dwPlatformId = r.platform;
+    }
+    // newdev.dll came with Windows 2000; the 9x family has only setupapi.dll.
+    systemLibraries = {"setupapi.dll"};
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
+        systemLibraries.insert("newdev.dll");
+}
+
+void Machine::setAdministrator(bool admin)
+{
+    auto& groups = processToken.groups;
+    groups.erase(std::remove_if(groups.begin(), groups.end(),
+                                [](const TokenGroup& g) { return g.sid == AdministratorsSid; }),
+                 groups.end());
+    if (groups.empty()) {
+        groups.push_back({EveryoneSid});
+        groups.push_back({UsersSid});
+    }
+    if (admin)
+        groups.push_back({AdministratorsSid});
+}
+
+RegKey* Machine::root(HKEY predefined)
+{
+    if (predefined == HKEY_CLASSES_ROOT)
+        return roots_["HKEY_CLASSES_ROOT"].get();
+    if (predefined == HKEY_CURRENT_USER)
+        return roots_["HKEY_CURRENT_USER"].get();
+    if (predefined == HKEY_LOCAL_MACHINE)
+        return roots_["HKEY_LOCAL_MACHINE"].get();
+    if (predefined == HKEY_USERS)
+        return roots_["HKEY_USERS"].get();
+    return nullptr;
+}
+
+static std::string rootName(const std::string& shortName)
+{
+    const std::string u = upper(shortName);
+    if (u == "HKLM" || u == "HKEY_LOCAL_MACHINE")
+        return "HKEY_LOCAL_MACHINE";
+    if (u == "HKCU" || u == "HKEY_CURRENT_USER")
+        return "HKEY_CURRENT_USER";
+    if (u == "HKCR" || u == "HKEY_CLASSES_ROOT")
+        return "HKEY_CLASSES_ROOT";
+    if (u == "HKU" || u == "HKEY_USERS")
+        return "HKEY_USERS";
+    return "";
+}
+
+RegKey* Machine::findKey(const std::string& path)
+{
+    std::vector<std::string> parts = splitPath(path);
+    if (parts.empty())
+        return nullptr;
+    auto r = roots_.find(rootName(parts[0]));
+    if (r == roots_.end())
+        return nullptr;
+    RegKey* key = r->second.get();
+    for (size_t i = 1; key && i < parts.size(); ++i)
+        key = key->child(parts[i]);
+    return key;
+}
+
+RegKey* Machine::createKey(const std::string& path)
+{
+    std::vector<std::string> parts = splitPath(path);
+    if (parts.empty())
+        return nullptr;
+    auto r = roots_.find(rootName(parts[0]));
+    if (r == roots_.end())
+        return nullptr;
+    RegKey* key = r->second.get();
+    for (size_t i = 1; i < parts.size(); ++i) {
+        RegKey* next = key->child(parts[i]);
+        if (!next) {
+            auto created = std::make_shared<RegKey>();
+            created->name = parts[i];
+            created->parent = key;
+            next = created.get();
+            key->subkeys[parts[i]] = created;
+        }
+        key = next;
+    }
+    return key;
+}
+
+void Machine::setValue(const std::string& keyPath, const std::string& name, DWORD type,
+                       std::vector<BYTE> data)
+{
+    RegKey* key = createKey(keyPath);
+    for (RegValue& v : key->values) {
+        if (equalNoCase(v.name, name)) {
+            v.type = type;
+            v.data = std::move(data);
+            return;
+        }
+    }
+    key->values.push_back(RegValue{name, type, std::move(data)});
+}
+
+void Machine::setString(const std::string& keyPath, const std::string& name,
+                        const std::string& text, DWORD type)
+{
+    std::vector<BYTE> data(text.begin(), text.end());
+    data.push_back(0);
+    setValue(keyPath, name, type, std::move(data));
+}
+
+void Machine::setMultiString(const std::string& keyPath, const std::string& name,
+                             const std::vector<std::string>& texts)
+{
+    std::vector<BYTE> data;
+    for (const std::string& t : texts) {
+        data.insert(data.end(), t.begin(), t.end());
+        data.push_back(0);
+    }
+    data.push_back(0);
+    setValue(keyPath, name, REG_MULTI_SZ, std::move(data));
+}
+
+void Machine::setDword(const std::string& keyPath, const std::string& name, DWORD number)
+{
+    std::vector<BYTE> data(4);
+    std::memcpy(data.data(), &number, 4);
+    setValue(keyPath, name, REG_DWORD, std::move(data));
+}
+
+bool Machine::keyExists(const std::string& path) { return findKey(path) != nullptr; }
+
+bool Machine::valueExists(const std::string& keyPath, const std::string& name)
+{
+    RegKey* key = findKey(keyPath);
+    return key && key->value(name);
+}
+
+std::optional<std::string> Machine::stringValue(const std::string& keyPath,
+                                                const std::string& name)
+{
+    RegKey* key = findKey(keyPath);
+    const RegValue* v = key ? key->value(name) : nullptr;
+    if (!v)
+        return std::nullopt;
+    std::string text(v->data.begin(), v->data.end());
+    return text.substr(0, text.find('\0'));
+}
+
+void Machine::setReadOnly(const std::string& path, bool readOnly)
+{
+    createKey(path)->writable = !readOnly;
+}
+
+static void collectKeys(const RegKey& key, const std::string& path, std::vector<std::string>& out)
+{
+    for (const auto& [name, child] : key.subkeys) {
+        std::string childPath = path + "\\" + child->name;
+        out.push_back(childPath);
+        collectKeys(*child, childPath, out);
+    }
+}
+
+std::vector<std::string> Machine::allKeys(const std::string& rootPath)
+{
+    std::vector<std::string> out;
+    if (RegKey* key = findKey(rootPath))
+        collectKeys(*key, rootPath, out);
+    return out;
+}
+
+// ------------------------------------------------------------------ devices
+
+static const char* EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
+static const char* ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
+
+void Machine::addDevice(const DeviceSpec& device)
+{
+    const std::string key = joinPath(EnumPath, device.instanceId);
+    createKey(key);
+    if (!device.hardwareIds.empty())
+        setMultiString(key, "HardwareID", device.hardwareIds);
+    if (!device.classGuid.empty())
+        setString(key, "ClassGUID", device.classGuid);
+    if (!device.driver.empty()) {
+        setString(key, "Driver", device.driver);
+        createKey(joinPath(ClassPath, device.driver));
+    }
+    if (device.present)
+        presentDevices.insert(device.instanceId);
+    else
+        presentDevices.erase(device.instanceId);
+}
+
+bool Machine::deviceExists(const std::string& instanceId)
+{
+    return keyExists(joinPath(EnumPath, instanceId));
+}
+
+std::vector<std::string> Machine::devicesWithHardwareId(const std::string& hardwareId)
+{
+    std::vector<std::string> found;
+    RegKey* enumKey = findKey(EnumPath);
+    if (!enumKey)
+        return found;
+    for (const auto& [e, enumerator] : enumKey->subkeys)
+        for (const auto& [d, deviceKey] : enumerator->subkeys)
+            for (const auto& [i, instance] : deviceKey->subkeys) {
+                const RegValue* ids = instance->value("HardwareID");
+                if (!ids)
+                    continue;
+                std::string all(ids->data.begin(), ids->data.end());
+                size_t start = 0;
+                while (start < all.size()) {
+                    size_t end = all.find('\0', start);
+                    if (end == std::string::npos)
+                        end = all.size();
+                    if (end == start)
+                        break;
+                    if (all.compare(start, end - start, hardwareId) == 0) {
+                        found.push_back(enumerator->name + "\\" + deviceKey->name + "\\" +
+                                        instance->name);
+                        break;
+                    }
+                    start = end + 1;
+                }
+            }
+    return found;
+}
+
+// ---------------------------------------------------------------- channels
+
+std::vector<std::string> Machine::traceLines() const
+{
+    std::vector<std::string> lines;
+    for (const std::string& text : debugOutput) {
+        std::string line = text;
+        if (!line.empty() && line.back() == '\n')
+            line.pop_back();
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+// ------------------------------------------------------------------ faults
+
+void Machine::failCall(const std::string& call, DWORD error, int occurrence)
+{
+    faults_.push_back(Fault{call, error, occurrence, 0});
+}
+
+void Machine::clearFaults() { faults_.clear(); }
+
+DWORD Machine::injectedFault(const char* call)
+{
+    ++callCounts[call];
+    for (Fault& f : faults_) {
+        if (f.call != call)
+            continue;
+        ++f.seen;
+        if (f.occurrence == 0 || f.occurrence == f.seen)
+            return f.error;
+    }
+    return 0;
+}
+
+// ------------------------------------------------------------------ handles
+
+HANDLE Machine::addHandle(HandleKind kind, std::string what, std::shared_ptr<void> payload,
+                          void* at)
+{
+    uintptr_t value = reinterpret_cast<uintptr_t>(at);
+    if (!value) {
+        value = nextHandle_;
+        nextHandle_ += 4;
+    }
+    handles_[value] = Handle{kind, std::move(what), std::move(payload)};
+    return reinterpret_cast<HANDLE>(value);
+}
+
+Handle* Machine::findHandle(HANDLE handle, HandleKind kind)
+{
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles_.end() || it->second.kind != kind)
+        return nullptr;
+    return &it->second;
+}
+
+bool Machine::closeHandle(HANDLE handle, HandleKind kind)
+{
+    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
+    if (it == handles_.end() || it->second.kind != kind)
+        return false;
+    handles_.erase(it);
+    return true;
+}
+
+size_t Machine::openHandleCount() const
+{
+    size_t n = 0;
+    for (const auto& [value, h] : handles_)
+        if (h.kind != HandleKind::Module)
+            ++n;
+    return n;
+}
+
+size_t Machine::openHandleCount(HandleKind kind) const
+{
+    size_t n = 0;
+    for (const auto& [value, h] : handles_)
+        if (h.kind == kind)
+            ++n;
+    return n;
+}
+
+std::string Machine::openHandleReport() const
+{
+    std::ostringstream out;
+    for (const auto& [value, h] : handles_)
+        out << handleKindName(h.kind) << " " << h.what << "\n";
+    return out.str();
+}
+
+Machine& machine()
+{
+    static Machine theMachine;
+    return theMachine;
+}
+
+}  // namespace sim

@@ -1,0 +1,232 @@
+// The simulated Windows machine: one object that holds everything the
+// simulated Win32 calls read and change. A test or tool sets it up, calls the
+// product, and then inspects it.
+//
+// Devices are kept where Windows NT keeps them: an instance key
+// HKLM\System\CurrentControlSet\Enum\<enumerator>\<device id>\<instance>
+// with ClassGUID, HardwareID and Driver values; the machine adds only its own
+// record of which instances are present.
+#pragma once
+
+#include "win32_sim.h"
+
+#include <deque>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Registry and device names are compared without regard to case (ASCII
+// letters only, as the registry does for these names) and kept as written.
+std::string upper(std::string text);
+struct CaseInsensitiveLess {
+    bool operator()(const std::string& a, const std::string& b) const;
+};
+bool equalNoCase(const std::string& a, const std::string& b);
+
+// ------------------------------------------------------------------ registry
+
+struct RegValue {
+    std::string name;
+    DWORD type = REG_NONE;
+    std::vector<BYTE> data;
+};
+
+struct RegKey {
+    std::string name;
+    RegKey* parent = nullptr;
+    // Sorted without regard to case, the order in which NT enumerates subkeys.
+    std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> subkeys;
+    std::vector<RegValue> values;  // creation order, as NT enumerates values
+    bool readable = true;          // false: every open is refused
+    bool writable = true;          // false: opens asking for more than KEY_READ are refused
+    bool deleted = false;          // set when the key is deleted; open handles then fail
+
+    RegKey* child(const std::string& childName) const;
+    const RegValue* value(const std::string& valueName) const;
+};
+
+// ------------------------------------------------------------------- handles
+
+enum class HandleKind { Key, DevInfo, Token, Sid, Module, Dialog };
+const char* handleKindName(HandleKind kind);
+
+struct Handle {
+    HandleKind kind;
+    std::string what;  // for leak reports: a key path, a library name...
+    std::shared_ptr<void> payload;
+};
+
+// ---------------------------------------------------------- OS and security
+
+enum class WindowsVersion { Win95, Win98, WinMe, Win2000, WinXP, Server2003, Vista, Win7 };
+
+struct TokenGroup {
+    std::string sid;  // "S-1-5-32-544"
+    DWORD attributes = SE_GROUP_ENABLED | SE_GROUP_ENABLED_BY_DEFAULT | SE_GROUP_MANDATORY;
+};
+struct Token {
+    std::vector<TokenGroup> groups;
+};
+
+constexpr const char* AdministratorsSid = "S-1-5-32-544";
+constexpr const char* UsersSid = "S-1-5-32-545";
+constexpr const char* EveryoneSid = "S-1-1-0";
+
+// --------------------------------------------------------------- user 32
+
+enum class DialogAnswer { Yes, No, Ok, Enter, Escape, CloseBox };
+const char* dialogAnswerName(DialogAnswer answer);
+
+struct DialogControl {
+    WORD id = 0;
+    std::string className;  // "BUTTON", "STATIC", ...
+    std::string text;
+    DWORD style = 0;
+};
+
+struct DialogRecord {
+    std::string caption;
+    std::string text;  // the text of the static control that holds the message
+    bool informationIcon = false;
+    bool hasParent = false;
+    std::vector<DialogControl> controls;
+    INT_PTR result = 0;
+    std::vector<std::string> buttons() const;  // button texts, in template order
+    std::string defaultButton() const;
+};
+
+// ------------------------------------------------------------------ devices
+
+struct DeviceSpec {
+    std::string instanceId;                // "USB\VID_2F7A&PID_00A1\5&1A2B&0&1"
+    std::vector<std::string> hardwareIds;  // written as REG_MULTI_SZ "HardwareID"
+    std::string classGuid;                 // "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
+    std::string driver;                    // "{class guid}\0003", or empty for none
+    bool present = true;
+};
+
+struct DriverInstallRecord {
+    std::string hardwareId;
+    std::string infPath;
+    BOOL result = FALSE;
+    DWORD error = 0;
+    BOOL reboot = FALSE;
+};
+
+// ------------------------------------------------------------------- faults
+
+struct Fault {
+    std::string call;
+    DWORD error = 0;
+    int occurrence = 0;  // 0: every call; N: only the Nth call counted from now
+    int seen = 0;
+};
+
+// ------------------------------------------------------------------ machine
+
+class Machine {
+public:
+    Machine();
+
+    // Back to a new machine: Windows XP, an administrator, an empty
+    // registry but for the roots, no devices, no files, nothing recorded.
+    void reset();
+
+    // OS facts.
+    void setWindows(WindowsVersion version);
+    OSVERSIONINFOA version{};
+    bool dbcsEnabled = false;
+
+    // Security: the process token, and the calling thread's own token when it
+    // has one (impersonation). Without one OpenThreadToken gives
+    // ERROR_NO_TOKEN, unless threadTokenError names another error.
+    Token processToken;
+    std::optional<Token> threadToken;
+    DWORD threadTokenError = 0;
+    DWORD processTokenError = 0;
+    void setAdministrator(bool admin);  // adds or drops the Administrators group of the process
+
+    // Registry. Paths name a root ("HKLM", "HKEY_LOCAL_MACHINE", "HKCU",
+    // "HKCR", "HKU") and the keys below it, separated by backslashes.
+    RegKey* root(HKEY predefined);
+    RegKey* findKey(const std::string& path);
+    RegKey* createKey(const std::string& path);  // with every missing parent
+    void setValue(const std::string& keyPath, const std::string& name, DWORD type,
+                  std::vector<BYTE> data);
+    void setString(const std::string& keyPath, const std::string& name, const std::string& text,
+                   DWORD type = REG_SZ);
+    void setMultiString(const std::string& keyPath, const std::string& name,
+                        const std::vector<std::string>& texts);
+    void setDword(const std::string& keyPath, const std::string& name, DWORD number);
+    bool keyExists(const std::string& path);
+    bool valueExists(const std::string& keyPath, const std::string& name);
+    std::optional<std::string> stringValue(const std::string& keyPath, const std::string& name);
+    void setReadOnly(const std::string& path, bool readOnly = true);
+    // Every key path below a root, depth first, "HKLM\A", "HKLM\A\B", ...
+    std::vector<std::string> allKeys(const std::string& rootPath = "HKLM");
+
+    // Devices (kept in the registry as described at the top).
+    void addDevice(const DeviceSpec& device);
+    bool deviceExists(const std::string& instanceId);
+    std::set<std::string, CaseInsensitiveLess> presentDevices;
+    std::vector<std::string> devicesWithHardwareId(const std::string& hardwareId);
+
+    // Driver installs (UpdateDriverForPlugAndPlayDevicesA): the INF must be
+    // among the files, a present device must carry the hardware id.
+    std::set<std::string, CaseInsensitiveLess> files;  // full paths, "C:\JQ\JQDRV2K3.INF"
+    bool driverInstallAsksReboot = false;
+    bool runningInWow64 = false;  // a 32-bit caller on 64-bit Windows
+    std::vector<DriverInstallRecord> driverInstalls;
+
+    // Libraries that LoadLibraryA finds, by file name in the system
+    // directory. On the 9x family there is no newdev.dll.
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::set<std::string, CaseInsensitiveLess> systemLibraries;
+
+    // Message dialogs: answered in order from the script, each recorded.
+    std::deque<DialogAnswer> dialogAnswers;
+    std::vector<DialogRecord> dialogs;
+
+    // The debugger channel: every OutputDebugStringA text, in order.
+    std::vector<std::string> debugOutput;
+    std::vector<std::string> traceLines() const;  // the texts without their line feeds
+
+    // Faults: make a call fail with an error, always or on its Nth call.
+    void failCall(const std::string& call, DWORD error, int occurrence = 0);
+    void clearFaults();
+    // Counts the call; the error to inject, or 0 to let the call run.
+    DWORD injectedFault(const char* call);
+    std::map<std::string, int> callCounts;  // every simulated call made, by name
+
+    // Handles the product holds. A test asserts openHandleCount() == 0 after
+    // every export; library handles are counted apart.
+    // A new handle value, or the given one (a SID is known by its address).
+    HANDLE addHandle(HandleKind kind, std::string what, std::shared_ptr<void> payload,
+                     void* at = nullptr);
+    Handle* findHandle(HANDLE handle, HandleKind kind);
+    bool closeHandle(HANDLE handle, HandleKind kind);
+    size_t openHandleCount() const;            // every kind but Module
+    size_t openHandleCount(HandleKind kind) const;
+    std::string openHandleReport() const;      // one line per open handle
+
+    DWORD lastError = 0;
+
+private:
+    std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> roots_;
+    std::map<uintptr_t, Handle> handles_;
+    uintptr_t nextHandle_ = 0x1000;
+    std::vector<Fault> faults_;
+};
+
+// The one machine the simulated calls work on.
+Machine& machine();
+
+// Joins a key path the way the registry reads it ("A" + "B" = "A\B").
+std::string joinPath(const std::string& a, const std::string& b);
+
+}  // namespace sim

@@ -1,0 +1,17 @@
+// An ordered list of texts with count, index access, clear and append;
+// duplicates allowed. The cleaning run's working lists are of this kind.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class TStringList {
+public:
+    int count() const { return static_cast<int>(items_.size()); }
+    const std::string& operator[](int index) const { return items_[static_cast<size_t>(index)]; }
+    void clear() { items_.clear(); }
+    void append(const std::string& text) { items_.push_back(text); }
+
+private:
+    std::vector<std::string> items_;
+};

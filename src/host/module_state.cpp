@@ -1,0 +1,14 @@
+#include "host/module_state.h"
+
+#include "support/id_string.h"
+
+std::string TargetDir;
+bool RebootRequired = false;
+
+void hostStateLoad()
+{
+    TargetDir.clear();
+    RebootRequired = false;
+}
+
+void setTargetDirFrom(const char* folder) { TargetDir = idString(folder); }

@@ -1,0 +1,6 @@
+#include "support/winreg.h"
+
+// Filled in with the registry access layer.
+bool WinRegOpenFailed = false;
+
+void winRegLoad() { WinRegOpenFailed = false; }
