@@ -6,3 +6,7 @@
 bool devnodeExists();
 LONG rootDeviceCount();
 LONG removeRootDevice(HWND window);
+
+// The uninstall hook's scan: removes every root device, then writes
+// "  I2K: Exiting UninstUnInitialize". The hook runs its cleaning run first.
+void removeRootDevicesForUninstall();

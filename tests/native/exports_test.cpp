@@ -1,0 +1,75 @@
+#include "native/fixture.h"
+
+#include "host/module_state.h"
+
+using Lines = std::vector<std::string>;
+
+class ExportsTest : public SimTest {};
+
+TEST_F(ExportsTest, EntryLinesOfTheQueries)
+{
+    call(InitModule);
+    call(IsWin2k);
+    call(IsWinMe);
+    call(IsWinXp);
+    call(IsAdmin);
+    call(NeedReboot);
+    EXPECT_EQ(trace(), (Lines{"INST2K: initModule", "INST2K: isWin2k", "INST2K: isWinMe",
+                              "INST2K: isWinXp", "INST2K: isAdmin", "INST2K: needReboot"}));
+}
+
+TEST_F(ExportsTest, SetTargetDirKeepsAtMost255CharactersAndTracesTheResult)
+{
+    const std::string longFolder = "C:\\" + std::string(297, 'x');
+    EXPECT_EQ(call(SetTargetDir, longFolder.c_str()), 0);
+    EXPECT_EQ(TargetDir, longFolder.substr(0, 255));
+    EXPECT_EQ(trace().back(), "INST2K: setTargetDir - folder:" + longFolder.substr(0, 255));
+
+    EXPECT_EQ(call(SetTargetDir, "C:\\Program Files\\JQ"), 0);
+    EXPECT_EQ(TargetDir, "C:\\Program Files\\JQ");
+
+    EXPECT_EQ(call(SetTargetDir, nullptr), 0) << "a null text counts as the empty text";
+    EXPECT_EQ(TargetDir, "");
+}
+
+TEST_F(ExportsTest, InitModuleClearsTheStateAndNothingElseClearsTheRestartFlag)
+{
+    call(SetTargetDir, "C:\\JQ");
+    RebootRequired = true;
+    EXPECT_EQ(call(NeedReboot), 1);
+    EXPECT_EQ(call(NeedReboot), 1) << "asking does not clear the flag";
+    EXPECT_EQ(call(InitModule), 1);
+    EXPECT_EQ(call(NeedReboot), 0);
+    EXPECT_EQ(TargetDir, "");
+}
+
+TEST_F(ExportsTest, FreshLoadForgetsEverything)
+{
+    call(InitModule);
+    call(SetTargetDir, "C:\\JQ");
+    RebootRequired = true;
+    moduleLoad();
+    EXPECT_EQ(TargetDir, "");
+    EXPECT_EQ(call(NeedReboot), 0);
+    EXPECT_EQ(call(IsWinXp), 0) << "the OS facts are unread again";
+}
+
+TEST_F(ExportsTest, CleaningExportsTurnAwayANonAdministrator)
+{
+    m.setAdministrator(false);
+    m.createKey("HKLM\\System\\CurrentControlSet\\Enum\\USB\\VID_2F7A&PID_1A24\\1");
+    const auto before = m.allKeys();
+    EXPECT_EQ(call(RemoveUsbDevices), 2);
+    EXPECT_EQ(call(RemovePedalDevices), 2);
+    EXPECT_EQ(call(RemoveAuxDevices), 2);
+    EXPECT_EQ(m.allKeys(), before);
+    EXPECT_EQ(trace(), (Lines{"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys",
+                              "INST2K: removePedalDevices", "DELKEYS: cleanDeviceKeys",
+                              "INST2K: removeAuxDevices", "DELKEYS: cleanDeviceKeys"}));
+}
+
+TEST_F(ExportsTest, TextArgumentsAreNeverReadAsFormatDirectives)
+{
+    EXPECT_EQ(call(SetTargetDir, "C:\\100%s"), 0);
+    EXPECT_EQ(trace().back(), "INST2K: setTargetDir - folder:C:\\100%s");
+}

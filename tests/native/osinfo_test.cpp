@@ -1,0 +1,136 @@
+#include "native/fixture.h"
+
+#include "support/errors.h"
+#include "support/osinfo.h"
+
+using sim::WindowsVersion;
+
+class OsInfoTest : public SimTest {
+protected:
+    struct Answers {
+        LONG win2k, winMe, winXp, admin;
+    };
+    Answers answersOn(WindowsVersion v)
+    {
+        m.setWindows(v);
+        reload();
+        EXPECT_EQ(call(InitModule), 1);
+        return {call(IsWin2k), call(IsWinMe), call(IsWinXp), call(IsAdmin)};
+    }
+};
+
+TEST_F(OsInfoTest, VersionAnswersForEachWindows)
+{
+    struct Row {
+        WindowsVersion v;
+        LONG win2k, winMe, winXp;
+    } rows[] = {
+        {WindowsVersion::Win95, 0, 0, 0},  {WindowsVersion::Win98, 0, 0, 0},
+        {WindowsVersion::WinMe, 0, 1, 0},  {WindowsVersion::Win2000, 1, 0, 0},
+        {WindowsVersion::WinXP, 1, 0, 1},  {WindowsVersion::Server2003, 1, 0, 0},
+        {WindowsVersion::Vista, 0, 0, 0},  {WindowsVersion::Win7, 0, 0, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(static_cast<int>(r.v));
+        Answers a = answersOn(r.v);
+        EXPECT_EQ(a.win2k, r.win2k);
+        EXPECT_EQ(a.winMe, r.winMe);
+        EXPECT_EQ(a.winXp, r.winXp);
+        EXPECT_EQ(a.admin, 1);
+    }
+}
+
+TEST_F(OsInfoTest, NineXFamilyCountsEveryUserAsAdministratorWithoutAskingTheToken)
+{
+    m.setAdministrator(false);
+    for (WindowsVersion v : {WindowsVersion::Win95, WindowsVersion::Win98, WindowsVersion::WinMe}) {
+        m.callCounts.clear();
+        EXPECT_EQ(answersOn(v).admin, 1);
+        EXPECT_EQ(m.callCounts.count("OpenThreadToken"), 0u);
+        EXPECT_EQ(m.callCounts.count("OpenProcessToken"), 0u);
+    }
+    EXPECT_EQ(answersOn(WindowsVersion::WinXP).admin, 0);
+    EXPECT_EQ(answersOn(WindowsVersion::Win7).admin, 0);
+}
+
+TEST_F(OsInfoTest, QueriesAnswerNoUntilTheFactsAreRead)
+{
+    EXPECT_EQ(call(IsWinXp), 0);
+    EXPECT_EQ(call(IsWin2k), 0);
+    EXPECT_FALSE(osIsAdmin());
+    EXPECT_EQ(m.callCounts.count("GetVersionExA"), 0u) << "the queries must not read the facts";
+    EXPECT_EQ(call(IsAdmin), 1);  // IsAdmin reads them
+    EXPECT_EQ(call(IsWinXp), 1);
+}
+
+TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
+{
+    m.failCall("GetVersionExA", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(call(InitModule), 0);
+    EXPECT_EQ(call(IsWin2k), 0);
+    EXPECT_EQ(call(IsWinXp), 0);
+    // Major version 0 is not 4: the token decides, and this user is an administrator.
+    EXPECT_EQ(call(IsAdmin), 1);
+    EXPECT_EQ(call(InitModule), 1);
+    EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+}
+
+TEST_F(OsInfoTest, AdministratorsGroupCountsWhateverItsAttributes)
+{
+    for (DWORD attributes : {DWORD(SE_GROUP_ENABLED), DWORD(0), DWORD(SE_GROUP_USE_FOR_DENY_ONLY)}) {
+        m.setAdministrator(false);
+        m.processToken.groups.push_back({sim::AdministratorsSid, attributes});
+        EXPECT_TRUE(tokenIsAdmin()) << attributes;
+    }
+    m.setAdministrator(false);
+    m.processToken.groups.push_back({"S-1-5-32-545", SE_GROUP_ENABLED});
+    EXPECT_FALSE(tokenIsAdmin());
+    m.processToken.groups.clear();
+    EXPECT_FALSE(tokenIsAdmin());
+}
+
+TEST_F(OsInfoTest, ThreadTokenComesFirstAndOnlyNoTokenFallsBackToTheProcess)
+{
+    m.setAdministrator(false);
+    m.threadToken = sim::Token{{{sim::AdministratorsSid}}};
+    EXPECT_TRUE(tokenIsAdmin()) << "an impersonating thread is judged by its own token";
+
+    m.setAdministrator(true);
+    m.threadToken = sim::Token{{{sim::UsersSid}}};
+    EXPECT_FALSE(tokenIsAdmin());
+
+    m.threadToken.reset();  // ERROR_NO_TOKEN: the process token decides
+    EXPECT_TRUE(tokenIsAdmin());
+
+    m.threadTokenError = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(tokenIsAdmin());
+    EXPECT_EQ(m.callCounts.count("OpenProcessToken"), 1u) << "only the earlier call opened it";
+
+    m.threadTokenError = 0;
+    m.processTokenError = ERROR_ACCESS_DENIED;
+    EXPECT_FALSE(tokenIsAdmin());
+}
+
+TEST_F(OsInfoTest, FailuresInsideTheTokenCheckLeaveANonAdministratorAndCloseEverything)
+{
+    // The fixture checks afterwards that no token or SID is left open.
+    m.failCall("AllocateAndInitializeSid", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_THROW(tokenIsAdmin(), EOSError);
+    m.clearFaults();
+
+    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
+    EXPECT_THROW(tokenIsAdmin(), EOSError);
+    m.clearFaults();
+
+    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 1);  // the size query
+    EXPECT_FALSE(tokenIsAdmin());
+    m.clearFaults();
+
+    // Through the export: the error does not escape, the version stands, the
+    // user is no administrator, and later reads answer from the same facts.
+    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
+    EXPECT_EQ(call(InitModule), 1);
+    EXPECT_EQ(call(IsAdmin), 0);
+    EXPECT_EQ(call(IsWinXp), 1);
+    EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+}
