@@ -1,6 +1,7 @@
 #include "host/module_load.h"
 
 #include "cleaning/cleaning_state.h"
+#include "cleaning/jqpids.h"
 #include "devices/device_state.h"
 #include "host/module_state.h"
 #include "platform/system_libraries.h"
@@ -15,6 +16,7 @@ void moduleLoad()
     winRegLoad();
     hostStateLoad();
     cleaningLoad();
+    jqPidsLoad();
     devicesLoad();
     releaseSystemLibraries();
 }

@@ -1,0 +1,89 @@
+#include "native/fixture.h"
+
+#include "cleaning/jqpids.h"
+
+#include <algorithm>
+#include <iterator>
+#include <set>
+
+namespace {
+
+using List = std::vector<std::string>;
+
+template <size_t N>
+List listOf(const char* const (&entries)[N])
+{
+    return List(std::begin(entries), std::end(entries));
+}
+
+bool contains(const List& list, const std::string& entry)
+{
+    return std::find(list.begin(), list.end(), entry) != list.end();
+}
+
+const List usb = listOf(UsbVidPids), usbShort = listOf(UsbVidPidsShort),
+           analog = listOf(AnalogVidPids), pedal = listOf(PedalVidPids), aux = listOf(AuxVidPids),
+           update = listOf(UpdateVidPids);
+const List* const allLists[] = {&usb, &usbShort, &analog, &pedal, &aux, &update};
+
+}  // namespace
+
+TEST(JQPids, EveryListHasItsSizeAndOnlyDistinctVendorProductIds)
+{
+    const size_t sizes[] = {86, 18, 16, 6, 3, 32};
+    for (size_t i = 0; i < std::size(allLists); ++i) {
+        const List& list = *allLists[i];
+        EXPECT_EQ(list.size(), sizes[i]) << list.front();
+        EXPECT_EQ(std::set<std::string>(list.begin(), list.end()).size(), list.size()) << list.front();
+        for (const std::string& entry : list) {
+            EXPECT_EQ(entry.size(), 17u) << entry;
+            EXPECT_EQ(entry.rfind("VID_2F7A&PID_", 0), 0u) << entry;
+            EXPECT_EQ(entry.find_first_not_of("0123456789ABCDEF", 13), std::string::npos) << entry;
+        }
+    }
+}
+
+TEST(JQPids, ListsAreDrawnFromTheLongUsbListInOrder)
+{
+    List expected(usb.begin() + 56, usb.begin() + 68);  // entries 57 to 68
+    expected.insert(expected.end(), usb.end() - 6, usb.end());
+    EXPECT_EQ(usbShort, expected);
+
+    expected.assign(usb.begin(), usb.begin() + 14);
+    expected.insert(expected.end(), usbShort.begin(), usbShort.end());
+    EXPECT_EQ(update, expected);
+
+    EXPECT_EQ(pedal, (List{usb[4], usb[10], usb[19], usb[32], usb[46], usb[71]}));
+    EXPECT_EQ(std::count_if(pedal.begin(), pedal.end(), [](auto& p) { return contains(update, p); }), 2);
+    for (const std::string& entry : pedal)
+        EXPECT_FALSE(contains(usbShort, entry)) << entry;
+
+    for (const List* own : {&analog, &aux})
+        for (const std::string& entry : *own)
+            for (const List* other : allLists)
+                EXPECT_TRUE(other == own || !contains(*other, entry)) << entry;
+}
+
+class DeviceIdTemplates : public SimTest {};
+
+TEST_F(DeviceIdTemplates, DigitsGoOverTheLastFourCharactersUntilTheNextLoad)
+{
+    EXPECT_TRUE(setProductDigits(GamePortEnumDeviceId, "d06e"));
+    EXPECT_STREQ(GamePortEnumDeviceId, "GamePort\\VID_2F7A&PID_d06e");  // case kept as given
+    EXPECT_TRUE(setProductDigits(UsbHardwareId, productDigitsOf(UpdateVidPids[31])));
+    EXPECT_STREQ(UsbHardwareId, "USB\\VID_2F7A&PID_C0DE");
+    EXPECT_STREQ(UsbEnumDeviceId, "USB\\VID_2F7A&PID_0000");  // a separate USB text
+    EXPECT_TRUE(setProductDigits(HidEnumDeviceId, productDigitsOf("VID_2F7A&PID_A57E&MI_00")));
+    EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_A57E");
+    EXPECT_STREQ(JovexEnumDeviceId, "Jovex\\VID_2F7A&PID_0000");
+
+    // Digits that cannot fill the slot would leave a text that names nothing.
+    EXPECT_FALSE(setProductDigits(HidEnumDeviceId, productDigitsOf("VID_2F7A&PID_B8F")));
+    EXPECT_FALSE(setProductDigits(HidEnumDeviceId, std::string_view("A\0BC", 4)));
+    EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_A57E");
+
+    reload();
+    EXPECT_STREQ(GamePortEnumDeviceId, "GamePort\\VID_2F7A&PID_0000");
+    EXPECT_STREQ(UsbHardwareId, "USB\\VID_2F7A&PID_0000");
+    EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_0000");
+}

@@ -1,0 +1,169 @@
+#include "native/fixture.h"
+
+#include "cleaning/cleaning_state.h"
+#include "cleaning/jqpids.h"
+#include "cleaning/matching.h"
+
+#include <algorithm>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const std::string UsbOnlyId = UsbVidPids[0];  // in neither the pedal nor the short list
+const std::string PedalId = PedalVidPids[1];
+const std::string ShortId = UsbVidPidsShort[17];
+const std::string AnalogId = AnalogVidPids[3];
+const std::string AuxId = AuxVidPids[2];
+
+std::string compareLine(const std::string& entry, const std::string& current)
+{
+    return "  EU: Doing Compare:  List:" + entry + ":  Current:" + current + ":";
+}
+
+size_t linesStarting(const Lines& lines, const std::string& prefix)
+{
+    return static_cast<size_t>(std::count_if(lines.begin(), lines.end(), [&](const std::string& l) {
+        return l.rfind(prefix, 0) == 0;
+    }));
+}
+
+}  // namespace
+
+class Matching : public SimTest {
+protected:
+    void setMode(bool pedal, bool analog, bool aux, bool shortList)
+    {
+        PedalMode = pedal;
+        AnalogMode = analog;
+        AuxFallback = aux;
+        UseShortUsbList = shortList;
+    }
+};
+
+TEST_F(Matching, UpperCaseIdAndDriverClass)
+{
+    EXPECT_EQ(upperCaseId(""), "");
+    EXPECT_EQ(upperCaseId("usb\\vid_2f7a&pid_a57e&mi_00 az`{@["), "USB\\VID_2F7A&PID_A57E&MI_00 AZ`{@[");
+    EXPECT_EQ(upperCaseId("pi\xe9" "ce\xe0\xff"), "PI\xe9" "CE\xe0\xff");  // bytes above 127 kept
+
+    EXPECT_TRUE(checkDriverClass("media\\0003"));
+    EXPECT_TRUE(checkDriverClass("HIDCLASS\\0001"));
+    EXPECT_TRUE(checkDriverClass("USBHID\\0001"));
+    EXPECT_TRUE(checkDriverClass("mouse\\0010"));
+    EXPECT_TRUE(checkDriverClass("Jovex\\0000"));
+    EXPECT_TRUE(checkDriverClass("keyboard\\0002"));
+    EXPECT_FALSE(checkDriverClass("Ports\\0002"));
+    EXPECT_FALSE(checkDriverClass(""));
+    EXPECT_FALSE(checkDriverClass("MEDIA/0003"));
+}
+
+TEST_F(Matching, ListChecksTraceEachCompareUntilTheFirstMatch)
+{
+    const std::string id = "usb\\vid_2f7a&pid_27af\\5&2b&0&1";  // entry 2 of the long list
+    const std::string upper = upperCaseId(id);
+    EXPECT_TRUE(checkDeviceId(id));
+    EXPECT_EQ(trace(), (Lines{"DELKEYS: checkDeviceId:" + id, "  EU: nVidPids:85",
+                              compareLine(UsbVidPids[0], upper), compareLine(UsbVidPids[1], upper),
+                              compareLine(UsbVidPids[2], upper), "  EU: Found It!"}));
+
+    // A miss compares the whole list and ends without a closing line.
+    struct Case {
+        bool (*check)(const std::string&);
+        bool shortList;
+        std::string name;
+        int highest;
+    };
+    for (const Case& c : {Case{checkDeviceId, true, "checkDeviceId", 17}, Case{checkAnalogId, false, "checkAnalogId", 15},
+                          Case{checkPedalId, false, "checkPedalId", 5}, Case{checkAuxDeviceId, false, "checkAuxDeviceId", 2}}) {
+        clearTrace();
+        UseShortUsbList = c.shortList;
+        EXPECT_FALSE(c.check("x"));
+        const Lines lines = trace();
+        ASSERT_EQ(lines.size(), static_cast<size_t>(c.highest) + 3) << c.name;
+        EXPECT_EQ(lines[0], "DELKEYS: " + c.name + ":x");
+        EXPECT_EQ(lines[1], "  EU: nVidPids:" + std::to_string(c.highest));
+        EXPECT_EQ(linesStarting(lines, "  EU: Doing Compare:  List:VID_2F7A&PID_"), lines.size() - 2);
+    }
+}
+
+TEST_F(Matching, SixteenCharactersOrFewerNeverMatchInAnyMode)
+{
+    for (int mode = 0; mode < 16; ++mode) {
+        setMode(mode & 1, mode & 2, mode & 4, mode & 8);
+        EXPECT_FALSE(checkId(PedalId.substr(0, 16))) << mode;
+        EXPECT_FALSE(checkId(AuxId.substr(0, 16))) << mode;
+        EXPECT_FALSE(checkId("")) << mode;
+    }
+    EXPECT_TRUE(trace().empty());
+    EXPECT_FALSE(IdMatchFound);
+    EXPECT_TRUE(checkId(AuxId));  // the last mode has the aux fall-back: 17 characters match
+}
+
+TEST_F(Matching, UsbModeFindsIdsInAnyCaseAndPositionInTheChosenList)
+{
+    setMode(false, false, false, false);
+    EXPECT_TRUE(checkId("vid_2f7a&pid_00a1"));
+    EXPECT_TRUE(checkId(UsbOnlyId + "&MI_00"));
+    EXPECT_TRUE(checkId("USB\\" + UsbOnlyId + "\\6&3A1B2C&0&1"));
+    EXPECT_FALSE(checkId("VID_2F7A&PID_00A2\\1"));
+    EXPECT_FALSE(checkId(AnalogId));
+    EXPECT_FALSE(checkId(AuxId));
+    for (const char* pedal : PedalVidPids)
+        EXPECT_TRUE(checkId(std::string("HID\\") + pedal)) << pedal;
+
+    UseShortUsbList = true;
+    for (const char* pedal : PedalVidPids)
+        EXPECT_FALSE(checkId(std::string("HID\\") + pedal)) << pedal;
+    EXPECT_FALSE(checkId(UsbOnlyId));
+    EXPECT_TRUE(checkId(ShortId));
+}
+
+TEST_F(Matching, PedalModeOutranksAnalogModeWhichOutranksUsb)
+{
+    setMode(true, true, false, false);
+    EXPECT_TRUE(checkId(PedalId));
+    EXPECT_FALSE(checkId(AnalogId));
+    EXPECT_FALSE(checkId(UsbOnlyId));
+    EXPECT_EQ(linesStarting(trace(), "DELKEYS: checkPedalId:"), 3u);
+    EXPECT_EQ(linesStarting(trace(), "DELKEYS: "), 3u);  // no other list was consulted
+
+    setMode(false, true, false, false);
+    EXPECT_TRUE(checkId("gameport\\" + AnalogId + "\\0"));
+    EXPECT_FALSE(checkId(PedalId));
+    EXPECT_FALSE(checkId(ShortId));
+}
+
+TEST_F(Matching, AuxListIsTriedOnlyAfterAWholeMissOfTheModesList)
+{
+    setMode(false, false, true, false);
+    const std::string id = "USB\\" + AuxId;
+    EXPECT_TRUE(checkId(id));
+    Lines expected = {"DELKEYS: checkDeviceId:" + id, "  EU: nVidPids:85"};
+    for (const char* entry : UsbVidPids)
+        expected.push_back(compareLine(entry, id));
+    expected.insert(expected.end(), {"DELKEYS: checkAuxDeviceId:" + id, "  EU: nVidPids:2"});
+    for (const char* entry : AuxVidPids)
+        expected.push_back(compareLine(entry, id));
+    expected.push_back("  EU: Found It!");
+    EXPECT_EQ(trace(), expected);
+
+    clearTrace();
+    EXPECT_TRUE(checkId(UsbOnlyId));  // a hit in the mode's list needs no aux check
+    EXPECT_EQ(linesStarting(trace(), "DELKEYS: checkAuxDeviceId:"), 0u);
+
+    setMode(true, false, true, false);
+    EXPECT_TRUE(checkId(AuxId));
+    EXPECT_FALSE(checkId(UsbOnlyId));  // pedal list, then aux list: both miss
+}
+
+TEST_F(Matching, IdMatchFoundIsSetByAMatchAndNeverCleared)
+{
+    setMode(false, false, false, false);
+    EXPECT_FALSE(checkId(AnalogId));
+    EXPECT_TRUE(checkDeviceId(UsbOnlyId));  // a list check alone records nothing
+    EXPECT_FALSE(IdMatchFound);
+    EXPECT_TRUE(checkId(UsbOnlyId));
+    EXPECT_FALSE(checkId(AnalogId));
+    EXPECT_TRUE(IdMatchFound);
+}
