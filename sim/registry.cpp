@@ -1,31 +1,441 @@
-// The registry calls. (Filled in with the registry access layer.)
+// The registry calls, over the machine's key tree, with the behaviour and
+// error codes of Windows NT.
+//
+// A key handle is an entry of kind Key in the machine's handle table. It
+// holds the key itself (so a key deleted while the handle is open stays in
+// memory, marked deleted, and every call on the handle but RegCloseKey then
+// fails with ERROR_KEY_DELETED) and the access the open granted. The
+// predefined roots (HKEY_LOCAL_MACHINE...) need no opening: they are always
+// there with every right.
+//
+// Access is judged twice, as NT does: an open or a deletion is checked
+// against the key itself (RegKey::readable and RegKey::writable stand in for
+// its security descriptor), and every later call against the rights the
+// handle was opened with.
 #include "sim_internal.h"
 
-LONG WINAPI RegOpenKeyExA(HKEY, LPCSTR, DWORD, REGSAM, PHKEY) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG WINAPI RegCreateKeyExA(HKEY, LPCSTR, DWORD, LPSTR, DWORD, REGSAM, LPSECURITY_ATTRIBUTES, PHKEY,
-                            LPDWORD)
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+using sim::machine;
+using sim::RegKey;
+using sim::RegValue;
+
+namespace {
+
+struct KeyHandle {
+    std::shared_ptr<RegKey> key;
+    REGSAM access = 0;
+};
+
+// Rights that only ask where to find a key, not what may be done with it.
+constexpr REGSAM ViewFlags = KEY_WOW64_64KEY | KEY_WOW64_32KEY;
+
+// Whether the key's own security lets an open ask for these rights.
+bool keyAllows(const RegKey& key, REGSAM wanted)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (!key.readable)
+        return false;
+    const REGSAM beyondReading = wanted & ~(KEY_READ | ViewFlags);
+    return key.writable || beyondReading == 0;
 }
-LONG WINAPI RegCloseKey(HKEY) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG WINAPI RegFlushKey(HKEY) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG WINAPI RegQueryInfoKeyA(HKEY, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD, LPDWORD,
-                             LPDWORD, LPDWORD, LPDWORD, PFILETIME)
+
+std::string keyPath(const RegKey& key)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    std::string path = key.name;
+    for (const RegKey* k = key.parent; k; k = k->parent)
+        path = k->name + "\\" + path;
+    return path;
 }
-LONG WINAPI RegEnumKeyExA(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPSTR, LPDWORD, PFILETIME)
+
+// What a handle stands for. The roots live as long as the machine, so a
+// handle on one shares no ownership of it.
+LONG lookUp(HKEY hKey, KeyHandle& found)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    sim::Machine& m = machine();
+    if (RegKey* root = m.root(hKey)) {
+        found = KeyHandle{std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), root), KEY_ALL_ACCESS};
+        return ERROR_SUCCESS;
+    }
+    sim::Handle* h = m.findHandle(hKey, sim::HandleKind::Key);
+    if (!h)
+        return ERROR_INVALID_HANDLE;
+    found = *static_cast<const KeyHandle*>(h->payload.get());
+    if (found.key->deleted)
+        return ERROR_KEY_DELETED;
+    return ERROR_SUCCESS;
 }
-LONG WINAPI RegEnumValueA(HKEY, DWORD, LPSTR, LPDWORD, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
+
+// A handle for a call that needs the given rights on it.
+LONG lookUp(HKEY hKey, REGSAM needed, KeyHandle& found)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    if (LONG error = lookUp(hKey, found))
+        return error;
+    if ((found.access & needed) != needed)
+        return ERROR_ACCESS_DENIED;
+    return ERROR_SUCCESS;
 }
-LONG WINAPI RegQueryValueExA(HKEY, LPCSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD)
+
+// The names of a relative path. A path may not begin with a backslash;
+// doubled and trailing backslashes are passed over.
+bool splitPath(const char* path, std::vector<std::string>& names)
 {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+    names.clear();
+    if (!path)
+        return true;
+    if (path[0] == '\\')
+        return false;
+    std::string name;
+    for (const char* p = path;; ++p) {
+        if (*p == '\\' || *p == '\0') {
+            if (!name.empty())
+                names.push_back(name);
+            name.clear();
+            if (*p == '\0')
+                break;
+        } else {
+            name += *p;
+        }
+    }
+    return true;
 }
-LONG WINAPI RegSetValueExA(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG WINAPI RegDeleteKeyA(HKEY, LPCSTR) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG WINAPI RegDeleteValueA(HKEY, LPCSTR) { return ERROR_CALL_NOT_IMPLEMENTED; }
+
+LONG findBelow(const std::shared_ptr<RegKey>& start, const char* path,
+               std::shared_ptr<RegKey>& found)
+{
+    std::vector<std::string> names;
+    if (!splitPath(path, names))
+        return ERROR_BAD_PATHNAME;
+    std::shared_ptr<RegKey> key = start;
+    for (const std::string& name : names) {
+        auto it = key->subkeys.find(name);
+        if (it == key->subkeys.end())
+            return ERROR_FILE_NOT_FOUND;
+        key = it->second;
+    }
+    found = key;
+    return ERROR_SUCCESS;
+}
+
+HKEY newHandle(const std::shared_ptr<RegKey>& key, REGSAM access)
+{
+    auto payload = std::make_shared<KeyHandle>(KeyHandle{key, access});
+    return static_cast<HKEY>(machine().addHandle(sim::HandleKind::Key, keyPath(*key), payload));
+}
+
+std::string valueName(LPCSTR name) { return name ? name : ""; }  // NULL: the default value
+
+std::vector<RegValue>::iterator findValue(RegKey& key, const std::string& name)
+{
+    return std::find_if(key.values.begin(), key.values.end(),
+                        [&](const RegValue& v) { return sim::equalNoCase(v.name, name); });
+}
+
+// Copies a name and its zero when the buffer holds both; the length then
+// excludes the zero.
+LONG giveName(const std::string& name, LPSTR buffer, LPDWORD length)
+{
+    if (name.size() >= *length)
+        return ERROR_MORE_DATA;
+    std::memcpy(buffer, name.c_str(), name.size() + 1);
+    *length = static_cast<DWORD>(name.size());
+    return ERROR_SUCCESS;
+}
+
+// Data go to the buffer when it is big enough; the size is reported either way.
+LONG giveData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size)
+{
+    const DWORD needed = static_cast<DWORD>(data.size());
+    if (buffer) {
+        if (*size < needed) {
+            *size = needed;
+            return ERROR_MORE_DATA;
+        }
+        if (needed)
+            std::memcpy(buffer, data.data(), needed);
+    }
+    if (size)
+        *size = needed;
+    return ERROR_SUCCESS;
+}
+
+void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
+{
+    if (lpClass && lpcchClass && *lpcchClass)
+        lpClass[0] = '\0';
+    if (lpcchClass)
+        *lpcchClass = 0;
+}
+
+}  // namespace
+
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+{
+    if (DWORD e = machine().injectedFault("RegOpenKeyExA"))
+        return static_cast<LONG>(e);
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+
+    KeyHandle base;
+    if (LONG error = lookUp(hKey, base))
+        return error;
+    std::shared_ptr<RegKey> key;
+    if (LONG error = findBelow(base.key, lpSubKey, key))
+        return error;
+    if (!keyAllows(*key, samDesired))
+        return ERROR_ACCESS_DENIED;
+    *phkResult = newHandle(key, samDesired);
+    return ERROR_SUCCESS;
+}
+
+// Tests seed keys with it; the product only opens keys that exist.
+LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
+                            LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
+{
+    if (DWORD e = machine().injectedFault("RegCreateKeyExA"))
+        return static_cast<LONG>(e);
+    if (!phkResult)
+        return ERROR_INVALID_PARAMETER;
+    *phkResult = nullptr;
+
+    KeyHandle base;
+    if (LONG error = lookUp(hKey, base))
+        return error;
+    std::vector<std::string> names;
+    if (!splitPath(lpSubKey, names))
+        return ERROR_BAD_PATHNAME;
+
+    std::shared_ptr<RegKey> key = base.key;
+    bool created = false;
+    for (const std::string& name : names) {
+        auto it = key->subkeys.find(name);
+        if (it != key->subkeys.end()) {
+            key = it->second;
+            continue;
+        }
+        if (!key->writable || !key->readable)
+            return ERROR_ACCESS_DENIED;
+        auto child = std::make_shared<RegKey>();
+        child->name = name;
+        child->parent = key.get();
+        key->subkeys[name] = child;
+        key = child;
+        created = true;
+    }
+    if (!created && !keyAllows(*key, samDesired))
+        return ERROR_ACCESS_DENIED;
+    if (lpdwDisposition)
+        *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+    *phkResult = newHandle(key, samDesired);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY hKey)
+{
+    if (DWORD e = machine().injectedFault("RegCloseKey"))
+        return static_cast<LONG>(e);
+    if (machine().root(hKey))
+        return ERROR_SUCCESS;  // predefined keys are never really closed
+    if (!machine().closeHandle(hKey, sim::HandleKind::Key))
+        return ERROR_INVALID_HANDLE;
+    return ERROR_SUCCESS;
+}
+
+// The tree is in memory only: there is nothing to write, but the handle must
+// still name a live key.
+LONG WINAPI RegFlushKey(HKEY hKey)
+{
+    if (DWORD e = machine().injectedFault("RegFlushKey"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    return lookUp(hKey, handle);
+}
+
+LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+                             LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,
+                             LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,
+                             LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                             LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
+{
+    if (DWORD e = machine().injectedFault("RegQueryInfoKeyA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+        return error;
+    if (lpReserved)
+        return ERROR_INVALID_PARAMETER;
+    const RegKey& key = *handle.key;
+
+    // Name lengths in characters, without the terminating zero.
+    size_t longestSubkey = 0;
+    for (const auto& entry : key.subkeys)
+        longestSubkey = std::max(longestSubkey, entry.second->name.size());
+    size_t longestValueName = 0;
+    size_t largestData = 0;
+    for (const RegValue& v : key.values) {
+        longestValueName = std::max(longestValueName, v.name.size());
+        largestData = std::max(largestData, v.data.size());
+    }
+
+    giveEmptyClass(lpClass, lpcchClass);
+    if (lpcSubKeys)
+        *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
+    if (lpcbMaxSubKeyLen)
+        *lpcbMaxSubKeyLen = static_cast<DWORD>(longestSubkey);
+    if (lpcbMaxClassLen)
+        *lpcbMaxClassLen = 0;
+    if (lpcValues)
+        *lpcValues = static_cast<DWORD>(key.values.size());
+    if (lpcbMaxValueNameLen)
+        *lpcbMaxValueNameLen = static_cast<DWORD>(longestValueName);
+    if (lpcbMaxValueLen)
+        *lpcbMaxValueLen = static_cast<DWORD>(largestData);
+    if (lpcbSecurityDescriptor)
+        *lpcbSecurityDescriptor = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+}
+
+// Subkeys come in the order of their names, compared without regard to case.
+LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
+                          LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
+                          PFILETIME lpftLastWriteTime)
+{
+    if (DWORD e = machine().injectedFault("RegEnumKeyExA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_ENUMERATE_SUB_KEYS, handle))
+        return error;
+    if (!lpName || !lpcchName || lpReserved)
+        return ERROR_INVALID_PARAMETER;
+    const RegKey& key = *handle.key;
+    if (dwIndex >= key.subkeys.size())
+        return ERROR_NO_MORE_ITEMS;
+
+    auto it = key.subkeys.begin();
+    std::advance(it, dwIndex);
+    if (LONG error = giveName(it->second->name, lpName, lpcchName))
+        return error;
+    giveEmptyClass(lpClass, lpcchClass);
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = FILETIME{};
+    return ERROR_SUCCESS;
+}
+
+// Values come in the order they were created.
+LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
+                          LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (DWORD e = machine().injectedFault("RegEnumValueA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+        return error;
+    if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    const RegKey& key = *handle.key;
+    if (dwIndex >= key.values.size())
+        return ERROR_NO_MORE_ITEMS;
+
+    const RegValue& value = key.values[dwIndex];
+    if (LONG error = giveName(value.name, lpValueName, lpcchValueName))
+        return error;
+    if (lpType)
+        *lpType = value.type;
+    return giveData(value.data, lpData, lpcbData);
+}
+
+LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData)
+{
+    if (DWORD e = machine().injectedFault("RegQueryValueExA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+        return error;
+    if (lpReserved || (lpData && !lpcbData))
+        return ERROR_INVALID_PARAMETER;
+    const RegValue* value = handle.key->value(valueName(lpValueName));
+    if (!value)
+        return ERROR_FILE_NOT_FOUND;
+    if (lpType)
+        *lpType = value->type;
+    return giveData(value->data, lpData, lpcbData);
+}
+
+// Tests seed values with it. The data are stored exactly as given: a text
+// without its terminating zero stays without one.
+LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                           DWORD cbData)
+{
+    if (DWORD e = machine().injectedFault("RegSetValueExA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
+        return error;
+    if (!lpData && cbData)
+        return ERROR_INVALID_PARAMETER;
+
+    RegKey& key = *handle.key;
+    const std::string name = valueName(lpValueName);
+    std::vector<BYTE> data(lpData, lpData + cbData);
+    auto it = findValue(key, name);
+    if (it != key.values.end()) {
+        it->type = dwType;  // keeps its place in the enumeration order
+        it->data = std::move(data);
+    } else {
+        key.values.push_back(RegValue{name, dwType, std::move(data)});
+    }
+    return ERROR_SUCCESS;
+}
+
+// An empty (or NULL) subkey names the handle's own key. Whether a key may be
+// deleted is up to the key, not the handle it is reached by; a key that
+// still has subkeys is refused, as on NT, where nothing deletes a tree at once.
+LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
+{
+    if (DWORD e = machine().injectedFault("RegDeleteKeyA"))
+        return static_cast<LONG>(e);
+    KeyHandle base;
+    if (LONG error = lookUp(hKey, base))
+        return error;
+
+    std::shared_ptr<RegKey> target;
+    if (!lpSubKey || !*lpSubKey) {
+        if (!(base.access & DELETE))
+            return ERROR_ACCESS_DENIED;
+        target = base.key;
+    } else {
+        if (LONG error = findBelow(base.key, lpSubKey, target))
+            return error;
+        if (!keyAllows(*target, DELETE))
+            return ERROR_ACCESS_DENIED;
+    }
+    if (!target->parent || !target->subkeys.empty())
+        return ERROR_ACCESS_DENIED;  // a root, or a key with subkeys
+
+    RegKey* parent = target->parent;
+    target->deleted = true;
+    target->parent = nullptr;
+    parent->subkeys.erase(target->name);  // may drop the last owner of target
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
+{
+    if (DWORD e = machine().injectedFault("RegDeleteValueA"))
+        return static_cast<LONG>(e);
+    KeyHandle handle;
+    if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
+        return error;
+    RegKey& key = *handle.key;
+    auto it = findValue(key, valueName(lpValueName));
+    if (it == key.values.end())
+        return ERROR_FILE_NOT_FOUND;
+    key.values.erase(it);
+    return ERROR_SUCCESS;
+}

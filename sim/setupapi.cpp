@@ -1,36 +1,671 @@
-// The setup API and newdev calls. (Filled in with the device-node routines.)
+// The setup API and newdev calls, over the devices of the machine.
+//
+// A device is an instance key HKLM\System\CurrentControlSet\Enum\<enumerator>
+// \<device id>\<instance> that has a ClassGUID value; the machine's
+// presentDevices says which of them are attached. A device information set
+// is a handle of kind DevInfo whose payload lists its elements. These calls
+// work on the machine's key tree directly, as the PnP manager does, not
+// through the Reg* calls, so they neither count as registry calls nor open
+// registry handles.
 #include "sim_internal.h"
 
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID*, PCSTR, HWND, DWORD)
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+using sim::machine;
+
+namespace {
+
+const char* const EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
+const char* const ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
+
+// The INF files the simulator is given install the vendor's drivers, whose
+// setup class is this one. No INF is read: every driver install lands here.
+const char* const InstalledDriverClass = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}";
+
+// ------------------------------------------------------------------- GUIDs
+
+std::string guidText(const GUID& g)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
+    char text[39];
+    std::snprintf(text, sizeof text, "{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                  static_cast<unsigned>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1],
+                  g.Data4[2], g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+    return text;
 }
-BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO, DWORD, PSP_DEVINFO_DATA) { return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE); }
-BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD)
+
+std::optional<GUID> parseGuid(const std::string& text)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
+        return std::nullopt;
+    unsigned d1, d2, d3, b[8];
+    char end;
+    if (std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &d1, &d2, &d3, &b[0],
+                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &end) != 12 ||
+        end != '}')
+        return std::nullopt;
+    GUID g{};
+    g.Data1 = d1;
+    g.Data2 = static_cast<WORD>(d2);
+    g.Data3 = static_cast<WORD>(d3);
+    for (int i = 0; i < 8; ++i)
+        g.Data4[i] = static_cast<BYTE>(b[i]);
+    return g;
 }
-BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO, PSP_DEVINFO_DATA, DWORD, const BYTE*, DWORD)
+
+bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
+
+// ------------------------------------------------------------ sets
+
+struct Element {
+    std::string instanceId;  // "ROOT\SYSTEM\0000"
+    GUID classGuid{};
+    DWORD devInst = 0;
+    ULONG_PTR serial = 0;          // kept in SP_DEVINFO_DATA.Reserved to find the element again
+    bool registered = true;        // false from SetupDiCreateDeviceInfoA until DIF_REGISTERDEVICE
+    std::vector<sim::RegValue> pendingValues;  // properties set before registration
+};
+
+struct DevInfoSet {
+    std::optional<GUID> classGuid;
+    std::vector<Element> elements;
+    ULONG_PTR nextSerial = 1;
+
+    Element& add(Element element)
+    {
+        element.serial = nextSerial++;
+        elements.push_back(std::move(element));
+        return elements.back();
+    }
+};
+
+DevInfoSet* findSet(HDEVINFO handle)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    sim::Handle* h = machine().findHandle(handle, sim::HandleKind::DevInfo);
+    return h ? static_cast<DevInfoSet*>(h->payload.get()) : nullptr;
 }
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID*, HWND)
+
+// The element a caller's record names, or null with the error set.
+Element* findElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, INVALID_HANDLE_VALUE);
+    if (!data || data->cbSize != sizeof(SP_DEVINFO_DATA))
+        return sim::failWith<Element*>(ERROR_INVALID_PARAMETER, nullptr);
+    for (Element& e : set.elements)
+        if (e.serial == data->Reserved)
+            return &e;
+    return sim::failWith<Element*>(ERROR_INVALID_PARAMETER, nullptr);
 }
-BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO, PCSTR, const GUID*, PCSTR, HWND, DWORD, PSP_DEVINFO_DATA)
+
+void describe(const Element& e, SP_DEVINFO_DATA* data)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    data->ClassGuid = e.classGuid;
+    data->DevInst = e.devInst;
+    data->Reserved = e.serial;
 }
-BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION, HDEVINFO, PSP_DEVINFO_DATA) { return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE); }
-BOOL WINAPI SetupDiRemoveDevice(HDEVINFO, PSP_DEVINFO_DATA) { return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE); }
-BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO, PSP_DEVINFO_DATA) { return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE); }
-BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO) { return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE); }
-BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO, PSP_DEVINFO_DATA, PSTR, DWORD, PDWORD)
+
+// A devnode handle stays the same for one instance id, as long as the
+// machine runs.
+DWORD devInstFor(const std::string& instanceId)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    return static_cast<DWORD>(std::hash<std::string>()(sim::upper(instanceId)) & 0x7FFFFFFF) | 1;
 }
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR, LPCSTR, DWORD, PBOOL)
+
+HDEVINFO newSet(std::optional<GUID> classGuid, DevInfoSet** out)
 {
-    return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);
+    auto set = std::make_shared<DevInfoSet>();
+    set->classGuid = classGuid;
+    *out = set.get();
+    return machine().addHandle(sim::HandleKind::DevInfo, "device information set", set);
+}
+
+// ------------------------------------------------------- instance keys
+
+std::string instanceKeyPath(const std::string& instanceId)
+{
+    return sim::joinPath(EnumPath, instanceId);
+}
+
+// The class of an instance key, when it has a ClassGUID that reads as one.
+std::optional<GUID> classOf(const sim::RegKey& instance)
+{
+    const sim::RegValue* v = instance.value("ClassGUID");
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ))
+        return std::nullopt;
+    std::string text(v->data.begin(), v->data.end());
+    return parseGuid(text.substr(0, text.find('\0')));
+}
+
+// Deletes a key and everything below it; handles still open on any of them
+// fail from now on, as on Windows.
+void deleteTree(sim::RegKey* key)
+{
+    std::function<void(sim::RegKey&)> mark = [&](sim::RegKey& k) {
+        k.deleted = true;
+        for (auto& [name, child] : k.subkeys)
+            mark(*child);
+    };
+    mark(*key);
+    if (key->parent)
+        key->parent->subkeys.erase(key->name);
+}
+
+std::string firstString(const sim::RegValue& v)
+{
+    std::string text(v.data.begin(), v.data.end());
+    return text.substr(0, text.find('\0'));
+}
+
+std::vector<std::string> multiStrings(const sim::RegValue& v)
+{
+    std::vector<std::string> texts;
+    std::string all(v.data.begin(), v.data.end());
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\0', start);
+        if (end == std::string::npos)
+            end = all.size();
+        if (end == start)
+            break;
+        texts.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return texts;
+}
+
+// Removes one device the way the PnP manager does: its instance key, its
+// driver key, and the device key above it once no instance is left.
+bool removeDevice(const std::string& instanceId)
+{
+    sim::Machine& m = machine();
+    sim::RegKey* instance = m.findKey(instanceKeyPath(instanceId));
+    if (!instance)
+        return false;
+    if (const sim::RegValue* driver = instance->value("Driver")) {
+        const std::string driverKey = firstString(*driver);
+        if (!driverKey.empty())
+            if (sim::RegKey* key = m.findKey(sim::joinPath(ClassPath, driverKey)))
+                deleteTree(key);
+    }
+    sim::RegKey* deviceKey = instance->parent;
+    deleteTree(instance);
+    if (deviceKey && deviceKey->subkeys.empty())
+        deleteTree(deviceKey);
+    m.presentDevices.erase(instanceId);
+    return true;
+}
+
+// ------------------------------------------------------------ properties
+
+struct PropertyInfo {
+    DWORD code;
+    const char* valueName;
+    DWORD type;
+    bool writable;
+};
+
+const PropertyInfo properties[] = {
+    {SPDRP_DEVICEDESC, "DeviceDesc", REG_SZ, true},
+    {SPDRP_HARDWAREID, "HardwareID", REG_MULTI_SZ, true},
+    {SPDRP_COMPATIBLEIDS, "CompatibleIDs", REG_MULTI_SZ, true},
+    {SPDRP_SERVICE, "Service", REG_SZ, true},
+    {SPDRP_CLASS, "Class", REG_SZ, false},
+    {SPDRP_CLASSGUID, "ClassGUID", REG_SZ, false},
+    {SPDRP_DRIVER, "Driver", REG_SZ, false},
+    {SPDRP_MFG, "Mfg", REG_SZ, false},
+    {SPDRP_FRIENDLYNAME, "FriendlyName", REG_SZ, true},
+};
+
+const PropertyInfo* findProperty(DWORD code)
+{
+    for (const PropertyInfo& p : properties)
+        if (p.code == code)
+            return &p;
+    return nullptr;
+}
+
+// Where an element's property values live: its instance key once it is
+// registered, its own list before.
+const sim::RegValue* readValue(const Element& e, const char* name)
+{
+    if (!e.registered) {
+        for (const sim::RegValue& v : e.pendingValues)
+            if (sim::equalNoCase(v.name, name))
+                return &v;
+        return nullptr;
+    }
+    sim::RegKey* key = machine().findKey(instanceKeyPath(e.instanceId));
+    return key ? key->value(name) : nullptr;
+}
+
+// ------------------------------------------------------------ enumeration
+
+// The device keys an enumerator text selects: every device key of every
+// enumerator (no text), of one enumerator ("USB"), or one device id
+// ("USB\VID_2F7A&PID_00A1"). Null when the text names nothing on the machine.
+std::optional<std::vector<sim::RegKey*>> deviceKeysFor(const char* enumerator)
+{
+    std::vector<sim::RegKey*> deviceKeys;
+    sim::RegKey* enumKey = machine().findKey(EnumPath);
+    if (!enumerator) {
+        if (enumKey)
+            for (auto& [e, enumeratorKey] : enumKey->subkeys)
+                for (auto& [d, deviceKey] : enumeratorKey->subkeys)
+                    deviceKeys.push_back(deviceKey.get());
+        return deviceKeys;
+    }
+    const std::string text = enumerator;
+    if (text.empty() || text.front() == '\\' || text.back() == '\\')
+        return std::nullopt;
+    sim::RegKey* key = machine().findKey(sim::joinPath(EnumPath, text));
+    if (!key)
+        return std::nullopt;
+    const size_t separators = static_cast<size_t>(std::count(text.begin(), text.end(), '\\'));
+    if (separators == 0) {
+        for (auto& [d, deviceKey] : key->subkeys)
+            deviceKeys.push_back(deviceKey.get());
+    } else if (separators == 1) {
+        deviceKeys.push_back(key);
+    } else {
+        return std::nullopt;  // an instance id is not an enumerator
+    }
+    return deviceKeys;
+}
+
+}  // namespace
+
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags)
+{
+    if (sim::failWithInjectedFault("SetupDiGetClassDevsA"))
+        return INVALID_HANDLE_VALUE;
+    if (Flags & DIGCF_DEVICEINTERFACE)
+        return sim::failWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);  // not simulated
+    const bool allClasses = (Flags & DIGCF_ALLCLASSES) != 0;
+    if (!allClasses && !ClassGuid)
+        return sim::failWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+    // Windows asks the PnP manager for the enumerator's device ids first,
+    // and an enumerator it does not know fails that request.
+    auto deviceKeys = deviceKeysFor(Enumerator);
+    if (!deviceKeys)
+        return sim::failWith(ERROR_INVALID_DATA, INVALID_HANDLE_VALUE);
+
+    sim::Machine& m = machine();
+    DevInfoSet* set = nullptr;
+    HDEVINFO handle = newSet(allClasses ? std::nullopt : std::optional<GUID>(*ClassGuid), &set);
+    for (sim::RegKey* deviceKey : *deviceKeys) {
+        for (auto& [i, instance] : deviceKey->subkeys) {
+            std::optional<GUID> classGuid = classOf(*instance);
+            if (!classGuid)
+                continue;
+            if (!allClasses && !sameGuid(*classGuid, *ClassGuid))
+                continue;
+            const std::string instanceId =
+                deviceKey->parent->name + "\\" + deviceKey->name + "\\" + instance->name;
+            if ((Flags & DIGCF_PRESENT) && !m.presentDevices.count(instanceId))
+                continue;
+            Element e;
+            e.instanceId = instanceId;
+            e.classGuid = *classGuid;
+            e.devInst = devInstFor(instanceId);
+            set->add(std::move(e));
+        }
+    }
+    return handle;
+}
+
+BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
+                                  PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (sim::failWithInjectedFault("SetupDiEnumDeviceInfo"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        return sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE);
+    if (MemberIndex >= set->elements.size())
+        return sim::failWith(ERROR_NO_MORE_ITEMS, FALSE);
+    describe(set->elements[MemberIndex], DeviceInfoData);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
+                                              DWORD PropertyBufferSize, PDWORD RequiredSize)
+{
+    if (sim::failWithInjectedFault("SetupDiGetDeviceRegistryPropertyA"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    Element* e = findElement(*set, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    const PropertyInfo* p = findProperty(Property);
+    if (!p)
+        return sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE);
+    if (!PropertyBuffer && PropertyBufferSize != 0)
+        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (e->registered && !machine().findKey(instanceKeyPath(e->instanceId)))
+        return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
+    const sim::RegValue* v = readValue(*e, p->valueName);
+    if (!v)
+        return sim::failWith(ERROR_INVALID_DATA, FALSE);
+    const DWORD size = static_cast<DWORD>(v->data.size());
+    if (PropertyRegDataType)
+        *PropertyRegDataType = v->type;
+    if (RequiredSize)
+        *RequiredSize = size;
+    if (PropertyBufferSize < size)
+        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    if (size)
+        std::memcpy(PropertyBuffer, v->data.data(), size);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
+                                              PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
+                                              const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
+{
+    if (sim::failWithInjectedFault("SetupDiSetDeviceRegistryPropertyA"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    Element* e = findElement(*set, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    const PropertyInfo* p = findProperty(Property);
+    if (!p || !p->writable)
+        return sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE);
+    if (!PropertyBuffer && PropertyBufferSize != 0)
+        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+
+    std::vector<BYTE> data(PropertyBuffer, PropertyBuffer + PropertyBufferSize);
+    if (!e->registered) {
+        for (sim::RegValue& v : e->pendingValues) {
+            if (sim::equalNoCase(v.name, p->valueName)) {
+                v.type = p->type;
+                v.data = std::move(data);
+                return TRUE;
+            }
+        }
+        e->pendingValues.push_back(sim::RegValue{p->valueName, p->type, std::move(data)});
+        return TRUE;
+    }
+    const std::string key = instanceKeyPath(e->instanceId);
+    if (!machine().findKey(key))
+        return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
+    machine().setValue(key, p->valueName, p->type, std::move(data));
+    return TRUE;
+}
+
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND)
+{
+    if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoList"))
+        return INVALID_HANDLE_VALUE;
+    DevInfoSet* set = nullptr;
+    return newSet(ClassGuid ? std::optional<GUID>(*ClassGuid) : std::nullopt, &set);
+}
+
+BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
+                                     const GUID* ClassGuid, PCSTR, HWND, DWORD CreationFlags,
+                                     PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoA"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    if (!DeviceName || !*DeviceName || !ClassGuid)
+        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (CreationFlags & ~static_cast<DWORD>(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
+        return sim::failWith(ERROR_INVALID_FLAGS, FALSE);
+    if (set->classGuid && !sameGuid(*set->classGuid, *ClassGuid))
+        return sim::failWith(ERROR_CLASS_MISMATCH, FALSE);
+    if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
+        return sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE);
+
+    std::string instanceId;
+    if (CreationFlags & DICD_GENERATE_ID) {
+        const std::string name = DeviceName;
+        if (name.find('\\') != std::string::npos)
+            return sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE);
+        // ROOT\<NAME>\nnnn with the lowest number that no device and no
+        // element of this set waiting for registration holds yet.
+        const std::string deviceId = "ROOT\\" + sim::upper(name);
+        for (int n = 0; n <= 9999 && instanceId.empty(); ++n) {
+            char number[12];
+            std::snprintf(number, sizeof number, "%04d", n);
+            const std::string candidate = deviceId + "\\" + number;
+            bool taken = machine().deviceExists(candidate);
+            for (const Element& e : set->elements)
+                taken = taken || sim::equalNoCase(e.instanceId, candidate);
+            if (!taken)
+                instanceId = candidate;
+        }
+        if (instanceId.empty())
+            return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+    } else {
+        instanceId = DeviceName;
+        if (std::count(instanceId.begin(), instanceId.end(), '\\') != 2)
+            return sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE);
+        if (machine().deviceExists(instanceId))
+            return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+    }
+
+    Element e;
+    e.instanceId = instanceId;
+    e.classGuid = *ClassGuid;
+    e.devInst = devInstFor(instanceId);
+    e.registered = false;
+    Element& added = set->add(std::move(e));
+    if (DeviceInfoData)
+        describe(added, DeviceInfoData);
+    return TRUE;
+}
+
+namespace {
+
+// SetupDiRemoveDevice and DIF_REMOVE alike. The element stays in the set,
+// describing a device that is gone.
+BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
+{
+    Element* e = findElement(set, data);
+    if (!e)
+        return FALSE;
+    if (!e->registered || !removeDevice(e->instanceId))
+        return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
+    return TRUE;
+}
+
+}  // namespace
+
+BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (sim::failWithInjectedFault("SetupDiRemoveDevice"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    return removeElement(*set, DeviceInfoData);
+}
+
+BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
+                                      PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (sim::failWithInjectedFault("SetupDiCallClassInstaller"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+
+    if (InstallFunction == DIF_REMOVE)
+        return removeElement(*set, DeviceInfoData);
+    if (InstallFunction != DIF_REGISTERDEVICE)
+        return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);  // not simulated
+
+    Element* e = findElement(*set, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    if (e->registered)
+        return TRUE;
+    if (machine().deviceExists(e->instanceId))
+        return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+    sim::Machine& m = machine();
+    const std::string key = instanceKeyPath(e->instanceId);
+    m.createKey(key);
+    m.setString(key, "ClassGUID", guidText(e->classGuid));
+    for (sim::RegValue& v : e->pendingValues)
+        m.setValue(key, v.name, v.type, v.data);
+    e->pendingValues.clear();
+    e->registered = true;
+    // A root-enumerated device is started as soon as it is registered.
+    m.presentDevices.insert(e->instanceId);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
+{
+    if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    Element* e = findElement(*set, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    set->elements.erase(set->elements.begin() + (e - set->elements.data()));
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
+{
+    if (sim::failWithInjectedFault("SetupDiDestroyDeviceInfoList"))
+        return FALSE;
+    if (!machine().closeHandle(DeviceInfoSet, sim::HandleKind::DevInfo))
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    return TRUE;
+}
+
+BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
+                                        PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
+                                        PDWORD RequiredSize)
+{
+    if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
+        return FALSE;
+    DevInfoSet* set = findSet(DeviceInfoSet);
+    if (!set)
+        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    Element* e = findElement(*set, DeviceInfoData);
+    if (!e)
+        return FALSE;
+    const DWORD size = static_cast<DWORD>(e->instanceId.size() + 1);
+    if (RequiredSize)
+        *RequiredSize = size;
+    if (!DeviceInstanceId || DeviceInstanceIdSize < size)
+        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+    std::memcpy(DeviceInstanceId, e->instanceId.c_str(), size);
+    return TRUE;
+}
+
+// ------------------------------------------------------------------ newdev
+
+namespace {
+
+// The present devices that carry the hardware id among their hardware ids,
+// compared as Windows compares them: without regard to case.
+std::vector<std::string> presentDevicesWith(const std::string& hardwareId)
+{
+    std::vector<std::string> found;
+    sim::Machine& m = machine();
+    for (const std::string& instanceId : m.presentDevices) {
+        sim::RegKey* instance = m.findKey(instanceKeyPath(instanceId));
+        const sim::RegValue* ids = instance ? instance->value("HardwareID") : nullptr;
+        if (!ids || ids->type != REG_MULTI_SZ)
+            continue;
+        for (const std::string& id : multiStrings(*ids)) {
+            if (sim::equalNoCase(id, hardwareId)) {
+                found.push_back(instanceId);
+                break;
+            }
+        }
+    }
+    return found;
+}
+
+// Points the device at a driver key of the installed class: its own when
+// it has one there already, else the next free number.
+void installDriverOn(const std::string& instanceId)
+{
+    sim::Machine& m = machine();
+    const std::string instanceKey = instanceKeyPath(instanceId);
+    const std::string classKey = sim::joinPath(ClassPath, InstalledDriverClass);
+    const std::optional<std::string> current = m.stringValue(instanceKey, "Driver");
+    const std::string prefix = std::string(InstalledDriverClass) + "\\";
+    if (current && current->size() > prefix.size() &&
+        sim::equalNoCase(current->substr(0, prefix.size()), prefix) &&
+        m.keyExists(sim::joinPath(ClassPath, *current)))
+        return;
+    std::string driver;
+    for (int n = 0; n <= 9999 && driver.empty(); ++n) {
+        char number[12];
+        std::snprintf(number, sizeof number, "%04d", n);
+        if (!m.keyExists(sim::joinPath(classKey, number)))
+            driver = prefix + number;
+    }
+    // The old driver's key goes with the old driver.
+    if (current && !current->empty())
+        if (sim::RegKey* old = m.findKey(sim::joinPath(ClassPath, *current)))
+            deleteTree(old);
+    m.createKey(sim::joinPath(ClassPath, driver));
+    m.setString(instanceKey, "Driver", driver);
+}
+
+BOOL failInstall(sim::DriverInstallRecord record, DWORD error)
+{
+    record.result = FALSE;
+    record.error = error;
+    machine().driverInstalls.push_back(record);
+    return sim::failWith(error, FALSE);
+}
+
+}  // namespace
+
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR FullInfPath,
+                                               DWORD InstallFlags, PBOOL bRebootRequired)
+{
+    if (sim::failWithInjectedFault("UpdateDriverForPlugAndPlayDevicesA"))
+        return FALSE;
+    sim::Machine& m = machine();
+    if (!HardwareId || !FullInfPath)
+        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+    sim::DriverInstallRecord record;
+    record.hardwareId = HardwareId;
+    record.infPath = FullInfPath;
+    if (InstallFlags & ~static_cast<DWORD>(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY |
+                                           INSTALLFLAG_NONINTERACTIVE))
+        return failInstall(record, ERROR_INVALID_FLAGS);
+    if (m.runningInWow64)
+        return failInstall(record, ERROR_IN_WOW64);
+    if (!m.files.count(FullInfPath))
+        return failInstall(record, ERROR_FILE_NOT_FOUND);
+    const std::vector<std::string> devices = presentDevicesWith(HardwareId);
+    if (devices.empty())
+        return failInstall(record, ERROR_NO_SUCH_DEVINST);
+
+    for (const std::string& instanceId : devices)
+        installDriverOn(instanceId);
+    record.result = TRUE;
+    record.reboot = m.driverInstallAsksReboot ? TRUE : FALSE;
+    m.driverInstalls.push_back(record);
+    if (bRebootRequired)
+        *bRebootRequired = record.reboot;
+    m.lastError = ERROR_SUCCESS;
+    return TRUE;
 }

@@ -131,7 +131,10 @@ typedef struct _FILETIME {
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_INVALID_WINDOW_HANDLE 1400L
+#define ERROR_INVALID_INDEX 1413L
+#define ERROR_CONTROL_ID_NOT_FOUND 1421L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 // Setup API errors (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | n).
 #define ERROR_NO_ASSOCIATED_CLASS 0xE0000200L
@@ -455,6 +458,11 @@ typedef struct {
 
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
+// Window memory of a dialog: the offsets Windows gives them for this pointer size.
+#define DWLP_MSGRESULT 0
+#define DWLP_DLGPROC ((int)sizeof(LRESULT))
+#define DWLP_USER ((int)(sizeof(LRESULT) + sizeof(DLGPROC)))
+
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate,
                                        HWND hWndParent, DLGPROC lpDialogFunc,
                                        LPARAM dwInitParam);
@@ -463,3 +471,5 @@ LRESULT WINAPI SendDlgItemMessageA(HWND hDlg, int nIDDlgItem, UINT Msg, WPARAM w
                                    LPARAM lParam);
 HICON WINAPI LoadIconA(HINSTANCE hInstance, LPCSTR lpIconName);
 BOOL WINAPI MessageBeep(UINT uType);
+LONG_PTR WINAPI SetWindowLongPtrA(HWND hWnd, int nIndex, LONG_PTR dwNewLong);
+LONG_PTR WINAPI GetWindowLongPtrA(HWND hWnd, int nIndex);

@@ -1,7 +1,108 @@
+// On the NT family the vendor's device nodes are removed through the setup
+// API, which takes their registry keys with them; the enumeration tree is
+// only read, to learn which device ids exist.
 #include "cleaning/cleaning_routines.h"
 
-// Not yet built: the run goes on without these routines.
-void deleteEnumUsbKeys2k() {}
-void deleteEnumGamePortKeys2k() {}
-void deleteEnumHidKeys2k() {}
-void deleteEnumJqKeys2k() {}
+#include "cleaning/cleaning_state.h"
+#include "cleaning/jqpids.h"
+#include "cleaning/matching.h"
+#include "platform/system_libraries.h"
+#include "support/handle_owners.h"
+#include "support/id_string.h"
+#include "support/tracers.h"
+#include "support/winreg.h"
+
+namespace {
+
+struct Enumerator {
+    const char* entryLine;
+    const char* keyPath;   // relative to HKEY_LOCAL_MACHINE
+    char* deviceId;        // the routine's own template
+    size_t deviceIdSize;
+};
+
+// Removes every device node, attached or not, of the device id the
+// template now names.
+void removeDeviceNodesOf(const char* deviceId)
+{
+    DevInfoSetHandle set(
+        setupapi::SetupDiGetClassDevsA(nullptr, deviceId, ParentWindow, DIGCF_ALLCLASSES));
+    if (!set)
+        return;
+    SP_DEVINFO_DATA element{};
+    element.cbSize = sizeof(SP_DEVINFO_DATA);
+    // A deleted element makes room for the next one at the same index. One
+    // that cannot be deleted would be found there again and again, so the
+    // walk steps past it instead.
+    DWORD index = 0;
+    while (setupapi::SetupDiEnumDeviceInfo(set.get(), index, &element)) {
+        if (setupapi::SetupDiRemoveDevice(set.get(), &element))
+            TraceMsg("  DK: DiRemove OK");
+        else
+            TraceMsg("  DK: DiRemove Failed");
+        if (setupapi::SetupDiDeleteDeviceInfo(set.get(), &element)) {
+            TraceMsg("  DK: DiDelete OK");
+        } else {
+            TraceMsg("  DK: DiDelete Failed");
+            ++index;
+        }
+    }
+}
+
+void deleteEnumKeys2k(const Enumerator& e)
+{
+    TraceMsg(e.entryLine);
+    KeyPath = e.keyPath;
+    FirstList->clear();
+    SecondList->clear();
+    ThirdList->clear();
+    {
+        // Released before any device is touched: removing a device node
+        // deletes keys below this one.
+        std::unique_ptr<TWinRegistry> enumKey =
+            TWinRegistry::OpenWithKeyReadOnly(HKEY_LOCAL_MACHINE, KeyPath);
+        if (WinRegOpenFailed || !enumKey)
+            return;
+        enumKey->ReadSections(*FirstList);
+    }
+    const int count = FirstList->count();
+    TraceFmt("  EU: ReadSection found %d Sections", count);
+    for (int index = 0; index < count; ++index) {
+        const std::string& name = (*FirstList)[index];
+        const std::string id = idString(name);
+        TraceFmt("  EU: Keylist Entry:%s", name);
+        if (!checkId(id))
+            continue;
+        TraceMsg("  EU: checkId returned TRUE, opening subReg Key");
+        if (!writeProductDigits(e.deviceId, e.deviceIdSize, productDigitsOf(id)))
+            continue;
+        removeDeviceNodesOf(e.deviceId);
+    }
+}
+
+}  // namespace
+
+void deleteEnumUsbKeys2k()
+{
+    deleteEnumKeys2k({"DELKEYS: deleteEnumUsbKeys2k", "System\\CurrentControlSet\\Enum\\USB",
+                      UsbEnumDeviceId, sizeof UsbEnumDeviceId});
+}
+
+void deleteEnumGamePortKeys2k()
+{
+    deleteEnumKeys2k({"DELKEYS: deleteEnumGamePortKeys2k",
+                      "System\\CurrentControlSet\\Enum\\GamePort", GamePortEnumDeviceId,
+                      sizeof GamePortEnumDeviceId});
+}
+
+void deleteEnumHidKeys2k()
+{
+    deleteEnumKeys2k({"DELKEYS: deleteEnumHidKeys2k", "System\\CurrentControlSet\\Enum\\HID",
+                      HidEnumDeviceId, sizeof HidEnumDeviceId});
+}
+
+void deleteEnumJqKeys2k()
+{
+    deleteEnumKeys2k({"DELKEYS: deleteEnumJqKeys2k", "System\\CurrentControlSet\\Enum\\Jovex",
+                      JovexEnumDeviceId, sizeof JovexEnumDeviceId});
+}

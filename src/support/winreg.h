@@ -41,16 +41,22 @@ public:
     // ERegistryException for a value of another type or one that cannot be read.
     std::string ReadString(const std::string& subkey, const std::string& valueName,
                            const std::string& defaultText);
-    // Deletes the subkey with everything below it, deepest first.
+    // Deletes the subkey with everything below it, deepest first. An empty
+    // name deletes nothing: it would name the object's own key.
     void eraseSection(const std::string& subkey);
     // Deletes one value of the subkey (not a key).
     void DeleteKey(const std::string& subkey, const std::string& valueName);
 
 private:
+    class SubkeyScope;  // lets an opened subkey stand in as the open key
+
     TWinRegistry(HKEY root, const std::string& path);
+    void open(REGSAM access);
+    LONG openPath(const std::string& path, REGSAM access, HKEY* key) const;
+    void deleteTree(const std::string& subkey);
 
     HKEY root_;
-    HKEY openKey_ = nullptr;
+    HKEY openKey_ = nullptr;  // owned: flushed and closed by the destructor
     REGSAM access_ = KEY_ALL_ACCESS;
     std::string fileName_;
 };

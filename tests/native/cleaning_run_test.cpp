@@ -1,0 +1,130 @@
+#include "native/cleaning_support.h"
+
+namespace {
+
+const std::string Control = "HKLM\\System\\CurrentControlSet\\Control";
+const std::string Oem = Control + "\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
+const std::string Asd = Control + "\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
+const std::string HidInterfaces = Control + "\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
+
+class CleaningRunTest : public SimTest {
+protected:
+    void onWindows(sim::WindowsVersion version)
+    {
+        m.reset();
+        m.setWindows(version);
+        reload();
+    }
+    // A trace of the device in each kind of key a 9x run cleans.
+    void seed(const std::string& id)
+    {
+        m.createKey("HKLM\\Enum\\HID\\" + id + "\\0000");
+        m.createKey(Oem + "\\" + id);
+        m.setString(Asd, id, "1");
+        m.setString(HidInterfaces + "\\" + id, "DeviceInstance", "HID\\" + id + "\\7&1");
+    }
+    // The export's line, the run's headings and each routine's entry line.
+    Lines sequence() const
+    {
+        Lines out;
+        for (const std::string& l : trace())
+            if ((startsWith(l, "INST2K: ") || startsWith(l, "DELKEYS: ") || startsWith(l, "  Deletinge")) &&
+                !startsWith(l, "DELKEYS: check"))
+                out.push_back(l);
+        return out;
+    }
+};
+
+TEST_F(CleaningRunTest, EachFamilyRunsItsRoutinesInOrder)
+{
+    onWindows(sim::WindowsVersion::WinMe);
+    seed(UsbJoystickId);
+    seed(OtherVendorId);
+    Keys before = m.allKeys();
+    EXPECT_EQ(call(RemoveUsbDevices), 0);
+    EXPECT_EQ(sequence(), (Lines{"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W9x Enum Keys",
+                                 "DELKEYS: deleteEnumUsbKeys", "DELKEYS: deleteEnumHidKeys",
+                                 "DELKEYS: deleteEnumJqKeys", "  Deletinge Settings and OEM Keys",
+                                 "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys",
+                                 "  Deletinge W9x Special Keys", "DELKEYS: deleteAsdKeys",
+                                 "DELKEYS: deleteDeviceClassesKeys"}));
+    EXPECT_EQ(m.allKeys(), keysWithout(before, {"HKLM\\Enum\\HID\\" + std::string(UsbJoystickId),
+                                                Oem + "\\" + UsbJoystickId, HidInterfaces + "\\" + UsbJoystickId}));
+    EXPECT_FALSE(m.valueExists(Asd, UsbJoystickId));
+    EXPECT_TRUE(m.valueExists(Asd, OtherVendorId));
+
+    // The NT family leaves the 9x-only keys alone.
+    onWindows(sim::WindowsVersion::WinXP);
+    seed(UsbJoystickId);
+    before = m.allKeys();
+    EXPECT_EQ(call(RemoveAuxDevices), 0);
+    EXPECT_EQ(sequence(), (Lines{"INST2K: removeAuxDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W2k Enum Keys",
+                                 "DELKEYS: deleteEnumUsbKeys2k", "DELKEYS: deleteEnumHidKeys2k",
+                                 "DELKEYS: deleteEnumJqKeys2k", "  Deletinge Settings and OEM Keys",
+                                 "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys"}));
+    EXPECT_EQ(m.allKeys(), keysWithout(before, {Oem + "\\" + UsbJoystickId}));
+    EXPECT_TRUE(m.valueExists(Asd, UsbJoystickId));
+}
+
+TEST_F(CleaningRunTest, NonAdministratorGetsTwoAndNothingIsTouched)
+{
+    const std::pair<ExportFn, const char*> exports[] = {{RemoveUsbDevices, "INST2K: removeUsbDevices"},
+                                                        {RemovePedalDevices, "INST2K: removePedalDevices"},
+                                                        {RemoveAuxDevices, "INST2K: removeAuxDevices"}};
+    for (const auto& [fn, entryLine] : exports) {
+        onWindows(sim::WindowsVersion::WinXP);
+        m.setAdministrator(false);
+        seed(PedalId);
+        seed(AuxId);
+        const Keys before = m.allKeys();
+        EXPECT_EQ(call(fn), 2) << entryLine;
+        EXPECT_EQ(trace(), (Lines{entryLine, "DELKEYS: cleanDeviceKeys"}));
+        EXPECT_EQ(m.allKeys(), before);
+        EXPECT_TRUE(m.valueExists(Asd, PedalId));
+    }
+    // The 9x family has no accounts: every user may clean.
+    onWindows(sim::WindowsVersion::Win98);
+    m.setAdministrator(false);
+    seed(PedalId);
+    EXPECT_EQ(call(RemovePedalDevices), 0);
+    EXPECT_FALSE(m.keyExists(Oem + "\\" + PedalId));
+}
+
+TEST_F(CleaningRunTest, ResultTellsWhetherTheModesListsMatched)
+{
+    for (auto version : {sim::WindowsVersion::Win98, sim::WindowsVersion::WinXP}) {
+        onWindows(version);
+        m.createKey(Oem + "\\" + AuxId);
+        EXPECT_EQ(call(RemoveUsbDevices), 1);
+        EXPECT_EQ(call(RemovePedalDevices), 1);
+        EXPECT_EQ(call(RemoveAuxDevices), 0);
+        EXPECT_FALSE(m.keyExists(Oem + "\\" + AuxId));
+
+        // A pedal run keeps other joysticks, a USB run takes pedals too, and
+        // a second run over the cleaned machine finds nothing.
+        for (const char* id : {UsbJoystickId, PedalId, OtherVendorId})
+            m.createKey(Oem + "\\" + id);
+        EXPECT_EQ(call(RemovePedalDevices), 0);
+        EXPECT_EQ(m.allKeys(Oem), (Keys{Oem + "\\" + OtherVendorId, Oem + "\\" + UsbJoystickId}));
+        m.createKey(Oem + "\\" + PedalId);
+        EXPECT_EQ(call(RemoveUsbDevices), 0);
+        EXPECT_EQ(call(RemoveUsbDevices), 1);
+        EXPECT_EQ(m.allKeys(Oem), (Keys{Oem + "\\" + OtherVendorId}));
+    }
+}
+
+TEST_F(CleaningRunTest, UnreadableDeviceInstanceEndsTheRunWithWhatWasFound)
+{
+    onWindows(sim::WindowsVersion::Win98);
+    m.setString(HidInterfaces + "\\a", "DeviceInstance", "HID\\VID_2F7A&PID_00A1\\7&1");
+    m.setDword(HidInterfaces + "\\b", "DeviceInstance", 7);
+    m.setString(HidInterfaces + "\\c", "DeviceInstance", "HID\\VID_2F7A&PID_00A1\\7&2");
+
+    EXPECT_EQ(call(RemoveUsbDevices), 0);  // the match before the bad value counts
+    EXPECT_EQ(m.allKeys(HidInterfaces), (Keys{HidInterfaces + "\\b", HidInterfaces + "\\c"}));
+    EXPECT_TRUE(startsWith(trace().back(), "  I2K: Error caught at the export - ")) << trace().back();
+
+    EXPECT_EQ(call(RemoveUsbDevices), 1);  // nothing found before it this time
+}
+
+}  // namespace

@@ -1,0 +1,174 @@
+// Finding, counting and removing the root device node.
+#include "devices/root_devices.h"
+#include "native/fixture.h"
+#include "platform/system_libraries.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+
+class RootDevicesTest : public SimTest {
+protected:
+    void addSystemDevice(const std::string& instance, std::vector<std::string> ids,
+                         bool present = true)
+    {
+        m.addDevice({"ROOT\\" + instance, std::move(ids), SystemClass, "", present});
+    }
+
+    // Three root devices in a row, and the devices that only look like one.
+    void addRootDevicesAndLookalikes()
+    {
+        addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+        addSystemDevice("SYSTEM\\0001", {"root\\jq_pilotdeck"});
+        addSystemDevice("SYSTEM\\0002", {"root\\jq_pilotdeck"});
+        addSystemDevice("SYSTEM\\0003", {"ROOT\\JQ_PILOTDECK"});
+        addSystemDevice("SYSTEM\\0004", {"root\\jq_pilotdeckx"});
+        addSystemDevice("SYSTEM\\0005", {"root\\other", "root\\jq_pilotdeck"});
+        addSystemDevice("SYSTEM\\0006", {"root\\jq_pilotdeck"}, false);  // not attached
+        m.addDevice({"ROOT\\HID\\0000", {"root\\jq_pilotdeck"}, HidClass, "", true});
+    }
+
+    size_t count(const Lines& lines, const std::string& line)
+    {
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), line));
+    }
+};
+
+TEST_F(RootDevicesTest, EmptyScanTracesEveryStep)
+{
+    EXPECT_EQ(call(RootDeviceCount), 0);
+    EXPECT_EQ(trace(), (Lines{"INST2K: rootDeviceCount", "  I2K: Got DeviceInfoSet Handle!",
+                              "  I2K: Doing SetupDiEnumDeviceInfo",
+                              "  I2K: EnumDevInfo Error - tVal:103",
+                              "  I2K: Doing SetupDiDestroyInfo",
+                              "  I2K: Exiting rootDeviceCount - count:0"}));
+}
+
+TEST_F(RootDevicesTest, OnlyExactFirstHardwareIdOfPresentSystemDevicesCounts)
+{
+    addRootDevicesAndLookalikes();
+    EXPECT_EQ(call(RootDeviceCount), 3);
+    const Lines lines = trace();
+    EXPECT_EQ(count(lines, "  I2K: Found One!"), 3u);
+    EXPECT_EQ(count(lines, "  I2K: EnumDevInfo Success - bSiz:13  Hdw Id:root\\jq_pilotdeck:"), 3u);
+    EXPECT_EQ(count(lines, "  I2K: EnumDevInfo Success - bSiz:1E  Hdw Id:root\\other:"), 1u);
+    EXPECT_EQ(lines.back(), "  I2K: Exiting rootDeviceCount - count:3");
+}
+
+TEST_F(RootDevicesTest, ExistenceTestStopsAtTheFirstMatch)
+{
+    addRootDevicesAndLookalikes();
+    EXPECT_TRUE(devnodeExists());
+    releaseSystemLibraries();
+    EXPECT_EQ(m.callCounts["SetupDiEnumDeviceInfo"], 1);
+    EXPECT_EQ(trace().back(), "  I2K: Exiting devnodeExists");
+}
+
+TEST_F(RootDevicesTest, FailedCallsPassOverOrEndTheScan)
+{
+    addSystemDevice("SYSTEM\\0000", {});  // no hardware id at all
+    addSystemDevice("SYSTEM\\0001", {std::string(260, 'x')});  // longer than the buffer
+    addSystemDevice("SYSTEM\\0002", {"root\\jq_pilotdeck"});
+    EXPECT_EQ(call(RootDeviceCount), 1);
+    EXPECT_EQ(count(trace(), "  I2K: GetRegistryProperty Error - tVal:D"), 1u);
+    EXPECT_EQ(count(trace(), "  I2K: GetRegistryProperty Error - tVal:7A"), 1u);
+
+    clearTrace();
+    m.failCall("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 3);
+    EXPECT_EQ(call(RootDeviceCount), 0);  // ended before it reached the third
+    EXPECT_EQ(count(trace(), "  I2K: EnumDevInfo Error - tVal:1F"), 1u);
+
+    clearTrace();
+    m.failCall("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY);
+    EXPECT_EQ(call(RootDeviceCount), 0);
+    EXPECT_EQ(trace(), (Lines{"INST2K: rootDeviceCount", "  I2K: Could not get HDEVINFO",
+                              "  I2K: Exiting rootDeviceCount - count:0"}));
+}
+
+TEST_F(RootDevicesTest, RemoveTakesEveryRootDeviceAndNothingElse)
+{
+    addRootDevicesAndLookalikes();
+    const std::string usbDevice = "USB\\VID_2F7A&PID_00A1\\5&1A2B&0&1";
+    m.addDevice({usbDevice, {"USB\\VID_2F7A&PID_00A1"}, HidClass, "", true});
+
+    EXPECT_EQ(call(RemoveRootDevice), 1);
+    EXPECT_TRUE(m.devicesWithHardwareId("root\\jq_pilotdeck") ==
+                (Lines{"ROOT\\HID\\0000", "ROOT\\SYSTEM\\0005", "ROOT\\SYSTEM\\0006"}));
+    EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0003"));
+    EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0004"));
+    EXPECT_FALSE(m.deviceExists(usbDevice));  // the cleaning run came first
+    const Lines lines = trace();
+    EXPECT_EQ(lines.front(), "INST2K: removeRootDevice");
+    EXPECT_EQ(lines.at(1), "DELKEYS: cleanDeviceKeys");
+    EXPECT_EQ(count(lines, "  I2K: DiRemove OK"), 3u);
+    EXPECT_EQ(count(lines, "  I2K: DiDelete OK"), 3u);
+    EXPECT_EQ(lines.back(), "  I2K: Exiting removeRootDevice");
+
+    clearTrace();
+    EXPECT_EQ(call(RemoveRootDevice), 0);
+}
+
+TEST_F(RootDevicesTest, RemoveCountsARootDeviceThatWouldNotGo)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    addSystemDevice("SYSTEM\\0001", {"root\\jq_pilotdeck"});
+    m.failCall("SetupDiRemoveDevice", ERROR_ACCESS_DENIED);
+    m.failCall("SetupDiDeleteDeviceInfo", ERROR_INVALID_PARAMETER);
+    EXPECT_EQ(call(RemoveRootDevice), 1);
+    EXPECT_EQ(count(trace(), "  I2K: DiRemove Failed"), 2u);
+    EXPECT_EQ(count(trace(), "  I2K: DiDelete Failed"), 2u);
+    EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0001"));
+}
+
+TEST_F(RootDevicesTest, RemoveScansEvenWhenTheCleaningRunCannotClean)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    m.setAdministrator(false);
+    EXPECT_EQ(call(RemoveRootDevice), 1);
+    EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+
+    // An error that ends the cleaning run is traced, and the user's device
+    // still goes: on the 9x family an interface entry whose DeviceInstance
+    // is not text raises one.
+    m.setWindows(sim::WindowsVersion::Win98);
+    reload();
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    m.setDword("HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\"
+               "{4d1e55b2-f16f-11cf-88cb-001111000030}\\##?#HID#1",
+               "DeviceInstance", 1);
+    clearTrace();
+    EXPECT_EQ(call(RemoveRootDevice), 1);
+    EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+    const Lines lines = trace();
+    EXPECT_TRUE(std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("  I2K: Error in cleanDeviceKeys - ", 0) == 0;
+    }));
+    EXPECT_EQ(lines.back(), "  I2K: Exiting removeRootDevice");
+}
+
+TEST_F(RootDevicesTest, UninstallScanRemovesAndWritesTheHooksExitLine)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    removeRootDevicesForUninstall();
+    releaseSystemLibraries();
+    EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+    EXPECT_EQ(trace().back(), "  I2K: Exiting UninstUnInitialize");
+}
+
+TEST_F(RootDevicesTest, MissingSetupLibraryCountsAsNoDevice)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    m.systemLibraries.erase("setupapi.dll");
+    EXPECT_EQ(call(RootDeviceCount), 0);
+    EXPECT_EQ(call(RemoveRootDevice), 0);
+    EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+}
+
+}  // namespace

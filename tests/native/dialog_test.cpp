@@ -1,0 +1,132 @@
+#include "native/fixture.h"
+#include "platform/message_dialog.h"
+
+#include <cstring>
+#include <stdexcept>
+#include <tuple>
+
+namespace {
+
+// Reads the template on its own terms, offsets counted from its start, so
+// that the builder is checked apart from the simulator's reader.
+class Reader {
+public:
+    explicit Reader(const std::vector<DWORD>& data)
+        : bytes_(reinterpret_cast<const BYTE*>(data.data())), size_(data.size() * sizeof(DWORD))
+    {
+    }
+    template <class T>
+    T read()
+    {
+        if (at_ + sizeof(T) > size_)
+            throw std::out_of_range("read past the template's end");
+        T value;
+        std::memcpy(&value, bytes_ + at_, sizeof value);
+        at_ += sizeof value;
+        return value;
+    }
+    std::string text()
+    {
+        std::string s;
+        for (WORD c = read<WORD>(); c; c = read<WORD>())
+            s += static_cast<char>(c);
+        return s;
+    }
+    size_t at() const { return at_; }
+    void align() { at_ = (at_ + 3) & ~size_t{3}; }
+
+private:
+    const BYTE* bytes_;
+    size_t size_;
+    size_t at_ = 0;
+};
+
+}  // namespace
+
+TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
+{
+    // Texts of both parities move the padding before every item.
+    for (const std::string& text : {std::string("x"), std::string("ab"), std::string(419, 'w'), std::string(420, 'w')}) {
+        for (const bool yesNo : {true, false}) {
+            SCOPED_TRACE(std::to_string(text.size()) + (yesNo ? " Yes/No" : " OK"));
+            const auto data = buildMessageDialogTemplate(
+                text.c_str(), yesNo ? MessageButtons::YesNo : MessageButtons::Ok);
+            Reader in(data);
+            const auto header = in.read<DLGTEMPLATE>();
+            EXPECT_EQ(header.style & (WS_CAPTION | WS_SYSMENU | DS_SETFONT),
+                      DWORD(WS_CAPTION | WS_SYSMENU | DS_SETFONT));
+            EXPECT_EQ(in.read<WORD>(), 0);  // menu
+            EXPECT_EQ(in.read<WORD>(), 0);  // class
+            EXPECT_EQ(in.text(), "Information");
+            EXPECT_EQ(in.read<WORD>(), 8);
+            EXPECT_EQ(in.text(), "MS Shell Dlg");
+
+            // class ordinal, id, title, control kind
+            std::vector<std::tuple<WORD, WORD, std::string, DWORD>> expected{
+                {0x82, MessageDialogIconId, "", SS_ICON}, {0x82, MessageDialogTextId, text, SS_LEFT}};
+            if (yesNo)
+                expected.insert(expected.end(), {{0x80, IDYES, "&Yes", BS_DEFPUSHBUTTON},
+                                                 {0x80, IDNO, "&No", BS_PUSHBUTTON}});
+            else
+                expected.push_back({0x80, IDOK, "OK", BS_DEFPUSHBUTTON});
+            ASSERT_EQ(header.cdit, expected.size());
+            std::vector<DLGITEMTEMPLATE> items;
+            for (const auto& [classOrdinal, id, title, kind] : expected) {
+                in.align();
+                EXPECT_EQ(in.at() % 4, 0u);
+                items.push_back(in.read<DLGITEMTEMPLATE>());
+                EXPECT_EQ(in.read<WORD>(), 0xFFFF);
+                EXPECT_EQ(in.read<WORD>(), classOrdinal);
+                EXPECT_EQ(in.text(), title);
+                EXPECT_EQ(in.read<WORD>(), 0);  // no creation data
+                EXPECT_EQ(items.back().id, id);
+                EXPECT_EQ(items.back().style & (WS_CHILD | WS_VISIBLE | 0x1F),
+                          WS_CHILD | WS_VISIBLE | kind);
+                EXPECT_LE(items.back().x + items.back().cx, header.cx) << title;
+                EXPECT_LE(items.back().y + items.back().cy, header.cy) << title;
+            }
+            EXPECT_LT(data.size() * 4 - in.at(), 4u) << "nothing after the last item";
+
+            const DLGITEMTEMPLATE& message = items[1];
+            EXPECT_GE(message.x, items[0].x + items[0].cx) << "text beside the icon";
+            // Even at a generous 60 characters a line the text needs this height.
+            EXPECT_GE(message.cy, static_cast<short>((text.size() + 59) / 60 * 8));
+            for (size_t b = 2; b < items.size(); ++b)
+                EXPECT_GE(items[b].y, message.y + message.cy) << "buttons below the text";
+            if (yesNo) {
+                EXPECT_GE(items[3].x, items[2].x + items[2].cx) << "buttons side by side";
+            }
+        }
+    }
+}
+
+namespace {
+
+// A procedure that leaves the close box to the dialog manager.
+INT_PTR CALLBACK commandOnlyProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
+{
+    if (message != WM_COMMAND)
+        return FALSE;
+    EndDialog(dialog, 100 + LOWORD(wParam));
+    return TRUE;
+}
+
+}  // namespace
+
+class SimulatedDialogTest : public SimTest {};
+
+TEST_F(SimulatedDialogTest, DialogManagerActsAsWindowsAndRefusesScriptsThatDoNotFit)
+{
+    const auto yesNo = buildMessageDialogTemplate("Shall we?", MessageButtons::YesNo);
+    m.dialogAnswers = {sim::DialogAnswer::CloseBox};
+    EXPECT_EQ(DialogBoxIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(yesNo.data()),
+                                      nullptr, commandOnlyProc, 0),
+              100 + IDCANCEL);
+
+    m.dialogAnswers = {sim::DialogAnswer::Ok};
+    EXPECT_THROW(showMessageDialog("Shall we?", MessageButtons::YesNo), std::logic_error);
+    m.dialogAnswers = {sim::DialogAnswer::Yes};
+    EXPECT_THROW(showMessageDialog("Done.", MessageButtons::Ok), std::logic_error);
+    EXPECT_THROW(showMessageDialog("Shall we?", MessageButtons::YesNo), std::logic_error);
+    // The fixture checks that none of these dialogs was left open.
+}

@@ -1,0 +1,222 @@
+// Creating the root device, installing its driver, and refreshing the
+// driver of the vendor's USB devices.
+#include "cleaning/jqpids.h"
+#include "devices/driver_install.h"
+#include "host/module_state.h"
+#include "native/fixture.h"
+#include "platform/system_libraries.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+const char* const VendorDriver = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0000";
+const char* const RootInf = "C:\\JQ\\JQDRV2K3.INF";
+const char* const UsbInf = "C:\\JQ\\JQDRV2K1.INF";
+
+class DriverInstallTest : public SimTest {
+protected:
+    void SetUp() override
+    {
+        SimTest::SetUp();
+        m.files = {RootInf, UsbInf};
+    }
+
+    void addRootDevice(const std::string& instance = "ROOT\\SYSTEM\\0000")
+    {
+        m.addDevice({instance, {"root\\jq_pilotdeck"}, SystemClass, "", true});
+    }
+
+    bool traced(const std::string& line)
+    {
+        const Lines lines = trace();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+
+    // The trace from the line that begins with `first` on.
+    Lines traceFrom(const std::string& first)
+    {
+        const Lines lines = trace();
+        auto it = std::find(lines.begin(), lines.end(), first);
+        return Lines(it, lines.end());
+    }
+};
+
+TEST_F(DriverInstallTest, PathJoinsFolderAndFileAndNeverOverrunsTheBuffer)
+{
+    const auto pathFor = [](const std::string& folder) {
+        setTargetDirFrom(folder.c_str());
+        setPathString("JQDRV2K3.INF");
+        return std::string(InfPath);
+    };
+    EXPECT_EQ(pathFor("C:\\Drivers"), "C:\\Drivers\\JQDRV2K3.INF");
+    EXPECT_EQ(pathFor("C:\\Drivers\\"), "C:\\Drivers\\\\JQDRV2K3.INF");
+    EXPECT_EQ(pathFor(""), "\\JQDRV2K3.INF");
+    EXPECT_EQ(trace().at(0), "INST2K: setPathString - folder: \"C:\\Drivers\"  file: \"JQDRV2K3.INF\"");
+    EXPECT_EQ(trace().at(1), "  I2K: setPathString returning: \"C:\\Drivers\\JQDRV2K3.INF\"");
+
+    // 254 characters keep both zeros; 255 and more end in one zero at the
+    // buffer's last byte.
+    std::memset(InfPath, 'x', InfPathSize);
+    EXPECT_EQ(pathFor(std::string(241, 'a')).size(), 254u);
+    EXPECT_EQ(InfPath[254], '\0');
+    EXPECT_EQ(InfPath[255], '\0');
+    std::memset(InfPath, 'x', InfPathSize);
+    const std::string cut = pathFor(std::string(250, 'a'));
+    EXPECT_EQ(cut, std::string(250, 'a') + "\\JQDR");
+    EXPECT_EQ(InfPath[255], '\0');
+}
+
+TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
+{
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Lines{"ROOT\\SYSTEM\\0000"}));
+    ASSERT_EQ(m.driverInstalls.size(), 1u);
+    EXPECT_EQ(m.driverInstalls[0].infPath, RootInf);
+    EXPECT_EQ(m.driverInstalls[0].hardwareId, "root\\jq_pilotdeck");
+    EXPECT_EQ(traceFrom("IR: createDevnode"),
+              (Lines{"IR: createDevnode", "  CreateDevInfo Passed", "  I2K: RegPropertye Okay!",
+                     "  I2K: Devnode Created!", "INST2K: installDriver",
+                     "INST2K: setPathString - folder: \"C:\\JQ\"  file: \"JQDRV2K3.INF\"",
+                     "  I2K: setPathString returning: \"C:\\JQ\\JQDRV2K3.INF\"",
+                     "  I2K: UpdateDriverForPlugAndPlayDevices Passed - No Reboot Required!",
+                     "  I2K: Exiting installDriver", " I2K: Driver Installed!",
+                     " I2K: Exiting createDevnode - Okay!", "  I2K: createDevnode succeeded!"}));
+    EXPECT_EQ(call(NeedReboot), 0);
+
+    // A second call finds the node and only reinstalls its driver.
+    clearTrace();
+    m.driverInstallAsksReboot = true;
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0001"));
+    EXPECT_TRUE(traced("  I2K: Devnode already exists"));
+    EXPECT_FALSE(traced("IR: createDevnode"));
+    EXPECT_EQ(call(NeedReboot), 1);
+
+    // A failed install never clears the flag, and is the export's answer.
+    m.files.clear();
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+    EXPECT_EQ(call(NeedReboot), 1);
+}
+
+TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
+{
+    m.files.clear();
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_FALSE(m.keyExists("HKLM\\System\\CurrentControlSet\\Enum\\ROOT\\SYSTEM"));
+    EXPECT_EQ(traceFrom("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:2"),
+              (Lines{"  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:2",
+                     "  I2K: Exiting installDriver", "  I2K: Driver would not install, doing Remove",
+                     "  I2K: CallClassInstaller REMOVE Okay", " I2K: Exiting createDevnode - Failed!",
+                     "  I2K: createDevnode Failed!"}));
+
+    clearTrace();
+    m.failCall("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, 2);  // the removal
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Error in CallClassInstaller REMOVE"));
+
+    // A 32-bit installer on 64-bit Windows, and a system without newdev.dll.
+    m.reset();
+    m.files = {RootInf};
+    m.runningInWow64 = true;
+    clearTrace();
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:E0000235"));
+    m.runningInWow64 = false;
+    m.systemLibraries.erase("newdev.dll");
+    clearTrace();
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:7E"));
+    EXPECT_FALSE(m.keyExists("HKLM\\System\\CurrentControlSet\\Enum\\ROOT\\SYSTEM"));
+}
+
+TEST_F(DriverInstallTest, EachFailedCreationStepLeavesNoNodeBehind)
+{
+    const std::pair<const char*, const char*> steps[] = {
+        {"SetupDiCreateDeviceInfoA", "  I2K: CreateDeviceInfo Failed!"},
+        {"SetupDiSetDeviceRegistryPropertyA", "  I2K: SetRegistryProperty Failed!"},
+        {"SetupDiCallClassInstaller", "  I2K: CallInstaller Failed"},
+    };
+    for (const auto& [failing, closingLine] : steps) {
+        m.clearFaults();
+        m.failCall(failing, ERROR_GEN_FAILURE);
+        clearTrace();
+        EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0) << failing;
+        EXPECT_EQ(traceFrom(closingLine), (Lines{closingLine, " I2K: Exiting createDevnode - Failed!",
+                                                 "  I2K: createDevnode Failed!"}))
+            << failing;
+        EXPECT_TRUE(m.devicesWithHardwareId("root\\jq_pilotdeck").empty()) << failing;
+    }
+    m.clearFaults();
+    m.failCall("SetupDiCreateDeviceInfoList", ERROR_NOT_ENOUGH_MEMORY);
+    clearTrace();
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
+    EXPECT_EQ(traceFrom("IR: createDevnode"),
+              (Lines{"IR: createDevnode", " I2K: Exiting createDevnode - Failed!",
+                     "  I2K: createDevnode Failed!"}));
+}
+
+TEST_F(DriverInstallTest, UpdateDevicesReinstallsOnlyForeignOrMissingDrivers)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    const std::string last = std::string("USB\\") + UpdateVidPids[UpdateVidPidCount - 1];
+    const std::string foreign = "{36FC9E60-C465-11CF-8056-444553540000}\\0007";
+    m.addDevice({first + "\\1", {first}, HidClass, "", true});             // no driver yet
+    m.addDevice({first + "\\2", {first}, HidClass, foreign, true});        // another class's
+    m.addDevice({first + "\\3", {first}, HidClass, "", false});            // not attached
+    m.addDevice({last + "\\1", {last}, HidClass, "{5c0a7e31-2b94-4d6f-a1e8-93f04b6c2d17}\\0003",
+                 true});  // ours, written in lower case
+    m.addDevice({"USB\\VID_045E&PID_0008\\1", {"USB\\VID_045E&PID_0008"}, HidClass, "", true});
+
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    // One install covers every present device of the id.
+    ASSERT_EQ(m.driverInstalls.size(), 1u);
+    EXPECT_EQ(m.driverInstalls[0].hardwareId, first);
+    EXPECT_EQ(m.driverInstalls[0].infPath, UsbInf);
+    const std::string enumKey = "HKLM\\System\\CurrentControlSet\\Enum\\";
+    EXPECT_EQ(m.stringValue(enumKey + first + "\\1", "Driver"), std::string(VendorDriver));
+    EXPECT_FALSE(m.valueExists(enumKey + first + "\\3", "Driver"));
+    EXPECT_FALSE(m.valueExists(enumKey + "USB\\VID_045E&PID_0008\\1", "Driver"));
+    EXPECT_EQ(std::string(UsbHardwareId), last);
+
+    const Lines lines = trace();
+    EXPECT_EQ(lines.front(), "INST2K: updateDevices - targetDir:C:\\JQ");
+    EXPECT_EQ(lines.back(), "  I2K: Exiting updateDevices");
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Found One - Updating Device Driver!"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: GetRegistryProperty Error - tVal:D"), 1);
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Could not get HDEVINFO"),
+              static_cast<long>(UpdateVidPidCount - 2));
+    EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0003\""));
+    EXPECT_TRUE(traced("  I2K: EnumDeviceInfo Error:103"));
+}
+
+TEST_F(DriverInstallTest, UpdateDevicesGoesOnPastFailures)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    const std::string second = std::string("USB\\") + UpdateVidPids[1];
+    const std::string foreign = "{36FC9E60-C465-11CF-8056-444553540000}\\000";
+    m.addDevice({first + "\\1", {first}, HidClass, foreign + "1", true});
+    m.addDevice({second + "\\1", {second}, HidClass, foreign + "2", true});
+    m.failCall("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: EnumDeviceInfo Error:1F"));
+    ASSERT_EQ(m.driverInstalls.size(), 1u);
+    EXPECT_EQ(m.driverInstalls[0].hardwareId, second);
+
+    m.systemLibraries.erase("newdev.dll");
+    m.driverInstalls.clear();
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(m.driverInstalls.empty());
+    EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:7E"));
+    EXPECT_EQ(call(NeedReboot), 0);
+}
+
+}  // namespace

@@ -1,0 +1,225 @@
+// The registry access layer on the simulator: trace lines, failures of the
+// store and the order of deletions. Cases that hold on Wine too are among the
+// contract cases.
+#include "native/fixture.h"
+#include "support/errors.h"
+#include "support/winreg.h"
+
+#include <set>
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+const char* const Base = "Software\\JQ";
+const char* const BasePath = "HKLM\\Software\\JQ";
+
+std::string under(const std::string& path) { return std::string(BasePath) + "\\" + path; }
+
+Lines names(const TStringList& list)
+{
+    Lines out;
+    for (int i = 0; i < list.count(); ++i)
+        out.push_back(list[i]);
+    return out;
+}
+
+}  // namespace
+
+class WinRegTest : public SimTest {
+protected:
+    std::unique_ptr<TWinRegistry> openBase()
+    {
+        m.createKey(BasePath);
+        auto registry = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, Base);
+        EXPECT_FALSE(WinRegOpenFailed);
+        clearTrace();
+        return registry;
+    }
+};
+
+TEST_F(WinRegTest, ConstructionTracesAndSetsTheFlagAndReleaseFlushesOnlyAnOpenKey)
+{
+    m.createKey(BasePath);
+    auto failed = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "Software\\Missing");
+    EXPECT_TRUE(WinRegOpenFailed);
+    auto opened = TWinRegistry::OpenWithKeyReadOnly(HKEY_LOCAL_MACHINE, Base);
+    EXPECT_FALSE(WinRegOpenFailed);
+    EXPECT_EQ(trace(), (Lines{"WINREG: OpenWithKey - FileName:Software\\Missing",
+                              "  WR: OpenKey FAILED!",
+                              "WINREG: OpenWithKeyReadOnly - FileName:Software\\JQ",
+                              "  WR: OpenKey SUCCEEDED!"}));
+    EXPECT_EQ(failed->FileName(), "Software\\Missing");
+    EXPECT_FALSE(m.keyExists("HKLM\\Software\\Missing"));
+
+    failed.reset();
+    EXPECT_EQ(m.callCounts["RegFlushKey"] + m.callCounts["RegCloseKey"], 0);
+    opened.reset();
+    EXPECT_EQ(m.callCounts["RegFlushKey"], 1);
+    EXPECT_EQ(m.callCounts["RegCloseKey"], 1);
+}
+
+TEST_F(WinRegTest, LeadingBackslashResolvesFromTheRoot)
+{
+    m.setString("HKLM\\Software\\Other", "Name", "from the root");
+    m.setString(under("Software\\Other"), "Name", "from the open key");
+    auto registry = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "\\Software\\JQ");
+    ASSERT_FALSE(WinRegOpenFailed);
+    EXPECT_EQ(registry->ReadString("\\Software\\Other", "Name", ""), "from the root");
+    EXPECT_EQ(registry->ReadString("Software\\Other", "Name", ""), "from the open key");
+}
+
+TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
+{
+    for (const char* name : {"A", "B", "C"})
+        m.createKey(under(name));
+    m.setString(under("A"), "One", "1");
+    m.setString(under("A"), "Two", "2");
+    auto registry = openBase();
+
+    TStringList list;
+    m.failCall("RegEnumKeyExA", ERROR_MORE_DATA, 2);
+    registry->ReadSections(list);
+    EXPECT_EQ(names(list), (Lines{"A", "C"}));
+    m.failCall("RegEnumValueA", ERROR_NO_MORE_ITEMS, 1);
+    registry->ReadSection("A", list);
+    EXPECT_EQ(names(list), (Lines{"Two"}));
+}
+
+TEST_F(WinRegTest, ReadStringReportsAFetchThatFailsAndKeepsTheObjectUsable)
+{
+    m.setString(under("Sub"), "Name", "text");
+    m.setValue(under("Sub"), "Unterminated", REG_SZ, {'a', 'b', 'c'});
+    auto registry = openBase();
+    m.failCall("RegQueryValueExA", ERROR_CANTREAD, 2);  // the size query passes, the fetch fails
+    try {
+        registry->ReadString("Sub", "Name", "x");
+        ADD_FAILURE() << "no error raised";
+    } catch (const ERegistryException& e) {
+        EXPECT_STREQ(e.what(), "Failed to get data for 'Name'");
+    }
+    EXPECT_EQ(m.openHandleCount(sim::HandleKind::Key), 1u);
+    EXPECT_EQ(registry->ReadString("Sub", "Name", "x"), "text");
+    EXPECT_EQ(registry->ReadString("Sub", "Unterminated", "x"), "abc");
+    EXPECT_TRUE(trace().empty());
+}
+
+// S has children A and B; A has A1 (with child A1x) and A2. Deepest first and
+// highest index first, the deletions run B, A2, A1x, A1, A, S.
+class EraseSectionTest : public WinRegTest {
+protected:
+    void seedTree()
+    {
+        m.createKey(under("S\\A\\A1\\A1x"));
+        m.createKey(under("S\\A\\A2"));
+        m.setString(under("S\\B"), "Value", "v");
+        m.createKey(under("Keep"));
+    }
+    std::set<std::string> remaining()
+    {
+        std::vector<std::string> all = m.allKeys(BasePath);
+        std::set<std::string> actual(all.begin(), all.end());
+        actual.erase(under("Keep"));
+        return actual;
+    }
+    std::set<std::string> keys(std::initializer_list<const char*> list)
+    {
+        std::set<std::string> out;
+        for (const char* k : list)
+            out.insert(under(k));
+        return out;
+    }
+};
+
+TEST_F(EraseSectionTest, TracesFirstThenDeletesDeepestAndHighestIndexFirst)
+{
+    seedTree();
+    auto registry = openBase();
+    registry->eraseSection("S");
+    EXPECT_EQ(remaining(), keys({}));
+    EXPECT_TRUE(m.keyExists(under("Keep")));
+    EXPECT_EQ(trace(),
+              (Lines{"WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:Software\\JQ|S"}));
+
+    // Refusing the Nth deletion leaves the Nth key of the order, and
+    // everything above it, in place.
+    const std::vector<std::set<std::string>> expected = {
+        keys({"S", "S\\B"}),
+        keys({"S", "S\\A", "S\\A\\A2"}),
+        keys({"S", "S\\A", "S\\A\\A1", "S\\A\\A1\\A1x"}),
+        keys({"S", "S\\A", "S\\A\\A1"}),
+        keys({"S", "S\\A"}),
+        keys({"S"}),
+    };
+    for (size_t n = 0; n < expected.size(); ++n) {
+        SCOPED_TRACE("refused deletion " + std::to_string(n + 1));
+        registry.reset();
+        m.reset();
+        seedTree();
+        registry = openBase();
+        m.failCall("RegDeleteKeyA", ERROR_ACCESS_DENIED, static_cast<int>(n + 1));
+        registry->eraseSection("S");
+        EXPECT_EQ(remaining(), expected[n]);
+    }
+}
+
+TEST_F(EraseSectionTest, ChildThatCannotBeEnumeratedIsLeftWithItsParent)
+{
+    seedTree();
+    auto registry = openBase();
+    m.failCall("RegEnumKeyExA", ERROR_MORE_DATA, 1);  // S's highest index: B
+    registry->eraseSection("S");
+    EXPECT_EQ(remaining(), keys({"S", "S\\B"}));
+}
+
+TEST_F(EraseSectionTest, MissingOrEmptySubkeyOnlyTraces)
+{
+    seedTree();
+    auto registry = openBase();
+    registry->eraseSection("Missing");
+    registry->eraseSection("");
+    EXPECT_EQ(remaining(), keys({"S", "S\\A", "S\\A\\A1", "S\\A\\A1\\A1x", "S\\A\\A2", "S\\B"}));
+    EXPECT_EQ(trace(), (Lines{"WINREG: eraseSection - DEBUG OFF",
+                              "  WR: Deleting Key:Software\\JQ|Missing",
+                              "WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:Software\\JQ|"}));
+}
+
+TEST_F(WinRegTest, DeleteKeyTracesOnlyForAnExistingSubkeyAndCutsTheTraceText)
+{
+    const std::string longKey(200, 'K');
+    const std::string longSub(100, 's');
+    const std::string path = std::string(Base) + "\\" + longKey;
+    m.setString("HKLM\\" + path + "\\" + longSub, "Value", "v");
+    auto registry = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, path);
+    ASSERT_FALSE(WinRegOpenFailed);
+    clearTrace();
+
+    registry->DeleteKey("Missing", "Value");
+    EXPECT_TRUE(trace().empty());
+    const std::string cut = (path + "|" + longSub).substr(0, 255);
+    registry->DeleteKey(longSub, "Value");
+    registry->eraseSection(longSub);
+    EXPECT_EQ(trace(), (Lines{"WINREG: DeleteKey - DEBUG OFF", "  WR: Deleting:" + cut,
+                              "WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:" + cut}));
+}
+
+TEST_F(WinRegTest, FailedObjectDoesNothing)
+{
+    m.setString("HKLM\\Sub", "Name", "under the root");
+    auto registry = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "Software\\Missing");
+    ASSERT_TRUE(WinRegOpenFailed);
+    clearTrace();
+    m.callCounts.clear();
+
+    TStringList list;
+    list.append("stale");
+    registry->ReadSection("Sub", list);
+    EXPECT_EQ(list.count(), 0);
+    EXPECT_EQ(registry->ReadString("Sub", "Name", "default"), "default");
+    registry->eraseSection("Sub");
+    registry->DeleteKey("Sub", "Name");
+
+    EXPECT_TRUE(m.valueExists("HKLM\\Sub", "Name"));
+    EXPECT_TRUE(trace().empty());
+    EXPECT_TRUE(m.callCounts.empty());
+}
