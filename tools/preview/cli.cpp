@@ -1,0 +1,299 @@
+#include "cli.h"
+
+#include "report.h"
+
+#include <fstream>
+#include <ostream>
+
+namespace preview {
+
+namespace {
+
+bool endsWithNoCase(const std::string& text, const char* suffix)
+{
+    const std::string s(suffix);
+    return text.size() >= s.size() && regfile::equalNoCase(text.substr(text.size() - s.size()), s);
+}
+
+std::vector<std::string> splitList(const std::string& text)
+{
+    std::vector<std::string> items;
+    size_t start = 0;
+    while (true) {
+        const size_t comma = text.find(',', start);
+        items.push_back(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        if (comma == std::string::npos)
+            return items;
+        start = comma + 1;
+    }
+}
+
+std::string exportNames()
+{
+    std::string names;
+    for (const ExportInfo& e : exportTable())
+        names += (names.empty() ? "" : ", ") + std::string(e.name);
+    return names;
+}
+
+Call parseCall(const std::string& arg)
+{
+    const size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    const ExportInfo* info = findExport(name);
+    if (!info)
+        throw UsageError("unknown export \"" + name + "\"; the exports are: " + exportNames());
+    return Call{info, eq == std::string::npos ? std::string() : arg.substr(eq + 1)};
+}
+
+}  // namespace
+
+Options parseCommandLine(const std::vector<std::string>& args)
+{
+    Options o;
+    bool onlyCalls = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (onlyCalls || arg.empty() || arg[0] != '-') {
+            if (!onlyCalls && endsWithNoCase(arg, ".reg")) {
+                if (o.snapshotPath)
+                    throw UsageError("two snapshots given: \"" + *o.snapshotPath + "\" and \"" + arg + "\"");
+                o.snapshotPath = arg;
+            } else {
+                o.calls.push_back(parseCall(arg));
+            }
+            continue;
+        }
+        if (arg == "--") {
+            onlyCalls = true;
+            continue;
+        }
+        // "--name=value" and "--name value" alike.
+        std::string name = arg;
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0 && arg.find('=') != std::string::npos) {
+            name = arg.substr(0, arg.find('='));
+            inlineValue = arg.substr(arg.find('=') + 1);
+        }
+        auto value = [&]() -> std::string {
+            if (inlineValue)
+                return *inlineValue;
+            if (i + 1 >= args.size())
+                throw UsageError("option " + name + " needs a value");
+            return args[++i];
+        };
+        auto noValue = [&] {
+            if (inlineValue)
+                throw UsageError("option " + name + " takes no value");
+        };
+
+        if (name == "-h" || name == "--help") {
+            noValue();
+            o.help = true;
+        } else if (name == "--snapshot") {
+            const std::string path = value();
+            if (o.snapshotPath)
+                throw UsageError("two snapshots given: \"" + *o.snapshotPath + "\" and \"" + path + "\"");
+            o.snapshotPath = path;
+        } else if (name == "--windows") {
+            const std::string v = value();
+            if (!parseWindowsVersion(v, o.setup.windows))
+                throw UsageError("unknown Windows version \"" + v + "\"; use 95, 98, me, 2000, xp, 2003, vista or 7");
+        } else if (name == "--not-admin") {
+            noValue();
+            o.setup.administrator = false;
+        } else if (name == "--answer") {
+            for (const std::string& item : splitList(value())) {
+                sim::DialogAnswer a;
+                if (!parseDialogAnswer(item, a))
+                    throw UsageError("unknown dialog answer \"" + item +
+                                     "\"; use yes, no, ok, enter, escape or close");
+                o.setup.answers.push_back(a);
+            }
+        } else if (name == "--absent") {
+            o.setup.absent.push_back(value());
+        } else if (name == "--present") {
+            o.setup.present.push_back(value());
+        } else if (name == "--file") {
+            o.setup.files.push_back(value());
+        } else if (name == "--reboot") {
+            noValue();
+            o.setup.driverInstallAsksReboot = true;
+        } else if (name == "--continue") {
+            noValue();
+            o.setup.stopWhenUninstallStops = false;
+        } else if (name == "-q" || name == "--quiet") {
+            noValue();
+            o.quiet = true;
+        } else if (name == "--json") {
+            o.jsonPath = value();
+        } else if (name == "--write-reg") {
+            o.regPath = value();
+        } else {
+            throw UsageError("unknown option \"" + name + "\"");
+        }
+    }
+    if (o.calls.empty())
+        o.calls = removalRoad();
+    return o;
+}
+
+std::string helpText()
+{
+    std::string text = R"(Usage: jqpreview [SNAPSHOT.reg] [OPTION]... [--] [EXPORT[=TEXT]]...
+
+Shows what JQInst2k.dll would do to a machine: runs the library's exports,
+as an installer's script calls them, on a simulated Windows built from a
+registry snapshot, and reports each export's result and trace lines, the
+keys, values and device nodes it removed or created, the driver installs,
+whether a restart is needed, and the vendor's traces left in the registry.
+
+SNAPSHOT.reg is a regedit export of HKEY_LOCAL_MACHINE ("REGEDIT4", or
+"Windows Registry Editor Version 5.00" in UTF-16LE or ANSI). Without one,
+the built-in sample machine is used (Windows XP with the vendor's devices).
+Devices are the instance keys under System\CurrentControlSet\Enum (NT) or
+Enum (9x). An NT instance counts as attached when its key has the subkey
+"Control" that Windows gives running devices; in a snapshot without any
+such subkey, every instance counts as attached.
+
+Texts are single-byte, as the library sees them: characters of a Unicode
+file above U+00FF are read as '?'.
+
+EXPORT is an export's name, with its text argument after '=' (the
+installation folder of CreateRootDevice, UpdateDevices and SetTargetDir).
+Without any, the removal road runs: UninstInitialize, then UninstUnInitialize.
+When UninstInitialize answers -1 the run stops there, as an uninstaller does.
+
+Options:
+  --snapshot FILE       the snapshot, for a file whose name does not end in .reg
+  --windows VERSION     95, 98, me, 2000, xp (the default), 2003, vista or 7
+  --not-admin           the user is not an administrator
+  --answer A[,A]...     answers to the dialogs in turn: yes, no, ok, enter,
+                        escape or close (the close box); dialogs beyond them
+                        are answered with enter (the default button)
+  --absent INSTANCE     this NT device instance is not attached (repeatable),
+                        e.g. USB\VID_2F7A&PID_00A1\6&2c9a1b3&0&1
+  --present INSTANCE    this NT device instance is attached (repeatable)
+  --file PATH           a file that exists, such as C:\JQ\JQDRV2K3.INF
+                        (repeatable); a driver install needs its INF file
+  --reboot              driver installs ask for a restart
+  --continue            go on after UninstInitialize answered -1
+  -q, --quiet           leave the trace lines out of the report
+  --json FILE           write the report as JSON too ("-": JSON instead of
+                        the text report, on standard output)
+  --write-reg FILE      write the machine's registry after the run as a .reg
+                        file (version 5.00, UTF-16LE) that regedit imports;
+                        importing adds keys, it does not delete any
+  -h, --help            this text
+
+Exports (ordinal, argument read, result):
+)";
+    const char* const results[] = {
+        "0 proceed with the uninstall, -1 stop it",
+        "0",
+        "1 root device there with its driver, else 0",
+        "0",
+        "1 when a root device was found, else 0",
+        "0 a vendor id was found, 1 none, 2 not an administrator",
+        "as RemoveUsbDevices (pedals only)",
+        "as RemoveUsbDevices (USB and aux devices)",
+        "1 for Windows version 5, else 0",
+        "1 for Windows Me, else 0",
+        "1 for Windows XP, else 0",
+        "1 for an administrator, else 0",
+        "1 when a driver install asked for a restart",
+        "1 when the OS facts could be read",
+        "0",
+        "the number of root devices",
+    };
+    size_t i = 0;
+    for (const ExportInfo& e : exportTable()) {
+        std::string row = "  " + std::to_string(e.ordinal) + (e.ordinal < 10 ? "  " : " ") + e.name;
+        row.resize(24, ' ');
+        row += e.readsText ? "folder  " : (e.readsWindow ? "window  " : "none    ");
+        text += row + results[i++] + "\n";
+    }
+    text += R"(
+Exit status: 0 the run was reported; 1 a report or .reg file could not be
+written; 2 the command line or the snapshot is bad (nothing ran).
+
+Examples:
+  jqpreview customer.reg
+  jqpreview customer.reg --not-admin --answer yes,no
+  jqpreview --windows 98 old-pc.reg RemoveUsbDevices RemoveRootDevice
+  jqpreview --file C:\JQ\JQDRV2K3.INF InitModule CreateRootDevice=C:\JQ NeedReboot
+)";
+    return text;
+}
+
+namespace {
+
+bool writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return static_cast<bool>(file);
+}
+
+}  // namespace
+
+int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
+{
+    Options options;
+    try {
+        options = parseCommandLine(args);
+    } catch (const UsageError& e) {
+        err << "jqpreview: " << e.what() << "\n(jqpreview --help shows the usage)\n";
+        return ExitBadInput;
+    }
+    if (options.help) {
+        out << helpText();
+        return ExitOk;
+    }
+
+    regfile::Registry snapshot;
+    ReportOptions report;
+    report.showTrace = !options.quiet;
+    try {
+        if (options.snapshotPath) {
+            regfile::load(*options.snapshotPath, snapshot);
+            report.snapshotName = *options.snapshotPath;
+        } else {
+            regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot);
+            report.snapshotName = SampleSnapshotName;
+        }
+    } catch (const regfile::ParseError& e) {
+        if (e.line() == 0)
+            err << "jqpreview: " << e.file() << ": " << e.reason() << "\n";
+        else
+            err << e.what() << "\n";
+        return ExitBadInput;
+    }
+
+    RunResult result;
+    try {
+        result = run(snapshot, options.setup, options.calls);
+    } catch (const std::invalid_argument& e) {
+        err << "jqpreview: " << e.what() << "\n";
+        return ExitBadInput;
+    }
+
+    int status = ExitOk;
+    if (options.jsonPath == "-") {
+        out << jsonReport(result, report);
+    } else {
+        out << textReport(result, report);
+        if (!options.jsonPath.empty() && !writeFile(options.jsonPath, jsonReport(result, report))) {
+            err << "jqpreview: cannot write the JSON report to " << options.jsonPath << "\n";
+            status = ExitWriteFailed;
+        }
+    }
+    if (!options.regPath.empty() && !writeFile(options.regPath, regfile::write(result.after))) {
+        err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
+        status = ExitWriteFailed;
+    }
+    return status;
+}
+
+}  // namespace preview

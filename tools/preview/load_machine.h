@@ -1,0 +1,43 @@
+// Between a registry read from a file and the simulated machine: a snapshot
+// goes in, with the devices Windows keeps in it, and the registry comes back
+// out after a run.
+#pragma once
+
+#include "reg_file.h"
+
+#include "machine.h"
+
+#include <string>
+#include <vector>
+
+namespace preview {
+
+// Where Windows keeps its device instances: under NT an instance key
+// Enum\<enumerator>\<device id>\<instance> below CurrentControlSet, under the
+// 9x family the same three levels below HKLM\Enum.
+constexpr const char* NtEnumPath = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum";
+constexpr const char* Win9xEnumPath = "HKEY_LOCAL_MACHINE\\Enum";
+
+// The instance ids ("USB\VID_2F7A&PID_00A1\6&2c9a1b3&0&1") below an Enum key.
+std::vector<std::string> deviceInstances(const regfile::Registry& registry, const char* enumPath);
+
+// Which NT device instances count as attached. Windows gives a running
+// device the volatile subkey "Control" of its instance key, and regedit
+// exports it, so a snapshot that has any such subkey tells presence by it;
+// a snapshot without any (a hand-made one) counts every instance present.
+// `absent` and `present` name instances whose state is set outright; a
+// name that is no instance of the snapshot is an error (std::invalid_argument).
+std::vector<std::string> presentInstances(const regfile::Registry& registry,
+                                          const std::vector<std::string>& absent,
+                                          const std::vector<std::string>& present);
+
+// Copies the snapshot into the machine's registry (the roots the machine
+// has) and marks the present devices. The keys of any other root are left
+// out; their root names are returned.
+std::vector<std::string> loadRegistry(const regfile::Registry& registry,
+                                      const std::vector<std::string>& present, sim::Machine& machine);
+
+// The machine's registry, every root, as a registry file would hold it.
+regfile::Registry readRegistry(sim::Machine& machine);
+
+}  // namespace preview

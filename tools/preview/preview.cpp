@@ -1,0 +1,265 @@
+#include "preview.h"
+
+#include "load_machine.h"
+
+#include "host/module_load.h"
+#include "support/tracers.h"
+
+#include <algorithm>
+#include <stdexcept>
+
+namespace preview {
+
+namespace {
+
+std::string yesNo(LONG r, const char* yes, const char* no)
+{
+    if (r == 1)
+        return yes;
+    if (r == 0)
+        return no;
+    return "unexpected result";
+}
+
+std::string uninstInitializeMeaning(LONG r)
+{
+    if (r == 0)
+        return "proceed with the uninstall";
+    if (r == -1)
+        return "stop the uninstall";
+    return "unexpected result";
+}
+
+std::string alwaysZero(LONG r) { return r == 0 ? "done (always 0)" : "unexpected result"; }
+
+std::string createRootDeviceMeaning(LONG r)
+{
+    return yesNo(r, "the root device is there with its driver",
+                 "the root device is not there with its driver (see the trace)");
+}
+
+std::string removeRootDeviceMeaning(LONG r)
+{
+    return yesNo(r, "at least one root device was found", "no root device was found");
+}
+
+std::string cleaningMeaning(LONG r)
+{
+    switch (r) {
+    case 0: return "at least one of the vendor's ids was found";
+    case 1: return "none of the vendor's ids was found";
+    case 2: return "not an administrator: nothing was done";
+    }
+    return "unexpected result";
+}
+
+std::string isWin2kMeaning(LONG r)
+{
+    return yesNo(r, "yes: Windows 2000, XP or another version 5", "no (or the OS facts were not read yet)");
+}
+std::string isWinMeMeaning(LONG r) { return yesNo(r, "yes: Windows Me", "no (or the OS facts were not read yet)"); }
+std::string isWinXpMeaning(LONG r) { return yesNo(r, "yes: Windows XP", "no (or the OS facts were not read yet)"); }
+std::string isAdminMeaning(LONG r) { return yesNo(r, "yes: an administrator", "no: not an administrator"); }
+std::string needRebootMeaning(LONG r)
+{
+    return yesNo(r, "a driver install asked for a restart", "no driver install asked for a restart");
+}
+std::string initModuleMeaning(LONG r) { return yesNo(r, "OS facts read", "the OS facts could not be read"); }
+std::string setTargetDirMeaning(LONG r) { return r == 0 ? "folder stored" : "unexpected result"; }
+std::string rootDeviceCountMeaning(LONG r)
+{
+    if (r < 0)
+        return "unexpected result";
+    return std::to_string(r) + (r == 1 ? " root device found" : " root devices found");
+}
+
+// The host's window: a value such as a real window handle has. The library
+// only passes it on to the setup API as a parent window.
+const HWND HostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x000A01F4));
+
+// Enough answers for any script: nothing in the library shows more than
+// three dialogs in one call.
+constexpr size_t DefaultAnswers = 1024;
+
+}  // namespace
+
+const std::vector<ExportInfo>& exportTable()
+{
+    static const std::vector<ExportInfo> table = {
+        {"UninstInitialize", 1, UninstInitialize, false, false, uninstInitializeMeaning},
+        {"UninstUnInitialize", 2, UninstUnInitialize, false, true, alwaysZero},
+        {"CreateRootDevice", 3, CreateRootDevice, true, false, createRootDeviceMeaning},
+        {"UpdateDevices", 4, UpdateDevices, true, false, alwaysZero},
+        {"RemoveRootDevice", 5, RemoveRootDevice, false, true, removeRootDeviceMeaning},
+        {"RemoveUsbDevices", 6, RemoveUsbDevices, false, true, cleaningMeaning},
+        {"RemovePedalDevices", 7, RemovePedalDevices, false, true, cleaningMeaning},
+        {"RemoveAuxDevices", 8, RemoveAuxDevices, false, true, cleaningMeaning},
+        {"IsWin2k", 9, IsWin2k, false, false, isWin2kMeaning},
+        {"IsWinMe", 10, IsWinMe, false, false, isWinMeMeaning},
+        {"IsWinXp", 11, IsWinXp, false, false, isWinXpMeaning},
+        {"IsAdmin", 12, IsAdmin, false, false, isAdminMeaning},
+        {"NeedReboot", 13, NeedReboot, false, false, needRebootMeaning},
+        {"InitModule", 14, InitModule, false, false, initModuleMeaning},
+        {"SetTargetDir", 15, SetTargetDir, true, false, setTargetDirMeaning},
+        {"RootDeviceCount", 16, RootDeviceCount, false, false, rootDeviceCountMeaning},
+    };
+    return table;
+}
+
+const ExportInfo* findExport(std::string_view name)
+{
+    for (const ExportInfo& e : exportTable())
+        if (regfile::equalNoCase(name, e.name))
+            return &e;
+    return nullptr;
+}
+
+std::vector<Call> removalRoad()
+{
+    return {Call{findExport("UninstInitialize"), ""}, Call{findExport("UninstUnInitialize"), ""}};
+}
+
+std::string dialogResultName(INT_PTR result)
+{
+    switch (result) {
+    case 1: return "OK";
+    case 2: return "closed";
+    case 6: return "Yes";
+    case 7: return "No";
+    }
+    return std::to_string(static_cast<long long>(result));
+}
+
+bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version)
+{
+    static const std::pair<const char*, sim::WindowsVersion> names[] = {
+        {"95", sim::WindowsVersion::Win95},       {"98", sim::WindowsVersion::Win98},
+        {"me", sim::WindowsVersion::WinMe},       {"2000", sim::WindowsVersion::Win2000},
+        {"2k", sim::WindowsVersion::Win2000},     {"xp", sim::WindowsVersion::WinXP},
+        {"2003", sim::WindowsVersion::Server2003}, {"vista", sim::WindowsVersion::Vista},
+        {"7", sim::WindowsVersion::Win7},
+    };
+    for (const auto& [name, v] : names)
+        if (regfile::equalNoCase(text, name)) {
+            version = v;
+            return true;
+        }
+    return false;
+}
+
+std::string windowsVersionName(sim::WindowsVersion version)
+{
+    switch (version) {
+    case sim::WindowsVersion::Win95: return "Windows 95 (4.0)";
+    case sim::WindowsVersion::Win98: return "Windows 98 (4.10)";
+    case sim::WindowsVersion::WinMe: return "Windows Me (4.90)";
+    case sim::WindowsVersion::Win2000: return "Windows 2000 (5.0)";
+    case sim::WindowsVersion::WinXP: return "Windows XP (5.1)";
+    case sim::WindowsVersion::Server2003: return "Windows Server 2003 (5.2)";
+    case sim::WindowsVersion::Vista: return "Windows Vista (6.0)";
+    case sim::WindowsVersion::Win7: return "Windows 7 (6.1)";
+    }
+    return "Windows";
+}
+
+bool parseDialogAnswer(std::string_view text, sim::DialogAnswer& answer)
+{
+    static const std::pair<const char*, sim::DialogAnswer> names[] = {
+        {"yes", sim::DialogAnswer::Yes},       {"no", sim::DialogAnswer::No},
+        {"ok", sim::DialogAnswer::Ok},         {"enter", sim::DialogAnswer::Enter},
+        {"escape", sim::DialogAnswer::Escape}, {"esc", sim::DialogAnswer::Escape},
+        {"close", sim::DialogAnswer::CloseBox},
+    };
+    for (const auto& [name, a] : names)
+        if (regfile::equalNoCase(text, name)) {
+            answer = a;
+            return true;
+        }
+    return false;
+}
+
+RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::vector<Call>& calls)
+{
+    // Checked before the machine is touched, so a bad setup changes nothing.
+    const std::vector<std::string> present = presentInstances(snapshot, setup.absent, setup.present);
+
+    RunResult out;
+    out.setup = setup;
+    out.presentDevices = present;
+    out.answersGiven = setup.answers.size();
+
+    sim::Machine& m = sim::machine();
+    m.reset();
+    m.setWindows(setup.windows);
+    m.setAdministrator(setup.administrator);
+    for (const std::string& root : loadRegistry(snapshot, present, m))
+        out.warnings.push_back("the keys under " + root + " were left out: the simulated machine has no such root");
+    const bool family9x = setup.windows == sim::WindowsVersion::Win95 || setup.windows == sim::WindowsVersion::Win98 ||
+                          setup.windows == sim::WindowsVersion::WinMe;
+    const bool ntDevices = !deviceInstances(snapshot, NtEnumPath).empty();
+    const bool devices9x = !deviceInstances(snapshot, Win9xEnumPath).empty();
+    if (!family9x && devices9x && !ntDevices)
+        out.warnings.push_back("the snapshot keeps its devices under HKLM\\Enum, as the 9x family does, "
+                               "but the run is on " + windowsVersionName(setup.windows) + " (see --windows)");
+    if (family9x && ntDevices && !devices9x)
+        out.warnings.push_back("the snapshot keeps its devices under HKLM\\System\\CurrentControlSet\\Enum, "
+                               "as the NT family does, but the run is on " + windowsVersionName(setup.windows) +
+                               " (see --windows)");
+    for (const std::string& file : setup.files)
+        m.files.insert(file);
+    m.driverInstallAsksReboot = setup.driverInstallAsksReboot;
+    m.dialogAnswers.assign(setup.answers.begin(), setup.answers.end());
+    for (size_t i = 0; i < DefaultAnswers; ++i)
+        m.dialogAnswers.push_back(sim::DialogAnswer::Enter);
+
+    out.before = readRegistry(m);
+
+    moduleLoad();
+    TraceEnabled = true;
+    bool stopped = false;
+    for (const Call& call : calls) {
+        if (stopped) {
+            out.notRun.push_back(call.info->name);
+            continue;
+        }
+        const size_t traceMark = m.debugOutput.size();
+        const size_t dialogMark = m.dialogs.size();
+        const size_t installMark = m.driverInstalls.size();
+
+        CallOutcome outcome;
+        outcome.exportName = call.info->name;
+        outcome.text = call.text;
+        outcome.readsText = call.info->readsText;
+        outcome.result = call.info->function(HostWindow, nullptr, call.text.c_str());
+        outcome.meaning = call.info->meaning(outcome.result);
+
+        const std::vector<std::string> lines = m.traceLines();
+        outcome.trace.assign(lines.begin() + static_cast<std::ptrdiff_t>(std::min(traceMark, lines.size())),
+                             lines.end());
+        for (size_t i = dialogMark; i < m.dialogs.size(); ++i) {
+            const sim::DialogRecord& d = m.dialogs[i];
+            outcome.dialogs.push_back(Dialog{d.caption, d.text, d.buttons(), d.result});
+        }
+        outcome.driverInstalls.assign(m.driverInstalls.begin() + static_cast<std::ptrdiff_t>(installMark),
+                                      m.driverInstalls.end());
+        if (setup.stopWhenUninstallStops && call.info->function == UninstInitialize && outcome.result == -1)
+            stopped = true;
+        out.calls.push_back(std::move(outcome));
+    }
+    TraceEnabled = false;
+
+    out.after = readRegistry(m);
+    out.dialogsShown = m.dialogs.size();
+    // Asked the way a host asks, with the trace switch off so that the
+    // question leaves no line of its own.
+    out.rebootRequired = NeedReboot(HostWindow, nullptr, "") == 1;
+
+    if (m.openHandleCount() != 0 || m.openHandleCount(sim::HandleKind::Module) != 0)
+        out.warnings.push_back("the library left handles open:\n" + m.openHandleReport());
+    if (out.answersGiven > out.dialogsShown)
+        out.warnings.push_back(std::to_string(out.answersGiven - out.dialogsShown) +
+                               " of the given dialog answers were not used");
+    return out;
+}
+
+}  // namespace preview

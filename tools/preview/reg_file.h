@@ -1,0 +1,175 @@
+// Registry files as regedit reads and writes them, over a plain in-memory
+// registry of our own (no simulator, no Win32 types), so the preview tool
+// can take a customer's export in and hand the machine after a run back out.
+//
+// Texts: the registry the library sees through the single-byte (A) calls
+// holds single-byte texts, and so does this model. Reading a Unicode file
+// (UTF-16LE with a byte-order mark, or UTF-8 with one), every character below
+// U+0100 becomes the byte of the same value (so ANSI bytes 0x80 to 0xFF are
+// read as Latin-1, close to Windows-1252) and every other character becomes
+// '?'. Writing a Unicode file maps each byte back to the character of the
+// same value. The data of the text types REG_SZ, REG_EXPAND_SZ and
+// REG_MULTI_SZ written as hex(1):, hex(2): or hex(7): is UTF-16LE in a
+// "Windows Registry Editor Version 5.00" file, whatever the file's own
+// encoding, and single-byte in a "REGEDIT4" file; the model keeps it
+// single-byte. All other data is kept byte for byte.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+namespace regfile {
+
+// Registry value types by their Windows numbers.
+constexpr uint32_t TypeNone = 0;
+constexpr uint32_t TypeString = 1;
+constexpr uint32_t TypeExpandString = 2;
+constexpr uint32_t TypeBinary = 3;
+constexpr uint32_t TypeDword = 4;
+constexpr uint32_t TypeMultiString = 7;
+constexpr uint32_t TypeQword = 11;
+
+bool isTextType(uint32_t type);
+
+// Key and value names compare without regard to ASCII case, as the
+// registry (and the simulator) compares them.
+std::string foldCase(std::string_view text);
+bool equalNoCase(std::string_view a, std::string_view b);
+bool lessNoCase(std::string_view a, std::string_view b);
+
+struct Value {
+    std::string name;  // empty: the key's default value, "@" in a file
+    uint32_t type = TypeNone;
+    std::vector<uint8_t> data;
+
+    bool operator==(const Value& other) const
+    {
+        return type == other.type && data == other.data && name == other.name;
+    }
+};
+
+// Helpers for building values.
+Value stringValue(std::string name, std::string_view text, uint32_t type = TypeString);
+Value multiStringValue(std::string name, const std::vector<std::string>& texts);
+Value dwordValue(std::string name, uint32_t number);
+Value binaryValue(std::string name, std::vector<uint8_t> bytes, uint32_t type = TypeBinary);
+
+// One registry key: its values in creation order and its subkeys.
+// Lookups, additions and removals cost the same whatever the number of
+// siblings, so a file is read in time linear in its size.
+class Key {
+public:
+    explicit Key(std::string name = std::string()) : name_(std::move(name)) {}
+    Key(const Key&) = delete;
+    Key& operator=(const Key&) = delete;
+    Key(Key&&) = default;
+    Key& operator=(Key&&) = default;
+
+    const std::string& name() const { return name_; }
+
+    Key* find(std::string_view childName);
+    const Key* find(std::string_view childName) const;
+    Key& ensure(std::string_view childName);  // the existing subkey or a new one
+    bool remove(std::string_view childName);  // with everything below it
+
+    // Subkeys in the order NT enumerates them (by upper-cased name).
+    std::vector<const Key*> subkeys() const;
+    std::vector<Key*> subkeys();
+    size_t subkeyCount() const { return childIndex_.size(); }
+    // Every key below this one, at any depth.
+    size_t descendantCount() const;
+
+    void set(Value value);  // adds, or replaces the value of that name
+    bool removeValue(std::string_view valueName);
+    const Value* value(std::string_view valueName) const;
+    std::vector<const Value*> values() const;  // creation order
+    size_t valueCount() const { return valueIndex_.size(); }
+
+private:
+    std::string name_;
+    // A removed entry leaves an empty slot, so that the indexes stay valid.
+    std::vector<std::unique_ptr<Key>> children_;
+    std::unordered_map<std::string, size_t> childIndex_;  // folded name -> slot
+    std::vector<std::unique_ptr<Value>> values_;
+    std::unordered_map<std::string, size_t> valueIndex_;
+};
+
+// The predefined root keys by their full names; "HKLM" and the other short
+// forms are accepted too. Empty when the name is no root key.
+std::string rootKeyName(std::string_view name);
+
+// A whole registry: its subkeys are the root keys, by full name.
+class Registry {
+public:
+    Key top;
+
+    // Paths are "HKEY_LOCAL_MACHINE\A\B" (or "HKLM\A\B"). A path that
+    // names no root key, or holds an empty key name, finds nothing.
+    Key* find(std::string_view path);
+    const Key* find(std::string_view path) const;
+    Key& create(std::string_view path);  // with every missing parent; throws on a bad path
+    bool remove(std::string_view path);  // not a root key
+};
+
+// Splits "A\B\C" into its key names; false when a name is empty.
+bool splitKeyPath(std::string_view path, std::vector<std::string_view>& parts);
+
+enum class Format { Regedit4, Version5 };
+enum class Encoding { Ansi, Utf16Le, Utf8 };
+
+// Windows limits: a key name holds at most 255 characters and a key lies at
+// most 512 levels deep. Deeper or longer paths are refused, which also
+// keeps every walk over the tree within a bounded depth.
+constexpr size_t MaxKeyNameLength = 255;
+constexpr size_t MaxKeyDepth = 512;
+
+// A file that is not a well-formed registry file: where and why.
+class ParseError : public std::runtime_error {
+public:
+    ParseError(std::string file, size_t line, std::string reason);
+    const std::string& file() const { return file_; }
+    size_t line() const { return line_; }
+    const std::string& reason() const { return reason_; }
+
+private:
+    std::string file_;
+    size_t line_;
+    std::string reason_;
+};
+
+struct FileInfo {
+    Format format = Format::Version5;
+    Encoding encoding = Encoding::Ansi;
+    size_t lines = 0;
+};
+
+// Reads a registry file's bytes and applies it to `into`: keys are created,
+// values set, "[-KEY]" and "name"=- lines delete. `fileName` names the file
+// in errors. Throws ParseError; `into` may then hold part of the file.
+FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into);
+
+// Reads the file at `path` whole, then parses it. Throws ParseError (line 0)
+// when the file cannot be read.
+FileInfo load(const std::string& path, Registry& into);
+
+struct WriteOptions {
+    Format format = Format::Version5;
+    Encoding encoding = Encoding::Utf16Le;  // with its byte-order mark
+};
+
+// The registry as regedit exports it: every root key and every key below
+// it, subkeys in enumeration order, values in creation order, CR LF line
+// ends, long hex data continued over lines of at most 80 characters.
+std::string write(const Registry& registry, const WriteOptions& options = WriteOptions());
+
+// One value line as the file would hold it (single-byte, no line end);
+// used by the report to show values.
+std::string formatValue(const Value& value, Format format = Format::Version5);
+
+}  // namespace regfile

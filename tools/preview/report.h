@@ -1,0 +1,68 @@
+// What a preview run did, for people (text) and for programs (JSON): each
+// export's result and trace, the registry and device changes, the driver
+// installs, the restart, and the vendor's traces that are still there.
+#pragma once
+
+#include "preview.h"
+#include "reg_file.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace preview {
+
+struct KeyChange {
+    std::string path;  // "HKLM\System\..."
+    size_t keysBelow = 0;
+};
+
+struct ValueChange {
+    std::string keyPath;
+    std::string name;
+    std::optional<regfile::Value> before;
+    std::optional<regfile::Value> after;
+};
+
+struct Changes {
+    std::vector<KeyChange> keysDeleted;  // the topmost deleted keys only
+    std::vector<KeyChange> keysCreated;  // likewise
+    std::vector<ValueChange> valuesDeleted;  // from keys that are still there
+    std::vector<ValueChange> valuesAdded;
+    std::vector<ValueChange> valuesChanged;
+    std::vector<std::string> devicesRemoved;  // instance ids
+    std::vector<std::string> devicesCreated;
+};
+
+Changes diff(const regfile::Registry& before, const regfile::Registry& after);
+
+// A key or value that still names one of the vendor's devices (its
+// vendor id, or the root device's hardware id), and the id lists that
+// hold its product id: the usual reason why a cleaning run passed it over.
+struct VendorTrace {
+    std::string keyPath;
+    std::optional<std::string> valueName;  // set for a value, not a key
+    std::string id;                        // "VID_2F7A&PID_00A1" or "root\jq_pilotdeck"
+    std::vector<std::string> lists;        // names of the id lists holding the id
+    // Whether any trace line of the run names the key or value or one of
+    // their texts. None does for a key the run never looked at; one may
+    // also name it for another reason, so the trace has the last word.
+    bool namedInTrace = false;
+};
+
+std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls);
+
+struct ReportOptions {
+    bool showTrace = true;
+    std::string snapshotName;  // the file, or the built-in sample's name
+};
+
+std::string textReport(const RunResult& run, const ReportOptions& options);
+std::string jsonReport(const RunResult& run, const ReportOptions& options);
+
+// "HKEY_LOCAL_MACHINE\X" shown as "HKLM\X".
+std::string shortPath(const std::string& path);
+// A value as the report shows it: REG_SZ "text", REG_DWORD 0x0000000a...
+std::string describeValue(const regfile::Value& value);
+
+}  // namespace preview

@@ -1,0 +1,388 @@
+#include "cli.h"
+#include "load_machine.h"
+#include "preview.h"
+#include "report.h"
+
+#include "support/tracers.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <unistd.h>
+
+using namespace preview;
+using MachineSetup = preview::Setup;  // gtest's Test has a MachineSetup of its own
+
+namespace {
+
+regfile::Registry sample()
+{
+    regfile::Registry r;
+    regfile::parse(sampleSnapshot(), SampleSnapshotName, r);
+    return r;
+}
+
+regfile::Registry fromText(const std::string& text)
+{
+    regfile::Registry r;
+    regfile::parse(text, "test.reg", r);
+    return r;
+}
+
+std::vector<Call> script(std::initializer_list<const char*> names)
+{
+    std::vector<Call> calls;
+    for (const char* name : names) {
+        std::string text(name);
+        const size_t eq = text.find('=');
+        calls.push_back(Call{findExport(text.substr(0, eq)), eq == std::string::npos ? "" : text.substr(eq + 1)});
+    }
+    return calls;
+}
+
+std::vector<std::string> folded(std::vector<std::string> ids)
+{
+    for (std::string& id : ids)
+        id = regfile::foldCase(id);
+    std::sort(ids.begin(), ids.end());
+    return ids;
+}
+
+const char* const SampleVendorInstances[] = {
+    "HID\\VID_2F7A&PID_00A1\\7&1F2E3D4C&0&0000", "HID\\VID_2F7A&PID_1A24\\7&3B04C6D2&0&0000",
+    "HID\\VID_2F7A&PID_B8F9\\7&9A0C2E1&0&0000",  "JOVEX\\VID_2F7A&PID_C26B\\1&79F5D87&0&00",
+    "ROOT\\SYSTEM\\0000",                        "USB\\VID_2F7A&PID_00A1\\6&2C9A1B3&0&1",
+    "USB\\VID_2F7A&PID_1A24\\6&11E0F5A&0&2",     "USB\\VID_2F7A&PID_B8F9\\6&2C9A1B3&0&3",
+    "USB\\VID_2F7A&PID_C26B\\6&2C9A1B3&0&4",
+};
+
+const std::string Ccs = "HKLM\\SYSTEM\\CurrentControlSet";
+
+// A Windows 98 machine: devices under HKLM\Enum, driver keys under
+// Services\Class, and the keys only the 9x road cleans.
+const std::string Machine98 = R"(REGEDIT4
+
+[HKEY_LOCAL_MACHINE\Enum\USB\VID_2F7A&PID_00A1\5&1]
+"Driver"="HID\\0003"
+[HKEY_LOCAL_MACHINE\Enum\HID\VID_2F7A&PID_00A1\6&1]
+"Driver"="MEDIA\\0004"
+[HKEY_LOCAL_MACHINE\Enum\HID\VID_045E&PID_0027\6&2]
+"Driver"="MEDIA\\0005"
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\HID\0003]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\MEDIA\0004]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\MEDIA\0005]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\MediaResources\joystick\msjstick.drv<0004>]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\MediaResources\joystick\msjstick.drv<0005>]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\MediaResources\joystick\<FixedKey>\JoystickSettings\VID_2F7A&PID_00A1]
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\ASD\Prob\{9b4e7760-3196-11cf-97ea-00aa0034319d}]
+"USB\\VID_2F7A&PID_00A1\\5&1"=hex:01
+"USB\\VID_045E&PID_0027\\5&2"=hex:01
+[HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses\{4d1e55b2-f16f-11cf-88cb-001111000030}\##?#HID#Jq#6&1]
+"DeviceInstance"="HID\\VID_2F7A&PID_00A1\\6&1"
+)";
+
+// An XP machine without the root device, for the installation road.
+const std::string MachineXpBare = R"(Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\SYSTEM\CurrentControlSet\Enum\Root\SYSTEM\0000]
+"HardwareID"=hex(7):72,00,6f,00,6f,00,74,00,5c,00,73,00,77,00,65,00,6e,00,75,00,6d,00,00,00,00,00
+"ClassGUID"="{4d36e97d-e325-11ce-bfc1-08002be10318}"
+)";
+
+class Preview : public ::testing::Test {
+protected:
+    void TearDown() override { EXPECT_FALSE(TraceEnabled); }
+};
+
+}  // namespace
+
+TEST_F(Preview, SampleRemovalRoadRemovesTheVendorsDevicesAndNothingElse)
+{
+    const RunResult r = run(sample(), MachineSetup(), removalRoad());
+    ASSERT_EQ(r.calls.size(), 2u);
+    EXPECT_EQ(r.calls[0].result, 0);
+    EXPECT_EQ(r.calls[0].meaning, "proceed with the uninstall");
+    ASSERT_EQ(r.calls[0].dialogs.size(), 1u);  // an administrator is asked only to unplug
+    EXPECT_EQ(r.calls[0].dialogs[0].result, 6);
+    EXPECT_EQ(r.calls[1].result, 0);
+    EXPECT_EQ(r.calls[1].trace.front(), "INST2K: UninstUnInitialize");
+    EXPECT_TRUE(r.warnings.empty()) << r.warnings.front();
+
+    const Changes c = diff(r.before, r.after);
+    EXPECT_EQ(folded(c.devicesRemoved),
+              folded(std::vector<std::string>(std::begin(SampleVendorInstances), std::end(SampleVendorInstances))));
+    EXPECT_TRUE(c.devicesCreated.empty());
+    EXPECT_TRUE(c.keysCreated.empty());
+    EXPECT_TRUE(c.valuesAdded.empty());
+
+    // The other vendor's joystick and the other root device survive whole.
+    for (const std::string& path :
+         {Ccs + "\\Enum\\USB\\Vid_045e&Pid_0027\\5&3a8b1c2&0&2", Ccs + "\\Enum\\HID\\Vid_045e&Pid_0027",
+          Ccs + "\\Enum\\Root\\SYSTEM\\0001", Ccs + "\\Control\\Class\\{745a17a0-74d3-11d0-b6fe-00a0c90f57da}\\0001",
+          Ccs + "\\Control\\MediaResources\\Joystick\\DINPUT.DLL\\JoystickSettings\\VID_045E&PID_0027",
+          Ccs + "\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\VID_045E&PID_0027"})
+        EXPECT_NE(r.after.find(path), nullptr) << path;
+    for (const KeyChange& k : c.keysDeleted)
+        EXPECT_EQ(k.path.find("045"), std::string::npos) << k.path;
+
+    // Windows XP keeps the device-interface keys: they are what is left,
+    // and the report says the run never named them.
+    const std::vector<VendorTrace> left = vendorTraces(r.after, r.calls);
+    EXPECT_EQ(left.size(), 4u);
+    for (const VendorTrace& t : left) {
+        EXPECT_NE(t.keyPath.find("\\DeviceClasses\\"), std::string::npos) << t.keyPath;
+        EXPECT_FALSE(t.namedInTrace) << t.keyPath;
+        EXPECT_FALSE(t.lists.empty());
+    }
+
+    const std::string text = textReport(r, ReportOptions{true, "s"});
+    EXPECT_NE(text.find("Device nodes removed: 9\n"), std::string::npos);
+    EXPECT_NE(text.find("  | INST2K: UninstUnInitialize\n"), std::string::npos);
+    EXPECT_NE(text.find("Restart: no driver install asked for one (NeedReboot answers 0); a message told the user"),
+              std::string::npos);
+    EXPECT_NE(text.find(Ccs + "\\Enum\\USB\\VID_2F7A&PID_C26B  (and 4 keys below)"), std::string::npos);
+    EXPECT_EQ(textReport(r, ReportOptions{false, "s"}).find("  | "), std::string::npos);
+}
+
+TEST_F(Preview, AnswersDecideWhetherTheUninstallGoesOn)
+{
+    MachineSetup no;
+    no.answers = {sim::DialogAnswer::No};
+    const RunResult stopped = run(sample(), no, removalRoad());
+    ASSERT_EQ(stopped.calls.size(), 1u);
+    EXPECT_EQ(stopped.calls[0].result, -1);
+    EXPECT_EQ(stopped.notRun, std::vector<std::string>{"UninstUnInitialize"});
+    const Changes none = diff(stopped.before, stopped.after);
+    EXPECT_TRUE(none.keysDeleted.empty() && none.devicesRemoved.empty());
+    EXPECT_NE(textReport(stopped, {}).find("Not run, because UninstInitialize stopped the uninstall: "
+                                           "UninstUnInitialize"),
+              std::string::npos);
+
+    no.stopWhenUninstallStops = false;
+    const RunResult goneOn = run(sample(), no, removalRoad());
+    EXPECT_EQ(goneOn.calls.size(), 2u);
+    EXPECT_EQ(diff(goneOn.before, goneOn.after).devicesRemoved.size(), 9u);
+
+    // Not an administrator: two questions; the cleaning is refused, but the
+    // root device is still removed.
+    MachineSetup user;
+    user.administrator = false;
+    user.answers = {sim::DialogAnswer::Yes, sim::DialogAnswer::Yes, sim::DialogAnswer::Ok, sim::DialogAnswer::Ok};
+    const RunResult r = run(sample(), user, script({"UninstInitialize", "RemoveUsbDevices", "UninstUnInitialize"}));
+    ASSERT_EQ(r.calls.size(), 3u);
+    EXPECT_EQ(r.calls[0].dialogs.size(), 2u);
+    EXPECT_EQ(r.calls[0].result, 0);
+    EXPECT_EQ(r.calls[1].result, 2);
+    EXPECT_EQ(r.calls[1].meaning, "not an administrator: nothing was done");
+    EXPECT_EQ(folded(diff(r.before, r.after).devicesRemoved), folded({"Root\\SYSTEM\\0000"}));
+    ASSERT_EQ(r.warnings.size(), 1u);
+    EXPECT_EQ(r.warnings[0], "1 of the given dialog answers were not used");
+}
+
+TEST_F(Preview, PresenceComesFromControlKeysOrTheOptions)
+{
+    const regfile::Registry s = sample();
+    const std::vector<std::string> present = presentInstances(s, {}, {});
+    EXPECT_EQ(present.size(), 11u);
+    for (const std::string& id : present)
+        EXPECT_EQ(id.find("B8F9"), std::string::npos) << id;
+
+    const std::string root = "Root\\SYSTEM\\0000";
+    const auto attached = presentInstances(s, {"ROOT\\system\\0000"}, {"USB\\VID_2F7A&PID_B8F9\\6&2c9a1b3&0&3"});
+    EXPECT_EQ(attached.size(), 11u);
+    EXPECT_EQ(std::count(attached.begin(), attached.end(), root), 0);
+    EXPECT_THROW(presentInstances(s, {"USB\\VID_2F7A&PID_00A1"}, {}), std::invalid_argument);
+
+    // The machine sees it: an absent root device is not counted.
+    MachineSetup absent;
+    absent.absent = {root};
+    EXPECT_EQ(run(s, absent, script({"RootDeviceCount"})).calls[0].result, 0);
+    EXPECT_EQ(run(s, MachineSetup(), script({"RootDeviceCount"})).calls[0].result, 1);
+
+    // Without any Control key every instance is attached.
+    EXPECT_EQ(presentInstances(fromText(MachineXpBare), {}, {}).size(), 1u);
+}
+
+TEST_F(Preview, Windows98RoadCleansTheEnumTreeAndThe9xOnlyKeys)
+{
+    MachineSetup win98;
+    win98.windows = sim::WindowsVersion::Win98;
+    const RunResult r = run(fromText(Machine98), win98, script({"RemoveUsbDevices"}));
+    EXPECT_EQ(r.calls[0].result, 0);
+    EXPECT_TRUE(r.warnings.empty());
+    const Changes c = diff(r.before, r.after);
+    EXPECT_EQ(folded(c.devicesRemoved), folded({"USB\\VID_2F7A&PID_00A1\\5&1", "HID\\VID_2F7A&PID_00A1\\6&1"}));
+    const std::string s = "HKLM\\System\\CurrentControlSet";
+    for (const char* gone :
+         {"\\Services\\Class\\HID\\0003", "\\Services\\Class\\MEDIA\\0004",
+          "\\Control\\MediaResources\\joystick\\msjstick.drv<0004>",
+          "\\Control\\MediaResources\\joystick\\<FixedKey>\\JoystickSettings\\VID_2F7A&PID_00A1",
+          "\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}\\##?#HID#Jq#6&1"})
+        EXPECT_EQ(r.after.find(s + gone), nullptr) << gone;
+    for (const char* kept : {"\\Services\\Class\\MEDIA\\0005", "\\Control\\MediaResources\\joystick\\msjstick.drv<0005>"})
+        EXPECT_NE(r.after.find(s + kept), nullptr) << kept;
+    ASSERT_EQ(c.valuesDeleted.size(), 1u);
+    EXPECT_EQ(c.valuesDeleted[0].name, "USB\\VID_2F7A&PID_00A1\\5&1");
+    EXPECT_TRUE(vendorTraces(r.after, r.calls).empty());
+
+    // The same machine run as XP: nothing of the 9x road runs, and the
+    // report points at the Windows version.
+    const RunResult xp = run(fromText(Machine98), MachineSetup(), script({"RemoveUsbDevices"}));
+    EXPECT_EQ(diff(xp.before, xp.after).keysDeleted.size(), 0u);
+    ASSERT_EQ(xp.warnings.size(), 1u);
+    EXPECT_NE(xp.warnings[0].find("9x family"), std::string::npos);
+}
+
+TEST_F(Preview, InstallationRoadCreatesTheRootDeviceWhenItsInfIsThere)
+{
+    MachineSetup withInf;
+    withInf.files = {"C:\\JQ\\JQDRV2K3.INF"};
+    withInf.driverInstallAsksReboot = true;
+    const auto road = script({"InitModule", "CreateRootDevice=C:\\JQ", "NeedReboot", "RootDeviceCount"});
+    const RunResult r = run(fromText(MachineXpBare), withInf, road);
+    ASSERT_EQ(r.calls.size(), 4u);
+    ASSERT_EQ(r.calls[1].driverInstalls.size(), 1u);
+    EXPECT_EQ(r.calls[1].driverInstalls[0].hardwareId, "root\\jq_pilotdeck");
+    EXPECT_EQ(r.calls[1].driverInstalls[0].infPath, "C:\\JQ\\JQDRV2K3.INF");
+    EXPECT_TRUE(r.calls[1].driverInstalls[0].result);
+    EXPECT_EQ(r.calls[2].result, 1);
+    EXPECT_EQ(r.calls[3].result, 1);
+    EXPECT_TRUE(r.rebootRequired);
+    EXPECT_EQ(folded(diff(r.before, r.after).devicesCreated), folded({"ROOT\\SYSTEM\\0001"}));
+    EXPECT_NE(textReport(r, {}).find("Restart: yes: a driver install asked for one (NeedReboot answers 1)"),
+              std::string::npos);
+
+    // Without the INF the install fails and no node is left behind.
+    const RunResult failed = run(fromText(MachineXpBare), MachineSetup(), road);
+    ASSERT_EQ(failed.calls[1].driverInstalls.size(), 1u);
+    EXPECT_FALSE(failed.calls[1].driverInstalls[0].result);
+    EXPECT_EQ(failed.calls[1].driverInstalls[0].error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(diff(failed.before, failed.after).devicesCreated.empty());
+    EXPECT_FALSE(failed.rebootRequired);
+}
+
+TEST_F(Preview, MachineReadsBackAsLoaded)
+{
+    // The sample goes into the simulator and comes out unchanged, and the
+    // machine after a run comes back from its .reg file unchanged.
+    const regfile::Registry s = sample();
+    const RunResult r = run(s, MachineSetup(), script({"IsWinXp"}));
+    EXPECT_EQ(regfile::write(r.before), regfile::write(s));
+    const RunResult cleaned = run(s, MachineSetup(), removalRoad());
+    regfile::Registry back;
+    regfile::parse(regfile::write(cleaned.after), "after.reg", back);
+    EXPECT_EQ(regfile::write(back), regfile::write(cleaned.after));
+    EXPECT_EQ(back.find(Ccs + "\\Enum\\USB\\VID_2F7A&PID_C26B"), nullptr);
+}
+
+namespace {
+
+class TempFile {
+public:
+    explicit TempFile(const std::string& content)
+        : path_((std::filesystem::temp_directory_path() /
+                 ("jqpreview-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".reg"))
+                    .string())
+    {
+        std::ofstream(path_, std::ios::binary) << content;
+    }
+    ~TempFile() { std::filesystem::remove(path_); }
+    const std::string& path() const { return path_; }
+
+private:
+    static inline int counter_ = 0;
+    std::string path_;
+};
+
+struct ToolRun {
+    int status;
+    std::string out;
+    std::string err;
+};
+
+ToolRun tool(const std::vector<std::string>& args)
+{
+    std::ostringstream out, err;
+    const int status = runTool(args, out, err);
+    return ToolRun{status, out.str(), err.str()};
+}
+
+}  // namespace
+
+TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
+{
+    const TempFile bad("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=dword:xyz\r\n");
+    ToolRun t = tool({bad.path(), "RemoveUsbDevices"});
+    EXPECT_EQ(t.status, ExitBadInput);
+    EXPECT_EQ(t.out, "");
+    EXPECT_EQ(t.err, bad.path() + ":3: dword data without hexadecimal digits\n");
+
+    const struct {
+        std::vector<std::string> args;
+        const char* message;
+    } cases[] = {
+        {{"RemoveUsbDevicez"}, "unknown export \"RemoveUsbDevicez\"; the exports are: UninstInitialize,"},
+        {{"--frobnicate"}, "unknown option \"--frobnicate\""},
+        {{"--windows"}, "option --windows needs a value"},
+        {{"--windows=3.1"}, "unknown Windows version \"3.1\""},
+        {{"--answer", "yes,maybe"}, "unknown dialog answer \"maybe\""},
+        {{"--quiet=1"}, "option --quiet takes no value"},
+        {{"a.reg", "b.reg"}, "two snapshots given"},
+        {{"--absent", "USB\\NO\\SUCH"}, "no device instance \"USB\\NO\\SUCH\""},
+        {{"/no/such/file.reg"}, "/no/such/file.reg: cannot open the file"},
+    };
+    for (const auto& c : cases) {
+        t = tool(c.args);
+        EXPECT_EQ(t.status, ExitBadInput) << c.message;
+        EXPECT_EQ(t.out, "") << c.message;
+        EXPECT_NE(t.err.find(c.message), std::string::npos) << t.err;
+    }
+
+    t = tool({"--help"});
+    EXPECT_EQ(t.status, ExitOk);
+    EXPECT_EQ(t.out.rfind("Usage: jqpreview", 0), 0u);
+}
+
+TEST_F(Preview, ToolWritesTheReportsAndTheMachineAfterTheRun)
+{
+    const TempFile machine(MachineXpBare);
+    const TempFile json("");
+    const TempFile after("");
+    ToolRun t = tool({"-q", "--json", json.path(), "--write-reg", after.path(), "--file", "C:\\JQ\\JQDRV2K3.INF",
+                      "--", "CreateRootDevice=C:\\JQ", machine.path()});
+    // After "--" a name ending in .reg is no snapshot but an unknown export.
+    EXPECT_EQ(t.status, ExitBadInput);
+
+    t = tool({"-q", "--json", json.path(), "--write-reg", after.path(), "--file", "C:\\JQ\\JQDRV2K3.INF",
+              machine.path(), "CreateRootDevice=C:\\JQ"});
+    EXPECT_EQ(t.status, ExitOk) << t.err;
+    EXPECT_NE(t.out.find("CreateRootDevice(\"C:\\JQ\") -> 1"), std::string::npos) << t.out;
+    EXPECT_NE(regfile::foldCase(t.out).find("DEVICE NODES CREATED: 1\n    ROOT\\SYSTEM\\0001\n"), std::string::npos)
+        << t.out;
+
+    std::ifstream jsonIn(json.path());
+    const std::string report((std::istreambuf_iterator<char>(jsonIn)), std::istreambuf_iterator<char>());
+    EXPECT_NE(regfile::foldCase(report).find("\"DEVICENODESCREATED\": [\"ROOT\\\\SYSTEM\\\\0001\"]"),
+              std::string::npos)
+        << report;
+    EXPECT_NE(report.find("\"export\": \"CreateRootDevice\", \"ordinal\": 3, \"text\": \"C:\\\\JQ\""),
+              std::string::npos);
+
+    regfile::Registry written;
+    const regfile::FileInfo info = regfile::load(after.path(), written);
+    EXPECT_EQ(info.format, regfile::Format::Version5);
+    EXPECT_EQ(info.encoding, regfile::Encoding::Utf16Le);
+    const regfile::Key* created = written.find(Ccs + "\\Enum\\ROOT\\SYSTEM\\0001");
+    ASSERT_NE(created, nullptr);
+    EXPECT_EQ(*created->value("HardwareID"), regfile::multiStringValue("HardwareID", {"root\\jq_pilotdeck"}));
+
+    t = tool({"--json", "-", "IsWinXp"});
+    EXPECT_EQ(t.status, ExitOk);
+    EXPECT_EQ(t.out.rfind("{\n  \"machine\": {\"windows\": \"Windows XP (5.1)\"", 0), 0u) << t.out;
+
+    t = tool({"--write-reg", "/no/such/dir/after.reg", "IsWinXp"});
+    EXPECT_EQ(t.status, ExitWriteFailed);
+    EXPECT_NE(t.err.find("cannot write the registry to /no/such/dir/after.reg"), std::string::npos);
+}
