@@ -1,0 +1,35 @@
+# Sourced by run.sh and test.sh: installs, through apt-get, the Debian
+# packages from the given list that this machine lacks. Nothing is done, and
+# no package list is fetched, when all are installed.
+
+jq_missing_packages() {
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$package"
+        fi
+    done
+}
+
+jq_ensure_packages() {
+    local missing sudo=""
+    missing=$(jq_missing_packages "$@")
+    [ -z "$missing" ] && return 0
+    if [ "$(id -u)" -ne 0 ]; then
+        command -v sudo >/dev/null || { echo "not root and no sudo: install $missing" >&2; return 1; }
+        sudo="sudo"
+    fi
+    echo "Installing: $(echo $missing)"
+    # shellcheck disable=SC2086
+    $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+}
+
+# Everything the builds and the tests need.
+JQ_PACKAGES=(
+    cmake make g++ python3
+    libgtest-dev libgmock-dev googletest
+    g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
+    binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
+    wine64 xvfb xauth
+)

@@ -1,0 +1,166 @@
+#!/usr/bin/env bash
+# The one test command. Installs what a fresh Debian machine lacks, then
+# builds and runs every tier:
+#
+#   native        the product against the simulated Windows, and the native
+#                 tools' tests (GoogleTest, through CTest)
+#   native-asan   the same tests with AddressSanitizer and UBSan
+#   win32         the shipped i686 DLL, with its static checks
+#   win64         the 64-bit DLL, host program and cross-built contract tests;
+#                 the contract tests and the end-to-end tests under wine64
+#
+#   scripts/test.sh [TIER...]     (default: all four)
+#
+# Logs go to build/test-logs/. Exits non-zero when any step fails; the last
+# line is "N passed, N failed" over every test run (a build that fails counts
+# as one failure).
+set -uo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root" || exit 1
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+jq_ensure_packages "${JQ_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
+
+jobs=${JOBS:-$(nproc)}
+logs=$root/build/test-logs
+mkdir -p "$logs"
+
+tiers=("$@")
+[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 win64)
+for tier in "${tiers[@]}"; do
+    case $tier in native | native-asan | win32 | win64) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
+done
+
+summary=()
+total_passed=0
+total_failed=0
+status=0
+
+# Passed and failed counts from a log: CTest's summary, GoogleTest's,
+# Python unittest's, or a closing "N passed, N failed" line.
+count_tests() {
+    local log=$1 passed=0 failed=0 line
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+        failed=${BASH_REMATCH[1]}
+        passed=$((BASH_REMATCH[2] - failed))
+    elif grep -q '^\[==========\] [0-9]* tests\? from' "$log"; then
+        line=$(grep '^\[  PASSED  \] [0-9]* test' "$log" | tail -1)
+        [[ $line =~ ([0-9]+) ]] && passed=${BASH_REMATCH[1]}
+        line=$(grep '^\[  FAILED  \] [0-9]* test' "$log" | tail -1)
+        [[ $line =~ ([0-9]+) ]] && failed=${BASH_REMATCH[1]}
+    elif grep -q '^Ran [0-9]* tests\? in' "$log"; then
+        line=$(grep '^Ran [0-9]* test' "$log" | tail -1)
+        [[ $line =~ ([0-9]+) ]] && passed=${BASH_REMATCH[1]}
+        line=$(grep '^FAILED (' "$log" | tail -1)
+        while [[ $line =~ (failures|errors)=([0-9]+)(.*) ]]; do
+            failed=$((failed + BASH_REMATCH[2]))
+            line=${BASH_REMATCH[3]}
+        done
+        passed=$((passed - failed))
+    else
+        line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
+        if [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+            passed=${BASH_REMATCH[1]}
+            failed=${BASH_REMATCH[2]}
+        fi
+    fi
+    echo "$passed $failed"
+}
+
+# step NAME LOG KIND COMMAND...: runs one step, logs it, adds it to the
+# summary. KIND "build" counts a failure as one; "test" counts the tests.
+step() {
+    local name=$1 log=$logs/$2.log kind=$3
+    shift 3
+    echo
+    echo "=== $name"
+    local started rc seconds passed=0 failed=0 counts
+    started=$(date +%s)
+    "$@" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    seconds=$(($(date +%s) - started))
+    if [ "$kind" = test ]; then
+        read -r passed failed < <(count_tests "$log")
+        [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
+        [ "$rc" -eq 0 ] && [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ] && { rc=1; failed=1; }  # ran no test
+        counts=$(printf "%5d passed, %d failed" "$passed" "$failed")
+    else
+        [ "$rc" -ne 0 ] && failed=1
+        counts=""
+    fi
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    local verdict=PASS
+    if [ "$rc" -ne 0 ]; then
+        verdict=FAIL
+        status=1
+    fi
+    summary+=("$(printf "%-4s  %-34s %-24s %4d s" "$verdict" "$name" "$counts" "$seconds")")
+    return "$rc"
+}
+
+skipped() {
+    summary+=("$(printf "%-4s  %-34s %s" "SKIP" "$1" "(its build failed)")")
+    total_failed=$((total_failed + 1))
+    status=1
+}
+
+build() {  # PRESET [TARGET...]
+    local preset=$1
+    shift
+    local targets=()
+    [ $# -gt 0 ] && targets=(--target "$@")
+    cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs" "${targets[@]}"
+}
+
+started_all=$(date +%s)
+for tier in "${tiers[@]}"; do
+    case $tier in
+    native)
+        if step "native build" native-build build build native; then
+            step "native tests" native-tests test ctest --preset native -j "$jobs"
+        else
+            skipped "native tests"
+        fi
+        ;;
+    native-asan)
+        if step "native ASan/UBSan build" native-asan-build build build native-asan; then
+            ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+                step "native ASan/UBSan tests" native-asan-tests test ctest --preset native-asan -j "$jobs"
+        else
+            skipped "native ASan/UBSan tests"
+        fi
+        ;;
+    win32)
+        if step "win32 build (shipped DLL)" win32-build build build win32; then
+            step "static checks of the i686 DLL" static-checks test \
+                python3 tests/static/check_dll.py build/win32/JQInst2k.dll
+        else
+            skipped "static checks of the i686 DLL"
+        fi
+        step "static checker self-test" static-self-test test python3 tests/static/test_check_dll.py
+        ;;
+    win64)
+        if step "win64 build" win64-build build build win64; then
+            step "contract tests (wine64)" contract-tests test \
+                tests/cross/run_contract_tests.sh build/win64 --gtest_brief=1
+            step "end-to-end tests (wine64)" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win64
+        else
+            skipped "contract tests (wine64)"
+            skipped "end-to-end tests (wine64)"
+        fi
+        step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
+        ;;
+    esac
+done
+
+echo
+echo "=== Summary (logs in build/test-logs/)"
+for line in "${summary[@]}"; do
+    echo "$line"
+done
+echo "total time $(($(date +%s) - started_all)) s"
+echo "$total_passed passed, $total_failed failed"
+exit $status

@@ -1,0 +1,419 @@
+#!/usr/bin/env python3
+"""End-to-end tests: the real 64-bit DLL, loaded by jqhost.exe under wine64.
+
+    run_e2e.py [--build DIR] [--prefix DIR] [--cases FILE] [-k TEXT] [--list]
+               [--keep-prefix]
+
+One fresh Wine prefix per run (about ten seconds to create), shared by every
+case; a case that changes the registry removes what it made (its `cleanup`
+keys are deleted before and after it). Each case sets the Windows version
+jqhost.exe sees, optionally imports .reg files, runs the host with its calls
+and dialog answers, and checks the results, the dialogs, the trace lines
+(OutputDebugStringA texts, read from Wine's debugstr channel) and registry
+keys afterwards. The cases live in cases.py.
+
+Prints one line per case and a final "N passed, N failed"; exits 1 when any
+case fails (2 when the run could not start). Dialogs need a display, so the
+runner restarts itself under `xvfb-run -a` when there is none.
+
+Python 3 standard library only.
+"""
+
+import argparse
+import importlib.util
+import os
+import re
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+WINE64 = os.environ.get("WINE64", "/usr/lib/wine/wine64")
+HOST_EXE = "jqhost.exe"
+CASE_TIMEOUT = 120
+
+VERSIONS = {  # Wine's name: what GetVersionExA then reports
+    "win98": "4.10",
+    "winme": "4.90",
+    "win2k": "5.0",
+    "winxp": "5.1",
+    "win7": "6.1",
+}
+
+
+class Wine:
+    def __init__(self, prefix):
+        self.prefix = prefix
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
+                        WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono/Gecko installer prompts
+        self.version = None
+        server = "/usr/lib/wine/wineserver"
+        self.server = server if os.path.exists(server) else shutil.which("wineserver")
+
+    def run(self, args, debug="-all", timeout=CASE_TIMEOUT, cwd=None):
+        # Output goes to files, not pipes: Wine's services started by a
+        # program inherit its output and outlive it, and a pipe would stay
+        # open until they end.
+        env = dict(self.env, WINEDEBUG=debug)
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run([WINE64] + args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                                  timeout=timeout, cwd=cwd)
+            out.seek(0)
+            err.seek(0)
+            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
+
+    def create(self):
+        if os.path.exists(self.prefix):
+            shutil.rmtree(self.prefix)
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        started = time.time()
+        done = self.run(["wineboot", "-i"], timeout=600)
+        self.wait()
+        if done.returncode != 0 or not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            raise RuntimeError("wineboot failed: " + done.stderr.decode(errors="replace")[-2000:])
+        return time.time() - started
+
+    def keep_running(self):
+        # Without this the server and Wine's services stop seconds after each
+        # program ends and start again, slowly, for the next one.
+        if self.server:
+            subprocess.run([self.server, "-p"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=60)
+        self.run(["cmd", "/c", "exit"], timeout=300)  # starts the services once
+
+    def wait(self):
+        if self.server:
+            subprocess.run([self.server, "-w"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=600)
+
+    def stop(self):
+        if self.server:
+            subprocess.run([self.server, "-k"], env=self.env, capture_output=True, timeout=60)
+
+    def reg(self, *args):
+        return self.run(["reg"] + list(args), timeout=60)
+
+    def set_version(self, version):
+        # Read by Wine once, when jqhost.exe starts.
+        if version == self.version:
+            return
+        key = "HKCU\\Software\\Wine\\AppDefaults\\" + HOST_EXE
+        done = self.reg("add", key, "/v", "Version", "/d", version, "/f")
+        if done.returncode != 0:
+            raise RuntimeError("cannot set the Windows version %s" % version)
+        self.version = version
+
+    def import_reg(self, path):
+        done = self.reg("import", windows_path(path))
+        if done.returncode != 0:
+            raise RuntimeError("reg import %s failed: %s" % (path, done.stderr.decode(errors="replace")))
+
+    def key_exists(self, key):
+        return self.reg("query", key).returncode == 0
+
+    def delete_key(self, key):
+        self.reg("delete", key, "/f")
+
+    def value(self, key, name):
+        """(type, data) of a value, or None when the key or value is missing."""
+        done = self.reg("query", key, "/v", name)
+        if done.returncode != 0:
+            return None
+        for line in done.stdout.decode(errors="replace").splitlines():
+            parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
+            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
+                return parts[1], parts[2] if len(parts) > 2 else ""
+        return None
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+# --- what the host and Wine write ---------------------------------------------------
+
+DEBUGSTR = re.compile(r'OutputDebugStringA "(.*)"(\.\.\.)?\s*$')
+RESULT = re.compile(r"^(\S+) -> (-?\d+)$")
+DIALOG_FIELD = re.compile(r'(\w+)=(?:"((?:[^"\\]|\\.)*)"|(\S+))')
+
+
+def unescape(text, wine):
+    """Undo the escaping of a quoted field: Wine's debugstr (\\xNN too) or the host's."""
+    out, i = [], 0
+    simple = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt in simple:
+                out.append(simple[nxt])
+                i += 2
+                continue
+            if wine and nxt == "x" and i + 4 <= len(text):
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
+
+
+class Outcome:
+    def __init__(self, exit_code, stdout, stderr):
+        self.exit_code = exit_code
+        self.directory = HERE  # .reg files are looked up beside the case file
+        self.results, self.dialogs, self.other, self.trace = [], [], [], []
+        self.truncated = set()  # indexes of trace lines Wine cut short
+        for line in stdout.splitlines():
+            match = RESULT.match(line)
+            if match:
+                self.results.append((match.group(1), int(match.group(2))))
+            elif line.startswith("DIALOG "):
+                fields = {}
+                for m in DIALOG_FIELD.finditer(line[len("DIALOG "):]):
+                    fields[m.group(1)] = unescape(m.group(2), False) if m.group(2) is not None else m.group(3)
+                self.dialogs.append(fields)
+            elif line:
+                self.other.append(line)
+        for line in stderr.splitlines():
+            match = DEBUGSTR.search(line)
+            if match:
+                text = unescape(match.group(1), True)
+                if text.endswith("\n"):
+                    text = text[:-1]
+                if match.group(2):
+                    self.truncated.add(len(self.trace))
+                self.trace.append(text)
+
+
+# --- cases ------------------------------------------------------------------------------
+
+class Case:
+    """One run of the host.
+
+    calls     host arguments: "InitModule", "SetTargetDir=C:\\JQ", "#14"...
+    expect    the results of the calls, in order (None: not checked)
+    version   the Windows version jqhost.exe sees (a key of VERSIONS)
+    diagnostic  load the build whose trace switch is on from load
+    answers   dialog answers, in order: yes, no, ok, close, escape
+    dialogs   expected dialogs, in order: dicts of caption/text/buttons/icon/answer
+              (a missing field is not checked)
+    trace     expected trace lines; trace_mode "exact" (the whole trace),
+              "contains" (these lines in this order, others between allowed)
+              or None (not checked). The shipped build must write no line.
+    seed      .reg files (beside the case file) imported before the run
+    cleanup   registry keys deleted before and after the run
+    present / absent  registry keys that must / must not exist afterwards
+    values    {(key, value name): expected data text as `reg query` shows it}
+    pointer   pass a guard value as the second argument instead of null
+    exit_code the host's expected exit code
+    """
+
+    def __init__(self, name, calls, expect=None, version="winxp", diagnostic=False, answers=(),
+                 dialogs=None, trace=None, trace_mode="exact", seed=(), cleanup=(), present=(),
+                 absent=(), values=None, pointer=False, exit_code=0):
+        self.name = name
+        self.calls = list(calls)
+        self.expect = list(expect) if expect is not None else None
+        self.version = version
+        self.diagnostic = diagnostic
+        self.answers = list(answers)
+        self.dialogs = dialogs
+        self.trace = trace
+        self.trace_mode = trace_mode if trace is not None else None
+        self.seed = list(seed)
+        self.cleanup = list(cleanup)
+        self.present = list(present)
+        self.absent = list(absent)
+        self.values = dict(values or {})
+        self.pointer = pointer
+        self.exit_code = exit_code
+        self.directory = HERE  # .reg files are looked up beside the case file
+
+
+def in_order(expected, actual):
+    position = 0
+    for line in expected:
+        while position < len(actual) and actual[position] != line:
+            position += 1
+        if position == len(actual):
+            return line
+        position += 1
+    return None
+
+
+def first_difference(expected, actual, truncated):
+    for i in range(max(len(expected), len(actual))):
+        if i >= len(expected):
+            return "unexpected line %d: %r" % (i + 1, actual[i])
+        if i >= len(actual):
+            return "missing line %d: %r" % (i + 1, expected[i])
+        same = expected[i].startswith(actual[i]) if i in truncated else expected[i] == actual[i]
+        if not same:
+            return "line %d: expected %r, got %r" % (i + 1, expected[i], actual[i])
+    return None
+
+
+def run_case(case, wine, build):
+    problems = []
+    wine.set_version(case.version)
+    for key in case.cleanup:
+        wine.delete_key(key)
+    for reg_file in case.seed:
+        wine.import_reg(os.path.join(case.directory, reg_file))
+
+    dll = os.path.join(build, "diagnostic" if case.diagnostic else "", "JQInst2k.dll")
+    args = [os.path.join(build, HOST_EXE), "--os", "--dll", windows_path(dll)]
+    if case.pointer:
+        args.append("--pointer")
+    if case.answers:
+        args += ["--answer", ",".join(case.answers)]
+    args += case.calls
+    try:
+        done = wine.run(args, debug="-all,+debugstr")
+    except subprocess.TimeoutExpired:
+        return ["timed out after %d s (an unanswered dialog?)" % CASE_TIMEOUT]
+    outcome = Outcome(done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1"))
+
+    if outcome.exit_code != case.exit_code:
+        problems.append("host exit code %d, expected %d (%s)" % (
+            outcome.exit_code, case.exit_code, " / ".join(outcome.other)))
+    os_line = "OS %s " % VERSIONS[case.version]
+    if not any(line.startswith(os_line) for line in outcome.other):
+        problems.append("Wine did not report Windows %s: %s" % (VERSIONS[case.version], outcome.other[:1]))
+    changed = [line for line in outcome.other if line.startswith("POINTER CHANGED")]
+    if changed:
+        problems.append("the second argument was written: " + "; ".join(changed))
+
+    names = [call.split("=", 1)[0] for call in case.calls]
+    if [name for name, _ in outcome.results] != names:
+        problems.append("calls made %s, expected %s" % ([n for n, _ in outcome.results], names))
+    elif case.expect is not None:
+        if len(case.expect) != len(case.calls):
+            problems.append("the case gives %d results for %d calls" % (len(case.expect), len(case.calls)))
+        for (name, got), want in zip(outcome.results, case.expect):
+            if want is not None and got != want:
+                problems.append("%s -> %d, expected %d" % (name, got, want))
+
+    if case.dialogs is not None:
+        if len(outcome.dialogs) != len(case.dialogs):
+            problems.append("%d dialogs, expected %d" % (len(outcome.dialogs), len(case.dialogs)))
+        for i, (want, got) in enumerate(zip(case.dialogs, outcome.dialogs)):
+            for field, value in want.items():
+                if got.get(field) != value:
+                    problems.append("dialog %d %s: %r, expected %r" % (i + 1, field, got.get(field), value))
+    elif outcome.dialogs:
+        problems.append("unexpected dialog: %r" % outcome.dialogs[0])
+
+    if not case.diagnostic and outcome.trace:
+        problems.append("the shipped build wrote a trace line: %r" % outcome.trace[0])
+    elif case.trace_mode == "exact":
+        difference = first_difference(case.trace, outcome.trace, outcome.truncated)
+        if difference:
+            problems.append("trace " + difference)
+    elif case.trace_mode == "contains":
+        missing = in_order(case.trace, outcome.trace)
+        if missing is not None:
+            problems.append("trace line missing or out of order: %r" % missing)
+
+    for key in case.present:
+        if not wine.key_exists(key):
+            problems.append("key missing afterwards: " + key)
+    for key in case.absent:
+        if wine.key_exists(key):
+            problems.append("key still present afterwards: " + key)
+    for (key, name), want in case.values.items():
+        got = wine.value(key, name)
+        if (got[1] if got else None) != want:
+            problems.append("value %s\\%s is %r, expected %r" % (key, name, got, want))
+
+    for key in case.cleanup:
+        wine.delete_key(key)
+    return problems
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win64"),
+                        help="the win64 build directory (jqhost.exe, JQInst2k.dll, diagnostic/)")
+    parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-e2e)")
+    parser.add_argument("--cases", default=os.path.join(HERE, "cases.py"),
+                        help="the Python file whose CASES list is run")
+    parser.add_argument("-k", dest="pattern", default=None, help="run only cases whose name holds TEXT")
+    parser.add_argument("--list", action="store_true", help="list the cases and stop")
+    parser.add_argument("--keep-prefix", action="store_true",
+                        help="reuse an existing prefix instead of creating a fresh one")
+    options = parser.parse_args(argv[1:])
+
+    sys.path.insert(0, HERE)
+    sys.modules.setdefault("run_e2e", sys.modules[__name__])  # one Case class for the case files
+    found = importlib.util.spec_from_file_location("e2e_cases", os.path.abspath(options.cases))
+    case_module = importlib.util.module_from_spec(found)
+    found.loader.exec_module(case_module)
+    for case in case_module.CASES:
+        case.directory = os.path.dirname(os.path.abspath(options.cases))
+    selected = [c for c in case_module.CASES if not options.pattern or options.pattern in c.name]
+    if options.list:
+        for case in selected:
+            print(case.name)
+        return 0
+
+    if not os.environ.get("DISPLAY") and not os.environ.get("JQ_E2E_UNDER_XVFB"):
+        xvfb = shutil.which("xvfb-run")
+        if xvfb:
+            os.environ["JQ_E2E_UNDER_XVFB"] = "1"
+            os.execv(xvfb, [xvfb, "-a", sys.executable, os.path.abspath(__file__)] + argv[1:])
+        print("note: no display and no xvfb-run; cases with dialogs will fail")
+
+    build = os.path.abspath(options.build)
+    for needed in (HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")):
+        if not os.path.exists(os.path.join(build, needed)):
+            print("missing %s in %s: build the win64 preset first" % (needed, build))
+            print("0 passed, 1 failed")
+            return 2
+    if not os.path.exists(WINE64):
+        print("missing %s (package wine64)" % WINE64)
+        print("0 passed, 1 failed")
+        return 2
+
+    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")))
+    try:
+        if options.keep_prefix and os.path.exists(os.path.join(wine.prefix, "system.reg")):
+            print("Wine prefix %s reused" % wine.prefix)
+        else:
+            print("Wine prefix %s created in %.1f s" % (wine.prefix, wine.create()))
+    except (RuntimeError, subprocess.TimeoutExpired) as e:
+        print("cannot create the Wine prefix: %s" % e)
+        print("0 passed, 1 failed")
+        return 2
+
+    passed = failed = 0
+    wine.keep_running()
+    try:
+        for case in selected:
+            started = time.time()
+            try:
+                problems = run_case(case, wine, build)
+            except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
+                problems = ["could not run: %s" % e]
+            took = time.time() - started
+            if problems:
+                failed += 1
+                print("FAIL %s (%.1f s)" % (case.name, took))
+                for problem in problems:
+                    print("     " + problem)
+            else:
+                passed += 1
+                print("PASS %s (%.1f s)" % (case.name, took))
+            sys.stdout.flush()
+    finally:
+        wine.stop()  # before the display goes away, so Wine does not complain
+    print("%d passed, %d failed" % (passed, failed))
+    return 0 if failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

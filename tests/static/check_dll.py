@@ -1,0 +1,524 @@
+#!/usr/bin/env python3
+"""Static checks of the shipped i686 JQInst2k.dll, read straight from the file.
+
+    check_dll.py [PATH]        (default: build/win32/JQInst2k.dll)
+
+What an installation program relies on before it runs a line of the DLL:
+the export directory (module name, the sixteen undecorated names at their
+ordinals), an import table that a bare Windows satisfies, every export
+removing its 12 bytes of arguments, a version resource, and a modest size.
+
+How the `ret $0xc` check finds an export's body: the DLL is stripped, so
+there are no symbols, but the i686 toolchain unwinds with DWARF and keeps an
+.eh_frame record (FDE) for every compiled function, with its exact start and
+length. The body of an export is the FDE range that starts at the export's
+address. Every `ret` in it must be `ret $0xc`. The compiler may move parts of
+a function elsewhere (a ".cold" part) or end it with a tail jump into another
+function, whose `ret` then returns to the installer; so every direct jump that
+leaves the body is followed, transitively, and the code it reaches is held to
+the same rule. Calls are not followed: their `ret` returns into the export.
+Code reached that has no FDE is read by a linear sweep up to its first
+`ret` or unconditional jump. Indirect jumps cannot be followed and are listed.
+
+Prints one line per check and a final "N passed, N failed"; exits 1 on any
+failure. Python 3 standard library and i686-w64-mingw32-objdump only.
+"""
+
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+
+EXPORTS = [
+    "UninstInitialize",    # 1
+    "UninstUnInitialize",  # 2
+    "CreateRootDevice",    # 3
+    "UpdateDevices",       # 4
+    "RemoveRootDevice",    # 5
+    "RemoveUsbDevices",    # 6
+    "RemovePedalDevices",  # 7
+    "RemoveAuxDevices",    # 8
+    "IsWin2k",             # 9
+    "IsWinMe",             # 10
+    "IsWinXp",             # 11
+    "IsAdmin",             # 12
+    "NeedReboot",          # 13
+    "InitModule",          # 14
+    "SetTargetDir",        # 15
+    "RootDeviceCount",     # 16
+]
+MODULE_NAME = "JQInst2k.dll"
+ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
+REQUIRED_IMPORTS = {"kernel32.dll"}
+MAX_SIZE = 1024 * 1024
+IMAGE_FILE_MACHINE_I386 = 0x14C
+IMAGE_FILE_DLL = 0x2000
+
+
+class PEError(Exception):
+    pass
+
+
+class PE:
+    def __init__(self, data):
+        self.data = data
+        if data[:2] != b"MZ":
+            raise PEError("no MZ header")
+        (pe_offset,) = struct.unpack_from("<I", data, 0x3C)
+        if data[pe_offset:pe_offset + 4] != b"PE\0\0":
+            raise PEError("no PE signature")
+        coff = pe_offset + 4
+        (self.machine, sections, _, _, _, opt_size, self.characteristics) = struct.unpack_from(
+            "<HHIIIHH", data, coff)
+        opt = coff + 20
+        (magic,) = struct.unpack_from("<H", data, opt)
+        if magic == 0x10B:
+            (self.image_base,) = struct.unpack_from("<I", data, opt + 28)
+            (count,) = struct.unpack_from("<I", data, opt + 92)
+            dirs = opt + 96
+            self.pointer_size = 4
+        elif magic == 0x20B:
+            (self.image_base,) = struct.unpack_from("<Q", data, opt + 24)
+            (count,) = struct.unpack_from("<I", data, opt + 108)
+            dirs = opt + 112
+            self.pointer_size = 8
+        else:
+            raise PEError("unknown optional header magic %#x" % magic)
+        self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(count)]
+        self.sections = []
+        table = opt + opt_size
+        for i in range(sections):
+            raw = data[table + 40 * i:table + 40 * (i + 1)]
+            name = raw[:8].rstrip(b"\0").decode("latin-1")
+            vsize, vaddr, rsize, rptr = struct.unpack_from("<IIII", raw, 8)
+            self.sections.append((name, vaddr, max(vsize, rsize), rptr, rsize))
+
+    def directory(self, index):
+        return self.directories[index] if index < len(self.directories) else (0, 0)
+
+    def offset(self, rva):
+        for _, vaddr, vsize, rptr, rsize in self.sections:
+            if vaddr <= rva < vaddr + vsize:
+                if rva - vaddr >= rsize:
+                    raise PEError("RVA %#x lies in uninitialised data" % rva)
+                return rptr + rva - vaddr
+        raise PEError("RVA %#x is outside every section" % rva)
+
+    def u16(self, rva):
+        return struct.unpack_from("<H", self.data, self.offset(rva))[0]
+
+    def u32(self, rva):
+        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+
+    def cstring(self, rva):
+        start = self.offset(rva)
+        end = self.data.index(b"\0", start)
+        return self.data[start:end].decode("latin-1")
+
+    def section(self, prefix):
+        for name, vaddr, vsize, rptr, rsize in self.sections:
+            if name.startswith(prefix):
+                return vaddr, self.data[rptr:rptr + min(vsize, rsize)]
+        return None
+
+    def exports(self):
+        """(module name, ordinal base, {ordinal: rva}, {name: ordinal}, forwarded names)"""
+        rva, size = self.directory(0)
+        if rva == 0:
+            raise PEError("no export directory")
+        (_, _, _, _, name_rva, base, n_functions, n_names, functions, names, ordinals) = struct.unpack_from(
+            "<IIHHIIIIIII", self.data, self.offset(rva))
+        addresses = {base + i: self.u32(functions + 4 * i) for i in range(n_functions)}
+        by_name, forwarded = {}, []
+        for i in range(n_names):
+            name = self.cstring(self.u32(names + 4 * i))
+            ordinal = base + self.u16(ordinals + 2 * i)
+            by_name.setdefault(name, []).append(ordinal)
+            if rva <= addresses.get(ordinal, 0) < rva + size:
+                forwarded.append(name)
+        return self.cstring(name_rva), base, addresses, by_name, forwarded
+
+    def imports(self):
+        rva, _ = self.directory(1)
+        names = []
+        while rva:
+            (lookup, _, _, name_rva, thunk) = struct.unpack_from("<IIIII", self.data, self.offset(rva))
+            if not (lookup or name_rva or thunk):
+                break
+            names.append(self.cstring(name_rva))
+            rva += 20
+        return names
+
+    def delay_imports(self):
+        rva, _ = self.directory(13)
+        names = []
+        while rva:
+            fields = struct.unpack_from("<8I", self.data, self.offset(rva))
+            if not any(fields):
+                break
+            names.append(self.cstring(fields[1]))
+            rva += 32
+        return names
+
+    def version_resources(self):
+        """Every RT_VERSION resource's bytes."""
+        root, _ = self.directory(2)
+        if root == 0:
+            return []
+
+        def entries(directory_rva):
+            named, ids = struct.unpack_from("<HH", self.data, self.offset(directory_rva + 12))
+            for i in range(named + ids):
+                ident, target = struct.unpack_from("<II", self.data, self.offset(directory_rva + 16 + 8 * i))
+                yield ident, target
+
+        def leaves(target):
+            if target & 0x80000000:
+                for _, child in entries(root + (target & 0x7FFFFFFF)):
+                    yield from leaves(child)
+            else:
+                data_rva, size = struct.unpack_from("<II", self.data, self.offset(root + target))
+                start = self.offset(data_rva)
+                yield self.data[start:start + size]
+
+        found = []
+        for ident, target in entries(root):
+            if not ident & 0x80000000 and ident == 16:  # RT_VERSION
+                found.extend(leaves(target))
+        return found
+
+
+def parse_version_block(data, pos=0):
+    """One VS_VERSIONINFO-style node: (key, value bytes, value type, children, end)."""
+    length, value_length, value_type = struct.unpack_from("<HHH", data, pos)
+    end = pos + length
+    key_start = pos + 6
+    key_end = key_start
+    while data[key_end:key_end + 2] != b"\0\0":
+        key_end += 2
+    key = data[key_start:key_end].decode("utf-16-le")
+    cursor = (key_end + 2 + 3) & ~3
+    value_size = value_length * 2 if value_type == 1 else value_length
+    value = data[cursor:cursor + value_size]
+    cursor = (cursor + value_size + 3) & ~3
+    children = []
+    while cursor + 6 <= end:
+        child = parse_version_block(data, cursor)
+        if child[4] <= cursor:
+            break
+        children.append(child)
+        cursor = (child[4] + 3) & ~3
+    return key, value, value_type, children, end
+
+
+def version_strings(block):
+    key, value, value_type, children, _ = block
+    found = {}
+    if value_type == 1 and value:
+        found[key] = value.decode("utf-16-le").rstrip("\0")
+    for child in children:
+        found.update(version_strings(child))
+    return found
+
+
+# --- .eh_frame: function ranges -------------------------------------------------
+
+def read_uleb(data, pos):
+    result = shift = 0
+    while True:
+        byte = data[pos]
+        pos += 1
+        result |= (byte & 0x7F) << shift
+        shift += 7
+        if not byte & 0x80:
+            return result, pos
+
+
+def read_sleb(data, pos):
+    result = shift = 0
+    while True:
+        byte = data[pos]
+        pos += 1
+        result |= (byte & 0x7F) << shift
+        shift += 7
+        if not byte & 0x80:
+            if byte & 0x40:
+                result -= 1 << shift
+            return result, pos
+
+
+def read_encoded(data, pos, encoding, field_address, pointer_size):
+    if encoding == 0xFF:
+        return None, pos
+    fmt = encoding & 0x0F
+    if fmt == 0x00:
+        value = int.from_bytes(data[pos:pos + pointer_size], "little")
+        pos += pointer_size
+    elif fmt == 0x01:
+        value, pos = read_uleb(data, pos)
+    elif fmt == 0x09:
+        value, pos = read_sleb(data, pos)
+    else:
+        sizes = {0x02: 2, 0x03: 4, 0x04: 8, 0x0A: 2, 0x0B: 4, 0x0C: 8}
+        if fmt not in sizes:
+            raise PEError("unknown pointer encoding %#x in .eh_frame" % encoding)
+        size = sizes[fmt]
+        value = int.from_bytes(data[pos:pos + size], "little", signed=fmt >= 0x09)
+        pos += size
+    if encoding & 0x70 == 0x10:
+        value += field_address
+    elif encoding & 0x70 not in (0x00,):
+        raise PEError("unsupported pointer application %#x in .eh_frame" % encoding)
+    return value, pos
+
+
+def function_ranges(pe):
+    """[(start VA, end VA)] of every FDE in .eh_frame."""
+    found = pe.section(".eh_fram")  # the name is cut to eight characters in a stripped image
+    if not found:
+        return []
+    section_rva, data = found
+    base = pe.image_base + section_rva
+    cies, ranges = {}, []
+    pos = 0
+    while pos + 4 <= len(data):
+        (length,) = struct.unpack_from("<I", data, pos)
+        if length == 0:
+            break
+        if length == 0xFFFFFFFF:
+            raise PEError("64-bit .eh_frame records are not expected in a 32-bit image")
+        record = pos + 4
+        end = record + length
+        (cie_pointer,) = struct.unpack_from("<I", data, record)
+        cursor = record + 4
+        if cie_pointer == 0:
+            version = data[cursor]
+            cursor += 1
+            aug_end = data.index(b"\0", cursor)
+            augmentation = data[cursor:aug_end].decode("latin-1")
+            cursor = aug_end + 1
+            if "eh" in augmentation:
+                cursor += pe.pointer_size
+            _, cursor = read_uleb(data, cursor)
+            _, cursor = read_sleb(data, cursor)
+            if version == 1:
+                cursor += 1
+            else:
+                _, cursor = read_uleb(data, cursor)
+            encoding = 0x00
+            if augmentation.startswith("z"):
+                _, cursor = read_uleb(data, cursor)
+                for letter in augmentation[1:]:
+                    if letter == "R":
+                        encoding = data[cursor]
+                        cursor += 1
+                    elif letter == "L":
+                        cursor += 1
+                    elif letter == "P":
+                        personality = data[cursor]
+                        _, cursor = read_encoded(data, cursor + 1, personality & 0x7F, base + cursor + 1,
+                                                 pe.pointer_size)
+            cies[pos] = encoding
+        else:
+            cie = record - cie_pointer
+            encoding = cies.get(cie)
+            if encoding is None:
+                raise PEError("FDE at %#x names no known CIE" % pos)
+            start, cursor = read_encoded(data, cursor, encoding, base + cursor, pe.pointer_size)
+            size, cursor = read_encoded(data, cursor, encoding & 0x0F, base + cursor, pe.pointer_size)
+            if size:
+                ranges.append((start, start + size))
+        pos = end
+    return sorted(ranges)
+
+
+# --- disassembly --------------------------------------------------------------------
+
+INSN = re.compile(r"^\s*([0-9a-f]+):\s+(.*?)\s*$")
+RET = re.compile(r"^(?:(?:rep[nz]?|bnd|notrack)\s+)*(l?ret[lwq]?)\b\s*(.*)$")
+JUMP = re.compile(r"^(?:(?:bnd|notrack|ds|cs)\s+)*(j[a-z]+)\s+(\*?)(0x[0-9a-f]+|\S+)")
+
+
+def disassemble(path, objdump):
+    output = subprocess.run([objdump, "-d", "--no-show-raw-insn", "-j", ".text", path],
+                            check=True, capture_output=True, text=True).stdout
+    code = {}
+    for line in output.splitlines():
+        match = INSN.match(line)
+        if match and match.group(2) and not match.group(2).startswith("<"):
+            code[int(match.group(1), 16)] = match.group(2)
+    return code
+
+
+def check_returns(entry, code, addresses, ranges):
+    """Bad returns and notes for the code an export can reach without a call."""
+    def range_of(address):
+        for start, end in ranges:
+            if start <= address < end:
+                return start, end
+        return None
+
+    bad, notes, good = [], [], 0
+    seen, work = set(), [entry]
+    first = range_of(entry)
+    if first is None:
+        notes.append("no unwind record at %#x: linear sweep" % entry)
+    elif first[0] != entry:
+        notes.append("export at %#x starts inside the function at %#x" % (entry, first[0]))
+    while work:
+        start = work.pop()
+        span = range_of(start)
+        key = span if span else ("sweep", start)
+        if key in seen:
+            continue
+        seen.add(key)
+        if span:
+            index = _index_at(addresses, span[0])
+            stop = span[1]
+        else:
+            index = _index_at(addresses, start)
+            stop = None
+        count = 0
+        while index < len(addresses) and (stop is None or addresses[index] < stop):
+            address = addresses[index]
+            text = code[address]
+            index += 1
+            count += 1
+            ret = RET.match(text)
+            if ret:
+                if ret.group(1) == "ret" and ret.group(2) == "$0xc":
+                    good += 1
+                else:
+                    bad.append("%#x: %s" % (address, text))
+                if stop is None:
+                    break
+                continue
+            jump = JUMP.match(text)
+            if jump:
+                if jump.group(2) == "*":
+                    notes.append("indirect jump at %#x not followed: %s" % (address, text))
+                elif jump.group(3).startswith("0x"):
+                    target = int(jump.group(3), 16)
+                    inside = span is not None and span[0] <= target < span[1]
+                    if not inside:
+                        work.append(target)
+                if stop is None and jump.group(1) == "jmp":
+                    break
+            if stop is None and count > 20000:
+                notes.append("linear sweep from %#x gave up" % start)
+                break
+    return good, bad, notes
+
+
+def _index_at(addresses, address):
+    import bisect
+    return bisect.bisect_left(addresses, address)
+
+
+# --- the checks -----------------------------------------------------------------------
+
+class Report:
+    def __init__(self):
+        self.passed = self.failed = 0
+
+    def check(self, ok, label, detail=""):
+        if ok:
+            self.passed += 1
+        else:
+            self.failed += 1
+        print("%s: %s%s" % ("PASS" if ok else "FAIL", label, (" - " + detail) if detail else ""))
+        return ok
+
+
+def main(argv):
+    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+    path = argv[1] if len(argv) > 1 else os.path.join(root, "build", "win32", "JQInst2k.dll")
+    report = Report()
+    print("Static checks of %s" % path)
+    try:
+        with open(path, "rb") as f:
+            data = f.read()
+        pe = PE(data)
+    except (OSError, PEError, struct.error) as e:
+        report.check(False, "the file is a PE image", str(e))
+        print("%d passed, %d failed" % (report.passed, report.failed))
+        return 1
+
+    report.check(pe.machine == IMAGE_FILE_MACHINE_I386 and pe.characteristics & IMAGE_FILE_DLL,
+                 "32-bit x86 DLL", "machine %#x, characteristics %#x" % (pe.machine, pe.characteristics))
+
+    report.check(len(data) <= MAX_SIZE, "file size %d bytes (limit %d)" % (len(data), MAX_SIZE))
+
+    try:
+        module, base, addresses, by_name, forwarded = pe.exports()
+    except (PEError, struct.error, ValueError) as e:
+        report.check(False, "export directory readable", str(e))
+        module, base, addresses, by_name, forwarded = "", 0, {}, {}, []
+    report.check(module == MODULE_NAME, 'export directory names the module "%s"' % MODULE_NAME,
+                 "found %r" % module)
+    expected = {name: i + 1 for i, name in enumerate(EXPORTS)}
+    actual = {name: ordinals[0] for name, ordinals in by_name.items() if len(ordinals) == 1}
+    wrong = ["%s@%s" % (name, by_name.get(name)) for name in EXPORTS if actual.get(name) != expected[name]]
+    extra = sorted(set(by_name) - set(EXPORTS))
+    report.check(not wrong and not extra and len(by_name) == 16,
+                 "sixteen export names at ordinals 1..16",
+                 "; ".join(filter(None, ["wrong: " + ", ".join(wrong) if wrong else "",
+                                         "unexpected: " + ", ".join(extra) if extra else ""])))
+    report.check(base == 1 and sorted(addresses) == list(range(1, 17)) and all(addresses.values()),
+                 "sixteen ordinals, no gaps, no extra entries",
+                 "base %d, ordinals %s" % (base, sorted(addresses)))
+    decorated = [n for n in by_name if "@" in n or n.startswith("_") or "?" in n]
+    report.check(not decorated, "export names undecorated", ", ".join(decorated))
+    report.check(not forwarded, "no forwarded exports", ", ".join(forwarded))
+
+    try:
+        imports = pe.imports()
+        delayed = pe.delay_imports()
+    except (PEError, struct.error, ValueError) as e:
+        imports, delayed = [], ["unreadable: %s" % e]
+    lowered = {name.lower() for name in imports}
+    report.check(lowered <= ALLOWED_IMPORTS and REQUIRED_IMPORTS <= lowered,
+                 "imports only KERNEL32, ADVAPI32, USER32, msvcrt", "found " + ", ".join(imports))
+    report.check(not delayed, "no delay-loaded imports", ", ".join(delayed))
+
+    try:
+        resources = pe.version_resources()
+        strings = {}
+        fixed_ok = False
+        for resource in resources:
+            block = parse_version_block(resource)
+            fixed_ok = fixed_ok or (block[0] == "VS_VERSION_INFO" and len(block[1]) >= 52 and
+                                    struct.unpack_from("<I", block[1])[0] == 0xFEEF04BD)
+            strings.update(version_strings(block))
+        report.check(fixed_ok and strings.get("OriginalFilename") == MODULE_NAME,
+                     "VERSIONINFO with OriginalFilename %s" % MODULE_NAME,
+                     "FileVersion %s, OriginalFilename %s" % (strings.get("FileVersion"),
+                                                              strings.get("OriginalFilename")))
+    except (PEError, struct.error, ValueError, UnicodeDecodeError) as e:
+        report.check(False, "VERSIONINFO readable", str(e))
+
+    objdump = shutil.which("i686-w64-mingw32-objdump")
+    if not objdump:
+        report.check(False, "every export returns with ret $0xc", "i686-w64-mingw32-objdump not found")
+    elif addresses:
+        try:
+            ranges = function_ranges(pe)
+            code = disassemble(path, objdump)
+        except (PEError, subprocess.CalledProcessError, struct.error, ValueError) as e:
+            report.check(False, "every export returns with ret $0xc", str(e))
+        else:
+            ordered = sorted(code)
+            for ordinal in sorted(addresses):
+                name = EXPORTS[ordinal - 1] if 1 <= ordinal <= 16 else "#%d" % ordinal
+                good, bad, notes = check_returns(pe.image_base + addresses[ordinal], code, ordered, ranges)
+                detail = "; ".join(bad + notes) if (bad or notes) else "%d ret $0xc" % good
+                report.check(good > 0 and not bad, "%s (#%d) returns with ret $0xc" % (name, ordinal), detail)
+
+    print("%d passed, %d failed" % (report.passed, report.failed))
+    return 0 if report.failed == 0 else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))

@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""Checks check_dll.py against small DLLs built here with the i686 toolchain:
+one shaped like the shipped DLL, which must pass, and faulty ones, each of
+whose faults must be caught. Python 3 standard library; needs
+i686-w64-mingw32-g++ and -windres.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+CHECKER = os.path.join(HERE, "check_dll.py")
+sys.path.insert(0, HERE)
+from check_dll import EXPORTS  # noqa: E402
+
+CXX = "i686-w64-mingw32-g++"
+WINDRES = "i686-w64-mingw32-windres"
+
+VERSION_RC = r"""
+#include <winver.h>
+VS_VERSION_INFO VERSIONINFO
+FILEVERSION 1,2,3,4
+PRODUCTVERSION 1,2,3,4
+FILETYPE VFT_DLL
+BEGIN
+    BLOCK "StringFileInfo"
+    BEGIN
+        BLOCK "040904B0"
+        BEGIN
+            VALUE "FileVersion", "1.2.3.4"
+            VALUE "OriginalFilename", "%s"
+        END
+    END
+    BLOCK "VarFileInfo"
+    BEGIN
+        VALUE "Translation", 0x409, 1200
+    END
+END
+"""
+
+
+def export_source(overrides=None):
+    """Sixteen stdcall exports; `overrides` maps a name to its own source text."""
+    overrides = overrides or {}
+    lines = ["#include <windows.h>", 'extern "C" {']
+    for name in EXPORTS:
+        lines.append(overrides.get(name, "LONG WINAPI %s(HWND, LONG*, LPCSTR t) { return t ? t[0] : 0; }" % name))
+    lines.append("}")
+    return "\n".join(lines) + "\n"
+
+
+def def_file(module="JQInst2k.dll", names=None):
+    names = names if names is not None else [(name, i + 1) for i, name in enumerate(EXPORTS)]
+    return 'LIBRARY "%s"\nEXPORTS\n' % module + "".join("    %s @%d\n" % entry for entry in names)
+
+
+class CheckDllTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if not shutil.which(CXX):
+            raise unittest.SkipTest(CXX + " not installed")
+        cls.work = tempfile.mkdtemp(prefix="jq-static-")
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def build(self, tag, source, definition, original_name="JQInst2k.dll", libraries=(), with_version=True):
+        folder = os.path.join(self.work, tag)
+        os.makedirs(folder)
+        for name, text in (("dll.cpp", source), ("dll.def", definition),
+                           ("version.rc", VERSION_RC % original_name)):
+            with open(os.path.join(folder, name), "w") as f:
+                f.write(text)
+        inputs = [os.path.join(folder, "dll.cpp"), os.path.join(folder, "dll.def")]
+        if with_version:
+            resource = os.path.join(folder, "version.o")
+            subprocess.run([WINDRES, os.path.join(folder, "version.rc"), resource], check=True)
+            inputs.append(resource)
+        output = os.path.join(folder, "JQInst2k.dll")
+        subprocess.run([CXX, "-shared", "-Os", "-s", "-static", "-Wl,--enable-stdcall-fixup", "-o", output]
+                       + inputs + list(libraries), check=True)
+        return output
+
+    def check(self, path):
+        done = subprocess.run([sys.executable, CHECKER, path], capture_output=True, text=True)
+        lines = done.stdout.splitlines()
+        failed = [line for line in lines if line.startswith("FAIL:")]
+        return done.returncode, failed, lines
+
+    def assertFails(self, failed, *fragments):
+        for fragment in fragments:
+            self.assertTrue(any(fragment in line for line in failed),
+                            "no failure mentions %r in:\n%s" % (fragment, "\n".join(failed)))
+
+    def test_a_well_formed_dll_passes_every_check(self):
+        code, failed, lines = self.check(self.build("good", export_source(), def_file()))
+        self.assertEqual(code, 0, "\n".join(lines))
+        self.assertEqual(failed, [])
+        self.assertEqual(lines[-1], "%d passed, 0 failed" % (len(lines) - 2))
+
+    def test_exports_that_do_not_remove_their_arguments_are_caught(self):
+        source = export_source({
+            # cdecl: the caller's 12 bytes stay on the stack.
+            "IsAdmin": "LONG __cdecl IsAdmin(HWND, LONG*, LPCSTR t) { return t != 0; }",
+            # Removes only 8 bytes.
+            "IsWinMe": "LONG WINAPI IsWinMe(HWND, LONG*) { return 1; }",
+            # Tail jump into a cdecl function: its plain ret returns to the caller.
+            "NeedReboot": ('int __attribute__((noinline)) jqHelper(void) { return 2; }\n'
+                           'asm(".globl _NeedReboot@12\\n_NeedReboot@12:\\n\\tjmp _jqHelper\\n");'),
+        })
+        code, failed, _ = self.check(self.build("stack", source, def_file()))
+        self.assertEqual(code, 1)
+        self.assertFails(failed, "IsAdmin (#12)", "IsWinMe (#10)", "NeedReboot (#13)")
+        self.assertEqual(len([f for f in failed if "ret $0xc" in f]), 3, "\n".join(failed))
+
+    def test_wrong_names_imports_resource_and_module_name_are_caught(self):
+        names = [(name, i + 1) for i, name in enumerate(EXPORTS) if name != "RootDeviceCount"]
+        names.append(("_IsWin2k@12=IsWin2k", 17))
+        # shell32 is no part of a bare 9x machine's promise to the installer.
+        source = export_source({
+            "InitModule": "LONG WINAPI InitModule(HWND, LONG*, LPCSTR) { return CommandLineToArgvW(0, 0) != 0; }",
+        }).replace("#include <windows.h>", "#include <windows.h>\n#include <shellapi.h>")
+        path = self.build("names", source, def_file(module="Other.dll", names=names), with_version=False,
+                          libraries=["-lshell32"])
+        code, failed, _ = self.check(path)
+        self.assertEqual(code, 1)
+        self.assertFails(failed, 'names the module "JQInst2k.dll"', "sixteen export names", "sixteen ordinals",
+                         "undecorated", "imports only", "VERSIONINFO")
+
+    def test_size_and_original_file_name_are_caught(self):
+        source = export_source() + "extern \"C\" const char jqBallast[1536 * 1024] = {1};\n" \
+            "extern \"C\" const char* jqKeep() { return jqBallast; }\n"
+        code, failed, _ = self.check(self.build("size", source, def_file(), original_name="Other.dll"))
+        self.assertEqual(code, 1)
+        self.assertFails(failed, "file size", "OriginalFilename")
+        self.assertEqual(len(failed), 2, "\n".join(failed))
+
+    def test_a_file_that_is_not_a_dll_fails_cleanly(self):
+        path = os.path.join(self.work, "not-a-dll.dll")
+        with open(path, "wb") as f:
+            f.write(b"MZ" + b"\0" * 100)
+        code, failed, lines = self.check(path)
+        self.assertEqual(code, 1)
+        self.assertEqual(lines[-1], "0 passed, 1 failed")
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
