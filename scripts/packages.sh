@@ -32,4 +32,5 @@ JQ_PACKAGES=(
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine64 xvfb xauth
+    nsis
 )

@@ -1,82 +1,127 @@
 #!/usr/bin/env bash
-# Builds the shipped DLL and the 64-bit one, then loads the 64-bit DLL under
-# Wine with the host program and makes the installation queries as Windows
-# XP: the results, then the same calls with the diagnostic build and its
-# trace lines. Installs what a fresh Debian machine lacks first.
+# The main job: builds the preview tool and shows what JQInst2k.dll does to
+# a machine. Installs what a fresh Debian machine lacks first.
 #
-#   scripts/run.sh [--version win98|winme|win2k|winxp|win7] [HOST ARGUMENTS...]
+#   scripts/run.sh
+#       the built-in sample machine (Windows XP with the vendor's devices),
+#       the removal road (UninstInitialize, UninstUnInitialize), the report
+#       without trace lines
+#   scripts/run.sh [SNAPSHOT.reg] [PREVIEW OPTIONS...] [EXPORT[=TEXT]...]
+#       jqpreview with these arguments (scripts/run.sh --help lists them),
+#       e.g. scripts/run.sh customer.reg -q, or
+#       scripts/run.sh --windows 98 -q RemoveUsbDevices RemoveRootDevice
 #
-# Host arguments are calls (NAME, NAME=TEXT, #ORDINAL) and host options such
-# as --answer yes,no (see tools/host/host.cpp); without calls, the
-# installation queries are made.
+#   scripts/run.sh --wine [--version win98|winme|win2k|winxp|win7] [HOST ARGUMENTS...]
+#       the real DLL instead: builds the shipped DLL and the 64-bit one,
+#       loads the 64-bit DLL under Wine with the host program as Windows XP
+#       (or the version given) and makes the installation queries, or the
+#       calls given (NAME, NAME=TEXT, #ORDINAL, --answer yes,no: see
+#       tools/host/host.cpp); then the same calls with the diagnostic build
+#       and its trace lines
+#
+# Build directories: build/native, build/win32 and build/win64, or those
+# named by JQ_NATIVE_BUILD, JQ_WIN32_BUILD and JQ_WIN64_BUILD.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
-cd "$root"
 # shellcheck source=scripts/packages.sh
 source "$root/scripts/packages.sh"
-jq_ensure_packages "${JQ_PACKAGES[@]}"
-
-# Dialogs need a display, and every Wine program of a prefix must see the
-# same one: without, the first program binds the prefix's desktop to none.
-if [ -z "${DISPLAY:-}" ] && [ -z "${JQ_RUN_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null; then
-    JQ_RUN_UNDER_XVFB=1 exec xvfb-run -a bash "$0" "$@"
-fi
-
-version=winxp
-if [ "${1:-}" = "--version" ]; then
-    version=${2:?--version needs a value: win98, winme, win2k, winxp or win7}
-    shift 2
-fi
-args=("$@")
-has_call=0
-skip=0
-for arg in "${args[@]}"; do
-    if [ $skip -eq 1 ]; then
-        skip=0
-        continue
-    fi
-    case $arg in
-    --answer | --dll) skip=1 ;;  # the next word is the option's value
-    --*) ;;
-    *) has_call=1 ;;
-    esac
-done
-[ $has_call -eq 0 ] && args+=(InitModule IsWin2k IsWinMe IsWinXp IsAdmin 'SetTargetDir=C:\Program Files\JQ' NeedReboot)
-
 jobs=${JOBS:-$(nproc)}
-echo "=== Building the shipped DLL (build/win32) and the 64-bit DLL with the host (build/win64)"
-cmake --preset win32 >/dev/null
-cmake --build --preset win32 -j "$jobs" --target JQInst2k
-cmake --preset win64 >/dev/null
-cmake --build --preset win64 -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
-ls -l build/win32/JQInst2k.dll build/win64/JQInst2k.dll
 
-wine=${WINE64:-/usr/lib/wine/wine64}
-server=/usr/lib/wine/wineserver
-[ -x "$server" ] || server=$(command -v wineserver || true)
-export WINEPREFIX=$root/build/win64/wine-run
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-stop_wine() { [ -n "$server" ] && "$server" -k >/dev/null 2>&1; return 0; }
-trap stop_wine EXIT
+absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
+# Exported: the Wine run starts this script again under Xvfb.
+export JQ_NATIVE_BUILD JQ_WIN32_BUILD JQ_WIN64_BUILD
+JQ_NATIVE_BUILD=$(absolute "${JQ_NATIVE_BUILD:-$root/build/native}")
+JQ_WIN32_BUILD=$(absolute "${JQ_WIN32_BUILD:-$root/build/win32}")
+JQ_WIN64_BUILD=$(absolute "${JQ_WIN64_BUILD:-$root/build/win64}")
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "=== Creating the Wine prefix $WINEPREFIX (once)"
-    "$wine" wineboot -i >/dev/null 2>&1
-    [ -n "$server" ] && "$server" -w
+run_preview() {
+    # The preview needs only the native build: no cross compiler, no Wine.
+    jq_ensure_packages cmake make g++ libgtest-dev libgmock-dev googletest
+    local dir=$JQ_NATIVE_BUILD
+    echo "=== Building the preview tool ($dir)" >&2
+    (cd "$root" && cmake --preset native -B "$dir" >/dev/null &&
+        cmake --build "$dir" -j "$jobs" --target jqpreview >/dev/null) || {
+        echo "the build failed: run cmake --build $dir --target jqpreview to see why" >&2
+        return 1
+    }
+    echo >&2
+    # From the caller's folder, so that a snapshot's relative path works.
+    if [ $# -eq 0 ]; then
+        exec "$dir/jqpreview" --quiet
+    fi
+    exec "$dir/jqpreview" "$@"
+}
+
+run_wine() {
+    jq_ensure_packages "${JQ_PACKAGES[@]}"
+    cd "$root"
+
+    # Dialogs need a display, and every Wine program of a prefix must see the
+    # same one: without, the first program binds the prefix's desktop to none.
+    if [ -z "${DISPLAY:-}" ] && [ -z "${JQ_RUN_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null; then
+        JQ_RUN_UNDER_XVFB=1 exec xvfb-run -a bash "$root/scripts/run.sh" --wine "$@"
+    fi
+
+    local version=winxp
+    if [ "${1:-}" = "--version" ]; then
+        version=${2:?--version needs a value: win98, winme, win2k, winxp or win7}
+        shift 2
+    fi
+    local args=("$@") has_call=0 skip=0 arg
+    for arg in "${args[@]}"; do
+        if [ $skip -eq 1 ]; then
+            skip=0
+            continue
+        fi
+        case $arg in
+        --answer | --dll) skip=1 ;;  # the next word is the option's value
+        --*) ;;
+        *) has_call=1 ;;
+        esac
+    done
+    [ $has_call -eq 0 ] && args+=(InitModule IsWin2k IsWinMe IsWinXp IsAdmin 'SetTargetDir=C:\Program Files\JQ' NeedReboot)
+
+    local win32=$JQ_WIN32_BUILD win64=$JQ_WIN64_BUILD
+    echo "=== Building the shipped DLL ($win32) and the 64-bit DLL with the host ($win64)"
+    cmake --preset win32 -B "$win32" >/dev/null
+    cmake --build "$win32" -j "$jobs" --target JQInst2k
+    cmake --preset win64 -B "$win64" >/dev/null
+    cmake --build "$win64" -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
+    ls -l "$win32/JQInst2k.dll" "$win64/JQInst2k.dll"
+
+    local wine=${WINE64:-/usr/lib/wine/wine64}
+    server=/usr/lib/wine/wineserver
+    [ -x "$server" ] || server=$(command -v wineserver || true)
+    export WINEPREFIX=$win64/wine-run
+    export WINEDEBUG=-all
+    export WINEDLLOVERRIDES="mscoree,mshtml="
+    stop_wine() { [ -n "$server" ] && "$server" -k >/dev/null 2>&1; return 0; }
+    trap stop_wine EXIT
+
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        echo "=== Creating the Wine prefix $WINEPREFIX (once)"
+        "$wine" wineboot -i >/dev/null 2>&1
+        [ -n "$server" ] && "$server" -w
+    fi
+    "$wine" reg add 'HKCU\Software\Wine\AppDefaults\jqhost.exe' /v Version /d "$version" /f >/dev/null 2>&1
+
+    echo
+    echo "=== JQInst2k.dll as $version"
+    local rc=0
+    "$wine" "$win64/jqhost.exe" --os "${args[@]}" </dev/null || rc=$?
+
+    echo
+    echo "=== The same calls with the diagnostic build: its trace lines"
+    WINEDEBUG=-all,+debugstr "$wine" "$win64/jqhost.exe" --dll "Z:${win64//\//\\}\\diagnostic\\JQInst2k.dll" "${args[@]}" \
+        </dev/null 2>&1 >/dev/null |
+        sed -n 's/.*OutputDebugStringA "\(.*\)"\(\.\.\.\)\{0,1\}$/\1/p' | sed 's/\\n$//; s/\\"/"/g; s/\\\\/\\/g; s/^/  /'
+    return $rc
+}
+
+if [ "${1:-}" = "--wine" ]; then
+    shift
+    run_wine "$@"
+else
+    run_preview "$@"
 fi
-"$wine" reg add 'HKCU\Software\Wine\AppDefaults\jqhost.exe' /v Version /d "$version" /f >/dev/null 2>&1
-
-host=build/win64/jqhost.exe
-echo
-echo "=== JQInst2k.dll as $version"
-rc=0
-"$wine" "$host" --os "${args[@]}" </dev/null || rc=$?
-
-echo
-echo "=== The same calls with the diagnostic build: its trace lines"
-WINEDEBUG=-all,+debugstr "$wine" "$host" --dll "Z:${root//\//\\}\\build\\win64\\diagnostic\\JQInst2k.dll" "${args[@]}" \
-    </dev/null 2>&1 >/dev/null |
-    sed -n 's/.*OutputDebugStringA "\(.*\)"\(\.\.\.\)\{0,1\}$/\1/p' | sed 's/\\n$//; s/\\"/"/g; s/\\\\/\\/g; s/^/  /'
-exit $rc

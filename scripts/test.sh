@@ -7,7 +7,8 @@
 #   native-asan   the same tests with AddressSanitizer and UBSan
 #   win32         the shipped i686 DLL, with its static checks
 #   win64         the 64-bit DLL, host program and cross-built contract tests;
-#                 the contract tests and the end-to-end tests under wine64
+#                 the contract tests, the end-to-end tests and the NSIS
+#                 example installer under wine64
 #
 #   scripts/test.sh [TIER...]     (default: all four)
 #
@@ -147,9 +148,12 @@ for tier in "${tiers[@]}"; do
             step "contract tests (wine64)" contract-tests test \
                 tests/cross/run_contract_tests.sh build/win64 --gtest_brief=1
             step "end-to-end tests (wine64)" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win64
+            step "NSIS example installer (wine64)" nsis-tests test \
+                python3 tests/nsis/run_nsis_test.py --build build/win64 --win32 build/win32
         else
             skipped "contract tests (wine64)"
             skipped "end-to-end tests (wine64)"
+            skipped "NSIS example installer (wine64)"
         fi
         step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
         ;;
