@@ -14,14 +14,27 @@ std::string upper(std::string text)
     return text;
 }
 
+// As upper(a) < upper(b), byte by byte without the two copies: every key
+// lookup comes here, so it is kept a plain loop.
 bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const
 {
-    return upper(a) < upper(b);
+    const size_t common = a.size() < b.size() ? a.size() : b.size();
+    for (size_t i = 0; i < common; ++i) {
+        unsigned char x = static_cast<unsigned char>(a[i]);
+        unsigned char y = static_cast<unsigned char>(b[i]);
+        if (x >= 'a' && x <= 'z')
+            x = static_cast<unsigned char>(x - 'a' + 'A');
+        if (y >= 'a' && y <= 'z')
+            y = static_cast<unsigned char>(y - 'a' + 'A');
+        if (x != y)
+            return x < y;
+    }
+    return a.size() < b.size();
 }
 
 bool equalNoCase(const std::string& a, const std::string& b)
 {
-    return a.size() == b.size() && upper(a) == upper(b);
+    return a.size() == b.size() && !CaseInsensitiveLess()(a, b) && !CaseInsensitiveLess()(b, a);
 }
 
 std::string joinPath(const std::string& a, const std::string& b)
@@ -123,6 +136,8 @@ void Machine::reset()
     nextHandle_ = 0x1000;
     faults_.clear();
     callCounts.clear();
+    logCalls = false;
+    callLog.clear();
     lastError = 0;
     dbcsEnabled = false;
     processToken = Token{};
@@ -419,6 +434,8 @@ void Machine::clearFaults() { faults_.clear(); }
 DWORD Machine::injectedFault(const char* call)
 {
     ++callCounts[call];
+    if (logCalls)
+        callLog.emplace_back(call, debugOutput.size());
     for (Fault& f : faults_) {
         if (f.call != call)
             continue;

@@ -16,6 +16,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace sim {
@@ -202,6 +203,11 @@ public:
     // Counts the call; the error to inject, or 0 to let the call run.
     DWORD injectedFault(const char* call);
     std::map<std::string, int> callCounts;  // every simulated call made, by name
+    // While logCalls is set, every counted call in order, each with the number
+    // of debugger texts written before it: the trace line just before a call
+    // tells which step of the product made it.
+    bool logCalls = false;
+    std::vector<std::pair<std::string, size_t>> callLog;
 
     // Handles the product holds. A test asserts openHandleCount() == 0 after
     // every export; library handles are counted apart.

@@ -1,18 +1,32 @@
 #include "platform/system_libraries.h"
 
+#include <cstring>
 #include <string>
 
 namespace {
 
 struct SystemLibrary {
+    explicit SystemLibrary(const char* file) : fileName(file) {}
+
+    // A loaded library gives the same answer for a name until it is freed,
+    // so each function is looked up once per load, its failure included.
+    struct Binding {
+        const char* name;
+        FARPROC address;
+        DWORD error;
+    };
+    static constexpr size_t MaxBindings = 16;
+
     const char* fileName;
-    HMODULE module;
-    bool tried;      // one attempt per export call: a failed load is not retried
-    DWORD loadError;
+    HMODULE module = nullptr;
+    bool tried = false;  // one attempt per export call: a failed load is not retried
+    DWORD loadError = 0;
+    Binding bindings[MaxBindings] = {};
+    size_t bound = 0;
 };
 
-SystemLibrary setupApiLibrary = {"setupapi.dll", nullptr, false, 0};
-SystemLibrary newdevLibrary = {"newdev.dll", nullptr, false, 0};
+SystemLibrary setupApiLibrary("setupapi.dll");
+SystemLibrary newdevLibrary("newdev.dll");
 
 HMODULE loadLibrary(SystemLibrary& lib)
 {
@@ -41,6 +55,30 @@ void freeLibrary(SystemLibrary& lib)
     lib.module = nullptr;
     lib.tried = false;
     lib.loadError = 0;
+    lib.bound = 0;
+}
+
+// The function's address, or null with GetLastError giving the binding error.
+FARPROC bind(SystemLibrary& lib, const char* name)
+{
+    HMODULE module = loadLibrary(lib);
+    if (!module)
+        return nullptr;
+    for (size_t i = 0; i < lib.bound; ++i) {
+        const SystemLibrary::Binding& b = lib.bindings[i];
+        if (std::strcmp(b.name, name) == 0) {
+            if (!b.address)
+                SetLastError(b.error);
+            return b.address;
+        }
+    }
+    FARPROC address = GetProcAddress(module, name);
+    const DWORD error = address ? 0 : GetLastError();
+    if (lib.bound < SystemLibrary::MaxBindings)
+        lib.bindings[lib.bound++] = {name, address, error};
+    if (!address)
+        SetLastError(error);
+    return address;
 }
 
 // Calls the function `name` of the library with the arguments, or gives the
@@ -48,10 +86,7 @@ void freeLibrary(SystemLibrary& lib)
 template <class Function, class Result, class... Args>
 Result callBound(SystemLibrary& lib, const char* name, Result failure, Args... args)
 {
-    HMODULE module = loadLibrary(lib);
-    if (!module)
-        return failure;
-    FARPROC address = GetProcAddress(module, name);
+    FARPROC address = bind(lib, name);
     if (!address)
         return failure;
     auto* function = reinterpret_cast<Function*>(reinterpret_cast<void*>(address));
@@ -68,8 +103,18 @@ void releaseSystemLibraries()
 
 namespace setupapi {
 
+namespace {
+
+// A set that could not be destroyed again would stay open for the life of
+// the host, so none is opened unless the function that destroys it is bound.
+bool canDestroySets() { return bind(setupApiLibrary, "SetupDiDestroyDeviceInfoList") != nullptr; }
+
+}  // namespace
+
 HDEVINFO SetupDiGetClassDevsA(const GUID* classGuid, PCSTR enumerator, HWND parent, DWORD flags)
 {
+    if (!canDestroySets())
+        return INVALID_HANDLE_VALUE;
     return callBound<decltype(::SetupDiGetClassDevsA)>(setupApiLibrary, "SetupDiGetClassDevsA",
                                                        INVALID_HANDLE_VALUE, classGuid,
                                                        enumerator, parent, flags);
@@ -100,6 +145,8 @@ BOOL SetupDiSetDeviceRegistryPropertyA(HDEVINFO set, PSP_DEVINFO_DATA data, DWOR
 
 HDEVINFO SetupDiCreateDeviceInfoList(const GUID* classGuid, HWND parent)
 {
+    if (!canDestroySets())
+        return INVALID_HANDLE_VALUE;
     return callBound<decltype(::SetupDiCreateDeviceInfoList)>(
         setupApiLibrary, "SetupDiCreateDeviceInfoList", INVALID_HANDLE_VALUE, classGuid, parent);
 }

@@ -6,6 +6,9 @@
 // search path, where a planted copy would run with the installer's rights.
 // A library or function that cannot be bound behaves as the call failing:
 // the call's failure result, with GetLastError giving the binding error.
+// A call that opens a device information set also fails so when
+// SetupDiDestroyDeviceInfoList cannot be bound: no set is opened that could
+// not be destroyed again.
 #pragma once
 
 #include "platform/win32.h"
