@@ -16,6 +16,7 @@ namespace {
 
 struct Enumerator {
     const char* entryLine;
+    const char* name;      // "USB": the first part of the device ids below it
     const char* keyPath;   // relative to HKEY_LOCAL_MACHINE
     char* deviceId;        // the routine's own template
     size_t deviceIdSize;
@@ -74,9 +75,12 @@ void deleteEnumKeys2k(const Enumerator& e)
         if (!checkId(id))
             continue;
         TraceMsg("  EU: checkId returned TRUE, opening subReg Key");
-        if (!writeProductDigits(e.deviceId, e.deviceIdSize, productDigitsOf(id)))
-            continue;
-        removeDeviceNodesOf(e.deviceId);
+        writeProductDigits(e.deviceId, e.deviceIdSize, productDigitsOf(id));
+        // The nodes to remove are those of the device id the key names. The
+        // template holds only the product digits, so for a key with more
+        // after them (an interface, "&MI_00") it would name another device
+        // and this one's nodes would stay while the run reports a match.
+        removeDeviceNodesOf((std::string(e.name) + "\\" + id).c_str());
     }
 }
 
@@ -84,25 +88,25 @@ void deleteEnumKeys2k(const Enumerator& e)
 
 void deleteEnumUsbKeys2k()
 {
-    deleteEnumKeys2k({"DELKEYS: deleteEnumUsbKeys2k", "System\\CurrentControlSet\\Enum\\USB",
+    deleteEnumKeys2k({"DELKEYS: deleteEnumUsbKeys2k", "USB", "System\\CurrentControlSet\\Enum\\USB",
                       UsbEnumDeviceId, sizeof UsbEnumDeviceId});
 }
 
 void deleteEnumGamePortKeys2k()
 {
     deleteEnumKeys2k({"DELKEYS: deleteEnumGamePortKeys2k",
-                      "System\\CurrentControlSet\\Enum\\GamePort", GamePortEnumDeviceId,
+                      "GamePort", "System\\CurrentControlSet\\Enum\\GamePort", GamePortEnumDeviceId,
                       sizeof GamePortEnumDeviceId});
 }
 
 void deleteEnumHidKeys2k()
 {
-    deleteEnumKeys2k({"DELKEYS: deleteEnumHidKeys2k", "System\\CurrentControlSet\\Enum\\HID",
+    deleteEnumKeys2k({"DELKEYS: deleteEnumHidKeys2k", "HID", "System\\CurrentControlSet\\Enum\\HID",
                       HidEnumDeviceId, sizeof HidEnumDeviceId});
 }
 
 void deleteEnumJqKeys2k()
 {
-    deleteEnumKeys2k({"DELKEYS: deleteEnumJqKeys2k", "System\\CurrentControlSet\\Enum\\Jovex",
+    deleteEnumKeys2k({"DELKEYS: deleteEnumJqKeys2k", "Jovex", "System\\CurrentControlSet\\Enum\\Jovex",
                       JovexEnumDeviceId, sizeof JovexEnumDeviceId});
 }

@@ -10,7 +10,7 @@ namespace {
 
 OSVERSIONINFOA versionRecord;
 bool adminFlag;
-bool pending;
+bool pending = true;  // nothing read yet, also before the load-time initialisation runs
 
 }  // namespace
 

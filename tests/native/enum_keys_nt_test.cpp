@@ -66,6 +66,24 @@ TEST_F(EnumKeysNtTest, TraceAndTemplateFollowTheNamesAsTheRegistryGivesThem)
     EXPECT_EQ(KeyPath, "System\\CurrentControlSet\\Enum\\USB");
 }
 
+TEST_F(EnumKeysNtTest, InterfaceNodesOfAMatchingKeyAreRemovedToo)
+{
+    // A composite device has a device id per interface; each key that
+    // matches leads to its own nodes, not to those of the bare id.
+    const std::string hid = std::string("HID\\") + UsbJoystickId;
+    const Keys gone = {addDevice(hid + "&MI_00", "8&2B&0&0000"),
+                       addDevice(hid + "&MI_01&Col01", "8&2C&0&0000", false)};
+    const Keys stay = {addDevice(std::string("HID\\") + OtherVendorId + "&MI_00", "8&3D&0&0000")};
+
+    EXPECT_EQ(call(RemoveUsbDevices), 0);
+    for (const std::string& id : gone)
+        EXPECT_FALSE(m.deviceExists(id)) << id;
+    for (const std::string& id : stay)
+        EXPECT_TRUE(m.deviceExists(id)) << id;
+    EXPECT_STREQ(HidEnumDeviceId, (std::string("HID\\VID_2F7A&PID_") + (UsbJoystickId + 13)).c_str())
+        << "the template still takes the product digits";
+}
+
 TEST_F(EnumKeysNtTest, NothingToRemoveEndsQuietly)
 {
     deleteEnumJqKeys2k();  // no Jovex key at all

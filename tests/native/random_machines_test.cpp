@@ -423,12 +423,11 @@ Prediction predict(const Generated& g, Mode mode)
                         drivers.push_back(in.driver.substr(0, 255));
                 continue;
             }
-            // NT removes the device nodes of the device id that the enumerator's
-            // name gives with its characters 14 to 17 as product digits: a name
-            // with a suffix (&MI_00) leads to the nodes of the bare id, not to
-            // its own. Every instance the setup API sees goes with its driver
-            // key, and the device key once no instance is left.
-            const std::string target = Vid + d.name.substr(13, 4);
+            // NT removes the device nodes of the device id the matching key
+            // names, an interface suffix (&MI_00) included. Every instance the
+            // setup API sees goes with its driver key, and the device key once
+            // no instance is left.
+            const std::string& target = d.name;
             for (const Device& t : g.devices) {
                 if (t.enumerator != e || !sim::equalNoCase(t.name, target))
                     continue;
