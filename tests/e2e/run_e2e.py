@@ -12,6 +12,10 @@ and dialog answers, and checks the results, the dialogs, the trace lines
 (OutputDebugStringA texts, read from Wine's debugstr channel) and registry
 keys afterwards. The cases live in cases.py.
 
+Cases about device nodes register them first with devreg.exe (through the
+setup API, as Windows' enumerators would) and list them afterwards with it;
+the nodes they name are removed before and after the case, like its keys.
+
 Prints one line per case and a final "N passed, N failed"; exits 1 when any
 case fails (2 when the run could not start). Dialogs need a display, so the
 runner restarts itself under `xvfb-run -a` when there is none.
@@ -20,6 +24,7 @@ Python 3 standard library only.
 """
 
 import argparse
+import fnmatch
 import importlib.util
 import os
 import re
@@ -33,6 +38,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 WINE64 = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 HOST_EXE = "jqhost.exe"
+DEVREG_EXE = "devreg.exe"
 CASE_TIMEOUT = 120
 
 VERSIONS = {  # Wine's name: what GetVersionExA then reports
@@ -111,26 +117,120 @@ class Wine:
         if done.returncode != 0:
             raise RuntimeError("reg import %s failed: %s" % (path, done.stderr.decode(errors="replace")))
 
-    def key_exists(self, key):
-        return self.reg("query", key).returncode == 0
+    def delete_keys(self, keys):
+        """Deletes the keys and everything below them, missing ones too, in
+        one run of `reg import`: a .reg file section [-KEY] deletes KEY."""
+        if not keys:
+            return
+        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding="latin-1") as f:
+            f.write("REGEDIT4\r\n")
+            for key in keys:
+                f.write("\r\n[-%s]\r\n" % full_key(key))
+        try:
+            self.import_reg(f.name)
+        finally:
+            os.unlink(f.name)
 
-    def delete_key(self, key):
-        self.reg("delete", key, "/f")
-
-    def value(self, key, name):
-        """(type, data) of a value, or None when the key or value is missing."""
-        done = self.reg("query", key, "/v", name)
+    def tree(self, key):
+        """{key: {value name: data}} of a key and everything below it, keys
+        as full_key() writes them and value names lower-cased; empty when the
+        key is missing."""
+        done = self.reg("query", key, "/s")
+        found = {}
+        current = None
         if done.returncode != 0:
-            return None
+            return found
         for line in done.stdout.decode(errors="replace").splitlines():
-            parts = re.split(r"\s{4}", line.strip(), maxsplit=2)
-            if len(parts) >= 2 and parts[0].lower() == name.lower() and parts[1].startswith("REG_"):
-                return parts[1], parts[2] if len(parts) > 2 else ""
-        return None
+            if line.startswith("HKEY_"):
+                current = found.setdefault(line.strip().lower(), {})
+            elif current is not None:
+                match = REG_QUERY_VALUE.match(line)
+                if match:
+                    current[match.group(1).lower()] = match.group(3) or ""
+        return found
+
+    def devreg(self, build, *args):
+        done = self.run([os.path.join(build, DEVREG_EXE)] + list(args), timeout=60)
+        if done.returncode != 0:
+            raise RuntimeError("devreg %s failed: %s" % (" ".join(args), done.stderr.decode(errors="replace")))
+        return [line[len("DEVICE "):] for line in done.stdout.decode(errors="replace").splitlines()
+                if line.startswith("DEVICE ")]
 
 
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+REG_QUERY_VALUE = re.compile(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$")
+ROOT_NAMES = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
+              "HKU": "HKEY_USERS"}
+
+
+def full_key(key):
+    """The key as `reg query` prints it, lower-cased: HKLM\\A -> hkey_local_machine\\a."""
+    root, _, rest = key.partition("\\")
+    root = ROOT_NAMES.get(root.upper(), root)
+    return (root + ("\\" + rest if rest else "")).lower()
+
+
+def reg_file_contents(path):
+    """[(key, [value names])] of the sections a REGEDIT4 file writes, keys as
+    full_key() writes them, value names lower-cased and the default value
+    "(default)", as `reg query` names it. Sections that delete are left out."""
+    sections = []
+    with open(path, encoding="latin-1") as f:
+        for line in f:
+            line = line.rstrip("\r\n")
+            if line.startswith("[") and line.endswith("]"):
+                sections.append(None if line.startswith("[-") else (full_key(line[1:-1]), []))
+            elif sections and sections[-1] is not None:
+                if line.startswith("@="):
+                    sections[-1][1].append("(default)")
+                else:
+                    match = re.match(r'"((?:[^"\\]|\\.)*)"=', line)
+                    if match:
+                        sections[-1][1].append(unescape(match.group(1), False).lower())
+    return [section for section in sections if section is not None]
+
+
+def below(key, ancestor):
+    return key == ancestor or key.startswith(ancestor + "\\")
+
+
+class Snapshot:
+    """The registry after a run, read a subtree at a time: a key is looked up
+    in the tree of its parent, and a tree read once answers for every key
+    below it. Each `reg query` is a Wine process, so few large reads are
+    much faster than one per key."""
+
+    def __init__(self, wine):
+        self.wine = wine
+        self.read = []   # the keys whose trees are in `found`
+        self.found = {}  # full_key(key) -> {value name: data}
+
+    def prepare(self, keys):
+        """Reads the trees the keys need, shallowest first, so that one read
+        covers the keys below it."""
+        for key in sorted((full_key(k) for k in keys), key=lambda k: k.count("\\")):
+            self._cover(key)
+
+    def _cover(self, key):
+        if any(below(key, root) for root in self.read):
+            return
+        parent = key.rsplit("\\", 1)[0] if "\\" in key else key
+        self.read.append(parent)
+        self.found.update(self.wine.tree(parent))
+
+    def has_key(self, key):
+        key = full_key(key)
+        self._cover(key)
+        return key in self.found
+
+    def value(self, key, name):
+        """The data of a value as `reg query` shows it, or None."""
+        key = full_key(key)
+        self._cover(key)
+        return self.found.get(key, {}).get(name.lower())
 
 
 # --- what the host and Wine write ---------------------------------------------------
@@ -210,11 +310,24 @@ class Case:
     values    {(key, value name): expected data text as `reg query` shows it}
     pointer   pass a guard value as the second argument instead of null
     exit_code the host's expected exit code
+    keep_seed every key and value the seed files write is still there
+              afterwards, but for the keys in or below `absent` and the values
+              that `values` expects to be missing (None)
+    devices   device nodes devreg registers before the run:
+              (instance id, class GUID, first hardware id)
+    device_cleanup  enumerators or device ids ("ROOT\\SYSTEM") whose nodes are
+              removed before and after the run, besides the device ids of
+              `devices`
+    devices_after   {enumerator: ["INSTANCE|HARDWARE_ID" patterns]}: the nodes
+              devreg lists afterwards, one pattern each (fnmatch, any case)
+    inf       INF files (in inf/ beside the case file) copied into a new folder
+              whose Windows path replaces "{infdir}" in the calls and trace
     """
 
     def __init__(self, name, calls, expect=None, version="winxp", diagnostic=False, answers=(),
                  dialogs=None, trace=None, trace_mode="exact", seed=(), cleanup=(), present=(),
-                 absent=(), values=None, pointer=False, exit_code=0):
+                 absent=(), values=None, pointer=False, exit_code=0, keep_seed=False, devices=(),
+                 device_cleanup=(), devices_after=None, inf=()):
         self.name = name
         self.calls = list(calls)
         self.expect = list(expect) if expect is not None else None
@@ -231,6 +344,11 @@ class Case:
         self.values = dict(values or {})
         self.pointer = pointer
         self.exit_code = exit_code
+        self.keep_seed = keep_seed
+        self.devices = [tuple(device) for device in devices]
+        self.device_cleanup = list(device_cleanup)
+        self.devices_after = dict(devices_after or {})
+        self.inf = list(inf)
         self.directory = HERE  # .reg files are looked up beside the case file
 
 
@@ -257,13 +375,104 @@ def first_difference(expected, actual, truncated):
     return None
 
 
+def device_ids(case):
+    """The enumerators and device ids whose nodes the case removes."""
+    ids = [instance.rsplit("\\", 1)[0] for instance, _, _ in case.devices] + case.device_cleanup
+    unique = []
+    for device_id in ids:
+        if device_id.lower() not in [u.lower() for u in unique]:
+            unique.append(device_id)
+    return unique
+
+
+def remove_devices(case, wine, build):
+    arguments = []
+    for device_id in device_ids(case):
+        arguments += ["remove", device_id]
+    if arguments:
+        wine.devreg(build, *arguments)
+
+
+def check_devices(case, wine, build):
+    problems = []
+    if not case.devices_after:
+        return problems
+    arguments = []
+    for enumerator in case.devices_after:
+        arguments += ["list", enumerator]
+    every = wine.devreg(build, *arguments)
+    for enumerator, patterns in case.devices_after.items():
+        prefix = enumerator.lower() + "\\"
+        listed = sorted(set(d for d in every if d.lower().startswith(prefix)))
+        unmatched = list(listed)
+        for pattern in patterns:
+            found = [d for d in unmatched if fnmatch.fnmatchcase(d.lower(), pattern.lower())]
+            if found:
+                unmatched.remove(found[0])
+            else:
+                problems.append("no device node %s under %s (listed: %s)" % (pattern, enumerator, listed))
+        for device in unmatched:
+            problems.append("device node left under %s: %s" % (enumerator, device))
+    return problems
+
+
+def seeded_keys(case):
+    """The keys and value names the seed files write that the case does not
+    expect gone: [(key, [value names])]."""
+    gone_keys = [full_key(key) for key in case.absent]
+    gone_values = [(full_key(key), name.lower()) for (key, name), want in case.values.items() if want is None]
+    seeded = []
+    for reg_file in case.seed:
+        for key, names in reg_file_contents(os.path.join(case.directory, reg_file)):
+            if not any(below(key, gone) for gone in gone_keys):
+                seeded.append((key, [name for name in names if (key, name) not in gone_values]))
+    return seeded
+
+
+def check_seed_kept(seeded, after):
+    problems = []
+    for key, names in seeded:
+        if not after.has_key(key):
+            problems.append("seeded key missing afterwards: " + key)
+            continue
+        for name in names:
+            if after.value(key, name) is None:
+                problems.append("seeded value missing afterwards: %s\\%s" % (key, name))
+    return problems
+
+
 def run_case(case, wine, build):
+    inf_dir = None
+    try:
+        if case.inf:
+            inf_dir = tempfile.mkdtemp(prefix="jq inf ")  # a blank in the folder, as in "Program Files"
+            for name in case.inf:
+                shutil.copy(os.path.join(case.directory, "inf", name), inf_dir)
+        return run_prepared_case(case, wine, build, windows_path(inf_dir) if inf_dir else None)
+    finally:
+        if case.devices or case.device_cleanup:
+            remove_devices(case, wine, build)
+        wine.delete_keys(case.cleanup)
+        if inf_dir:
+            shutil.rmtree(inf_dir, ignore_errors=True)
+
+
+def run_prepared_case(case, wine, build, inf_dir):
     problems = []
     wine.set_version(case.version)
-    for key in case.cleanup:
-        wine.delete_key(key)
+    wine.delete_keys(case.cleanup)
     for reg_file in case.seed:
         wine.import_reg(os.path.join(case.directory, reg_file))
+    if case.devices or case.device_cleanup:
+        remove_devices(case, wine, build)
+    arguments = []
+    for instance, class_guid, hardware_id in case.devices:
+        arguments += ["add", instance, class_guid, hardware_id]
+    if arguments:
+        wine.devreg(build, *arguments)
+
+    def with_inf_dir(text):
+        return text.replace("{infdir}", inf_dir) if inf_dir else text
 
     dll = os.path.join(build, "diagnostic" if case.diagnostic else "", "JQInst2k.dll")
     args = [os.path.join(build, HOST_EXE), "--os", "--dll", windows_path(dll)]
@@ -271,7 +480,7 @@ def run_case(case, wine, build):
         args.append("--pointer")
     if case.answers:
         args += ["--answer", ",".join(case.answers)]
-    args += case.calls
+    args += [with_inf_dir(call) for call in case.calls]
     try:
         done = wine.run(args, debug="-all,+debugstr")
     except subprocess.TimeoutExpired:
@@ -308,30 +517,33 @@ def run_case(case, wine, build):
     elif outcome.dialogs:
         problems.append("unexpected dialog: %r" % outcome.dialogs[0])
 
+    expected_trace = [with_inf_dir(line) for line in case.trace] if case.trace is not None else None
     if not case.diagnostic and outcome.trace:
         problems.append("the shipped build wrote a trace line: %r" % outcome.trace[0])
     elif case.trace_mode == "exact":
-        difference = first_difference(case.trace, outcome.trace, outcome.truncated)
+        difference = first_difference(expected_trace, outcome.trace, outcome.truncated)
         if difference:
             problems.append("trace " + difference)
     elif case.trace_mode == "contains":
-        missing = in_order(case.trace, outcome.trace)
+        missing = in_order(expected_trace, outcome.trace)
         if missing is not None:
             problems.append("trace line missing or out of order: %r" % missing)
 
+    after = Snapshot(wine)
+    seeded = seeded_keys(case) if case.keep_seed else []
+    after.prepare(case.present + case.absent + [key for key, _ in case.values] + [key for key, _ in seeded])
     for key in case.present:
-        if not wine.key_exists(key):
+        if not after.has_key(key):
             problems.append("key missing afterwards: " + key)
     for key in case.absent:
-        if wine.key_exists(key):
+        if after.has_key(key):
             problems.append("key still present afterwards: " + key)
     for (key, name), want in case.values.items():
-        got = wine.value(key, name)
-        if (got[1] if got else None) != want:
+        got = after.value(key, name)
+        if got != want:
             problems.append("value %s\\%s is %r, expected %r" % (key, name, got, want))
-
-    for key in case.cleanup:
-        wine.delete_key(key)
+    problems += check_seed_kept(seeded, after)
+    problems += check_devices(case, wine, build)
     return problems
 
 
@@ -369,7 +581,10 @@ def main(argv):
         print("note: no display and no xvfb-run; cases with dialogs will fail")
 
     build = os.path.abspath(options.build)
-    for needed in (HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")):
+    needed_files = [HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")]
+    if any(case.devices or case.device_cleanup or case.devices_after for case in selected):
+        needed_files.append(DEVREG_EXE)
+    for needed in needed_files:
         if not os.path.exists(os.path.join(build, needed)):
             print("missing %s in %s: build the win64 preset first" % (needed, build))
             print("0 passed, 1 failed")
