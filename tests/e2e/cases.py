@@ -248,7 +248,8 @@ def registry_traces(products, version, removed_nodes=()):
 
 
 # Device nodes on the NT family, registered through the setup API: the
-# joystick with two instances of its USB id and a HID node, the pedals on
+# joystick with two instances of its USB id, a HID node and the HID node of
+# one of its interfaces, the pedals on
 # the vendor's own enumerator and on USB, the aux device, another vendor's
 # joystick. Wine adds HID\VID_845E&PID_0001 and _0002 of its own.
 # Wine lets a program register nodes under USB, HID and Jovex, which on
@@ -262,7 +263,9 @@ VENDOR_CLASS = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}"
 DEVICE_NODES = {
     JOYSTICK: [(r"USB\VID_2F7A&PID_00A1\5&1A2B3C4D&0&1", USB_CLASS, r"USB\VID_2F7A&PID_00A1"),
                (r"USB\VID_2F7A&PID_00A1\5&1A2B3C4D&0&2", USB_CLASS, r"USB\VID_2F7A&PID_00A1"),
-               (r"HID\VID_2F7A&PID_00A1\7&1A2B3C4D&0&0000", HID_CLASS, r"HID\VID_2F7A&PID_00A1")],
+               (r"HID\VID_2F7A&PID_00A1\7&1A2B3C4D&0&0000", HID_CLASS, r"HID\VID_2F7A&PID_00A1"),
+               # One interface of a composite device: its own device id.
+               (r"HID\VID_2F7A&PID_00A1&MI_00\8&2B2B2B2B&0&0000", HID_CLASS, r"HID\VID_2F7A&PID_00A1&MI_00")],
     PEDAL: [(r"JOVEX\VID_2F7A&PID_1A24\1", VENDOR_CLASS, r"Jovex\VID_2F7A&PID_1A24"),
             (r"USB\VID_2F7A&PID_1A24\5&3C3C3C3C&0&3", USB_CLASS, r"USB\VID_2F7A&PID_1A24")],
     AUX: [(r"USB\VID_2F7A&PID_C26B\5&2B2B2B2B&0&1", HID_CLASS, r"USB\VID_2F7A&PID_C26B")],
