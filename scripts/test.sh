@@ -9,8 +9,10 @@
 #   win64         the 64-bit DLL, host program and cross-built contract tests;
 #                 the contract tests, the end-to-end tests and the NSIS
 #                 example installer under wine64
+#   fuzz          the libFuzzer targets (clang, AddressSanitizer, UBSan), each
+#                 for a bounded time: JQ_FUZZ_SECONDS, default 20
 #
-#   scripts/test.sh [TIER...]     (default: all four)
+#   scripts/test.sh [TIER...]     (default: all five)
 #
 # Logs go to build/test-logs/. Exits non-zero when any step fails; the last
 # line is "N passed, N failed" over every test run (a build that fails counts
@@ -28,9 +30,9 @@ logs=$root/build/test-logs
 mkdir -p "$logs"
 
 tiers=("$@")
-[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 win64)
+[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 win64 fuzz)
 for tier in "${tiers[@]}"; do
-    case $tier in native | native-asan | win32 | win64) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
+    case $tier in native | native-asan | win32 | win64 | fuzz) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
 done
 
 summary=()
@@ -156,6 +158,9 @@ for tier in "${tiers[@]}"; do
             skipped "NSIS example installer (wine64)"
         fi
         step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
+        ;;
+    fuzz)
+        step "fuzzers (${JQ_FUZZ_SECONDS:-20} s each)" fuzz test scripts/fuzz.sh "${JQ_FUZZ_SECONDS:-20}"
         ;;
     esac
 done

@@ -41,6 +41,8 @@ struct RegKey {
     std::string name;
     RegKey* parent = nullptr;
     // Sorted without regard to case, the order in which NT enumerates subkeys.
+    // Whatever removes an entry must call sim::subkeyRemoved(): the registry
+    // calls remember their enumeration position (sim_internal.h).
     std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> subkeys;
     std::vector<RegValue> values;  // creation order, as NT enumerates values
     bool readable = true;          // false: every open is refused

@@ -15,7 +15,11 @@
 #include "sim_internal.h"
 
 #include <algorithm>
+#include <cstddef>
+#include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -161,6 +165,52 @@ LONG giveData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size)
     return ERROR_SUCCESS;
 }
 
+// Programs list a key's subkeys by index, 0, 1, 2... (or from the last one
+// down, when they delete a tree), and a std::map reaches its Nth entry only
+// by stepping from one end: a whole walk would cost the square of the
+// number of subkeys. So the position last handed out is remembered, and the
+// next index is counted from there when that is nearer than either end.
+//
+// The position is trusted only while the key has exactly the subkeys it had
+// then: a subkey added changes their number, and every removal of a subkey,
+// here or in the setup API, moves subkeyRemovals on. The key is known by its
+// owner, not its address, so a key made later in the place of a freed one
+// is never taken for it; the roots, which no handle owns, are walked from an
+// end (they hold few subkeys).
+using SubkeyMap = decltype(RegKey::subkeys);
+
+struct EnumPosition {
+    std::weak_ptr<RegKey> key;
+    size_t subkeyCount = 0;
+    unsigned long removals = 0;
+    DWORD index = 0;
+    SubkeyMap::const_iterator at;
+};
+
+EnumPosition lastPosition;
+unsigned long subkeyRemovals = 0;
+
+SubkeyMap::const_iterator subkeyAt(const std::shared_ptr<RegKey>& key, DWORD index)
+{
+    const SubkeyMap& subkeys = key->subkeys;
+    const std::ptrdiff_t count = static_cast<std::ptrdiff_t>(subkeys.size());
+    const std::ptrdiff_t wanted = static_cast<std::ptrdiff_t>(index);
+    const bool remembered = lastPosition.key.lock() == key &&
+                            lastPosition.subkeyCount == subkeys.size() &&
+                            lastPosition.removals == subkeyRemovals;
+    const std::ptrdiff_t fromLast = wanted - static_cast<std::ptrdiff_t>(lastPosition.index);
+
+    SubkeyMap::const_iterator it;
+    if (remembered && std::abs(fromLast) <= std::min(wanted, count - wanted))
+        it = std::next(lastPosition.at, fromLast);
+    else if (wanted <= count - wanted)
+        it = std::next(subkeys.begin(), wanted);
+    else
+        it = std::prev(subkeys.end(), count - wanted);
+    lastPosition = EnumPosition{key, subkeys.size(), subkeyRemovals, index, it};
+    return it;
+}
+
 void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
 {
     if (lpClass && lpcchClass && *lpcchClass)
@@ -170,6 +220,8 @@ void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
 }
 
 }  // namespace
+
+void sim::subkeyRemoved() { ++subkeyRemovals; }
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
@@ -312,12 +364,10 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
         return error;
     if (!lpName || !lpcchName || lpReserved)
         return ERROR_INVALID_PARAMETER;
-    const RegKey& key = *handle.key;
-    if (dwIndex >= key.subkeys.size())
+    if (dwIndex >= handle.key->subkeys.size())
         return ERROR_NO_MORE_ITEMS;
 
-    auto it = key.subkeys.begin();
-    std::advance(it, dwIndex);
+    auto it = subkeyAt(handle.key, dwIndex);
     if (LONG error = giveName(it->second->name, lpName, lpcchName))
         return error;
     giveEmptyClass(lpClass, lpcchClass);
@@ -422,6 +472,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     target->deleted = true;
     target->parent = nullptr;
     parent->subkeys.erase(target->name);  // may drop the last owner of target
+    sim::subkeyRemoved();
     return ERROR_SUCCESS;
 }
 

@@ -150,8 +150,10 @@ void deleteTree(sim::RegKey* key)
             mark(*child);
     };
     mark(*key);
-    if (key->parent)
+    if (key->parent) {
         key->parent->subkeys.erase(key->name);
+        sim::subkeyRemoved();
+    }
 }
 
 std::string firstString(const sim::RegValue& v)

@@ -16,6 +16,10 @@ inline bool failWithInjectedFault(const char* call)
     return false;
 }
 
+// Whatever takes a subkey out of a key calls this, so that the registry
+// stops trusting the enumeration position it remembers (registry.cpp).
+void subkeyRemoved();
+
 // Sets the thread's last error and hands back a result, for one-line returns.
 template <class T>
 T failWith(DWORD error, T result)

@@ -42,13 +42,35 @@ std::string traceFormat(const char* format, const TraceArg* args, size_t count);
 void traceWrite(const char* format, const TraceArg* args, size_t count);
 void traceWriteText(const char* text);
 
+#ifdef JQ_TRACE_COMPILED_OUT
+
+// A build without trace calls at all, kept only to measure what the calls
+// cost with the switch off. The arguments are still evaluated at the call
+// sites, as they are in the shipped build.
+template <class... Args>
+inline void TraceFmt(const char*, const Args&...)
+{
+}
+
+inline void TraceMsg(const char*) {}
+
+#else
+
+// Out of the caller's way: the callers test the switch in their innermost
+// loops, and the code that packs the arguments would otherwise sit there.
+template <class... Args>
+[[gnu::cold, gnu::noinline]] void traceWriteArgs(const char* format, const Args&... args)
+{
+    const TraceArg list[sizeof...(Args) + 1] = {TraceArg(args)..., TraceArg(0)};
+    traceWrite(format, list, sizeof...(Args));
+}
+
 template <class... Args>
 inline void TraceFmt(const char* format, const Args&... args)
 {
     if (!TraceEnabled)
         return;  // one byte tested; nothing formatted, nothing allocated
-    const TraceArg list[sizeof...(Args) + 1] = {TraceArg(args)..., TraceArg(0)};
-    traceWrite(format, list, sizeof...(Args));
+    traceWriteArgs(format, args...);
 }
 
 // A line written as it stands; a "%" in it is not a directive.
@@ -58,3 +80,5 @@ inline void TraceMsg(const char* text)
         return;
     traceWriteText(text);
 }
+
+#endif  // JQ_TRACE_COMPILED_OUT

@@ -241,8 +241,15 @@ void TWinRegistry::deleteTree(const std::string& subkey)
             for (DWORD index = count; index-- > 0;) {
                 DWORD length = static_cast<DWORD>(name.size());
                 if (RegEnumKeyExA(openKey_, index, name.data(), &length, nullptr, nullptr, nullptr,
-                                  nullptr) == ERROR_SUCCESS)
-                    deleteTree(bufferText(name));
+                                  nullptr) != ERROR_SUCCESS)
+                    continue;
+                // A name that begins with a zero (the native API can make
+                // one) reads as empty here, and an empty name opens this
+                // same key again: the walk would never end. Such a key
+                // cannot be named through these calls; it stays.
+                const std::string child = bufferText(name);
+                if (!child.empty())
+                    deleteTree(child);
             }
         }
     }
