@@ -64,6 +64,23 @@ static std::vector<std::string> splitPath(const std::string& path)
     return parts;
 }
 
+std::vector<std::string> multiStrings(const RegValue& value)
+{
+    std::vector<std::string> texts;
+    const std::string all(value.data.begin(), value.data.end());
+    size_t start = 0;
+    while (start < all.size()) {
+        size_t end = all.find('\0', start);
+        if (end == std::string::npos)
+            end = all.size();
+        if (end == start)
+            break;
+        texts.push_back(all.substr(start, end - start));
+        start = end + 1;
+    }
+    return texts;
+}
+
 RegKey* RegKey::child(const std::string& childName) const
 {
     auto it = subkeys.find(childName);
@@ -389,20 +406,12 @@ std::vector<std::string> Machine::devicesWithHardwareId(const std::string& hardw
                 const RegValue* ids = instance->value("HardwareID");
                 if (!ids)
                     continue;
-                std::string all(ids->data.begin(), ids->data.end());
-                size_t start = 0;
-                while (start < all.size()) {
-                    size_t end = all.find('\0', start);
-                    if (end == std::string::npos)
-                        end = all.size();
-                    if (end == start)
-                        break;
-                    if (all.compare(start, end - start, hardwareId) == 0) {
+                for (const std::string& id : multiStrings(*ids)) {
+                    if (id == hardwareId) {
                         found.push_back(enumerator->name + "\\" + deviceKey->name + "\\" +
                                         instance->name);
                         break;
                     }
-                    start = end + 1;
                 }
             }
     return found;

@@ -37,6 +37,9 @@ struct RegValue {
     std::vector<BYTE> data;
 };
 
+// The texts of a REG_MULTI_SZ value, up to the empty text that ends the list.
+std::vector<std::string> multiStrings(const RegValue& value);
+
 struct RegKey {
     std::string name;
     RegKey* parent = nullptr;

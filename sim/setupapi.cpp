@@ -162,22 +162,6 @@ std::string firstString(const sim::RegValue& v)
     return text.substr(0, text.find('\0'));
 }
 
-std::vector<std::string> multiStrings(const sim::RegValue& v)
-{
-    std::vector<std::string> texts;
-    std::string all(v.data.begin(), v.data.end());
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\0', start);
-        if (end == std::string::npos)
-            end = all.size();
-        if (end == start)
-            break;
-        texts.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return texts;
-}
 
 // Removes one device the way the PnP manager does: its instance key, its
 // driver key, and the device key above it once no instance is left.
@@ -591,7 +575,7 @@ std::vector<std::string> presentDevicesWith(const std::string& hardwareId)
         const sim::RegValue* ids = instance ? instance->value("HardwareID") : nullptr;
         if (!ids || ids->type != REG_MULTI_SZ)
             continue;
-        for (const std::string& id : multiStrings(*ids)) {
+        for (const std::string& id : sim::multiStrings(*ids)) {
             if (sim::equalNoCase(id, hardwareId)) {
                 found.push_back(instanceId);
                 break;
