@@ -101,6 +101,16 @@ Element* findElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
     return sim::failWith<Element*>(ERROR_INVALID_PARAMETER, nullptr);
 }
 
+// The set a handle names and the element of it a caller's record names, or
+// null with the error set (an unknown handle before a wrong record).
+Element* findSetElement(HDEVINFO handle, const SP_DEVINFO_DATA* data, DevInfoSet*& set)
+{
+    set = findSet(handle);
+    if (!set)
+        return sim::failWith<Element*>(ERROR_INVALID_HANDLE, nullptr);
+    return findElement(*set, data);
+}
+
 void describe(const Element& e, SP_DEVINFO_DATA* data)
 {
     data->ClassGuid = e.classGuid;
@@ -326,10 +336,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 {
     if (sim::failWithInjectedFault("SetupDiGetDeviceRegistryPropertyA"))
         return FALSE;
-    DevInfoSet* set = findSet(DeviceInfoSet);
-    if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    Element* e = findElement(*set, DeviceInfoData);
+    DevInfoSet* set = nullptr;
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
         return FALSE;
     const PropertyInfo* p = findProperty(Property);
@@ -360,10 +368,8 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 {
     if (sim::failWithInjectedFault("SetupDiSetDeviceRegistryPropertyA"))
         return FALSE;
-    DevInfoSet* set = findSet(DeviceInfoSet);
-    if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    Element* e = findElement(*set, DeviceInfoData);
+    DevInfoSet* set = nullptr;
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
         return FALSE;
     const PropertyInfo* p = findProperty(Property);
@@ -520,10 +526,8 @@ BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Dev
 {
     if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
         return FALSE;
-    DevInfoSet* set = findSet(DeviceInfoSet);
-    if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    Element* e = findElement(*set, DeviceInfoData);
+    DevInfoSet* set = nullptr;
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
         return FALSE;
     set->elements.erase(set->elements.begin() + (e - set->elements.data()));
@@ -545,10 +549,8 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
 {
     if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
         return FALSE;
-    DevInfoSet* set = findSet(DeviceInfoSet);
-    if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    Element* e = findElement(*set, DeviceInfoData);
+    DevInfoSet* set = nullptr;
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
         return FALSE;
     const DWORD size = static_cast<DWORD>(e->instanceId.size() + 1);

@@ -71,6 +71,13 @@ class Wine:
             err.seek(0)
             return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
 
+    def prepare(self, keep):
+        """Reuses the prefix when `keep` is set and it exists, else creates
+        it afresh; says which, for the log."""
+        if keep and os.path.exists(os.path.join(self.prefix, "system.reg")):
+            return "Wine prefix %s reused" % self.prefix
+        return "Wine prefix %s created in %.1f s" % (self.prefix, self.create())
+
     def create(self):
         if os.path.exists(self.prefix):
             shutil.rmtree(self.prefix)
@@ -596,10 +603,7 @@ def main(argv):
 
     wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")))
     try:
-        if options.keep_prefix and os.path.exists(os.path.join(wine.prefix, "system.reg")):
-            print("Wine prefix %s reused" % wine.prefix)
-        else:
-            print("Wine prefix %s created in %.1f s" % (wine.prefix, wine.create()))
+        print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot create the Wine prefix: %s" % e)
         print("0 passed, 1 failed")

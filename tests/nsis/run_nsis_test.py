@@ -211,10 +211,7 @@ def main(argv):
 
     wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis")))
     try:
-        if options.keep_prefix and os.path.exists(os.path.join(wine.prefix, "system.reg")):
-            print("Wine prefix %s reused" % wine.prefix)
-        else:
-            print("Wine prefix %s created in %.1f s" % (wine.prefix, wine.create()))
+        print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot create the Wine prefix: %s" % e)
         print("%d passed, %d failed" % (checks.passed, checks.failed + 1))

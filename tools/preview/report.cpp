@@ -403,17 +403,21 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     }
 
     const Changes changes = diff(run.before, run.after);
+    const auto keyLine = [](const KeyChange& k) {
+        return "    " + k.path +
+               (k.keysBelow ? "  (and " + plural(k.keysBelow, "key", "keys") + " below)" : "");
+    };
     line("");
     line("Changes");
     line("  Keys deleted: " + std::to_string(changes.keysDeleted.size()));
     for (const KeyChange& k : changes.keysDeleted)
-        line("    " + k.path + (k.keysBelow ? "  (and " + plural(k.keysBelow, "key", "keys") + " below)" : ""));
+        line(keyLine(k));
     line("  Values deleted: " + std::to_string(changes.valuesDeleted.size()));
     for (const ValueChange& v : changes.valuesDeleted)
         line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.before));
     line("  Keys created: " + std::to_string(changes.keysCreated.size()));
     for (const KeyChange& k : changes.keysCreated)
-        line("    " + k.path + (k.keysBelow ? "  (and " + plural(k.keysBelow, "key", "keys") + " below)" : ""));
+        line(keyLine(k));
     line("  Values added: " + std::to_string(changes.valuesAdded.size()));
     for (const ValueChange& v : changes.valuesAdded)
         line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.after));
