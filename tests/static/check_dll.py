@@ -20,6 +20,16 @@ the same rule. Calls are not followed: their `ret` returns into the export.
 Code reached that has no FDE is read by a linear sweep up to its first
 `ret` or unconditional jump. Indirect jumps cannot be followed and are listed.
 
+The import check holds, per DLL, every function the DLL may import: each one
+exported by that DLL on Windows 98, Me, 2000 and XP, as Microsoft's
+documentation of the function names it under Requirements. The loader of
+those systems refuses a DLL whose import table names a function its DLL does
+not export, so the installer would get no export at all: a name that the
+cross linker's import libraries carry in more than one DLL (kernel32 also
+carries OpenThreadToken, which only Windows 8 and later export from there)
+must be bound to the DLL of the oldest target. Wine exports such names from
+both, so only this check stands for the older loaders.
+
 Prints one line per check and a final "N passed, N failed"; exits 1 on any
 failure. Python 3 standard library and i686-w64-mingw32-objdump only.
 """
@@ -50,8 +60,47 @@ EXPORTS = [
     "RootDeviceCount",     # 16
 ]
 MODULE_NAME = "JQInst2k.dll"
-ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
 REQUIRED_IMPORTS = {"kernel32.dll"}
+
+# The functions each DLL may be imported from: exported by it on Windows 98,
+# Me, 2000 and XP. "9x stub" marks a function that the 9x family exports only
+# as a stub which fails with ERROR_CALL_NOT_IMPLEMENTED (the wide-character
+# calls, and the security calls, which Windows 95/98/Me provide as stubs so
+# that Win32 programs load); the README says which roads reach them.
+TARGET_IMPORTS = {
+    "kernel32.dll": {
+        "CloseHandle": "", "CreateSemaphoreW": "9x stub", "DeleteCriticalSection": "",
+        "DisableThreadLibraryCalls": "", "EnterCriticalSection": "", "FreeLibrary": "",
+        "GetCurrentProcess": "", "GetCurrentThread": "", "GetCurrentThreadId": "",
+        "GetLastError": "", "GetModuleHandleA": "", "GetModuleHandleW": "9x stub",
+        "GetProcAddress": "", "GetSystemDirectoryA": "", "GetVersionExA": "",
+        "InitializeCriticalSection": "", "IsDBCSLeadByteEx": "", "LeaveCriticalSection": "",
+        "LoadLibraryA": "", "LoadLibraryW": "9x stub", "MultiByteToWideChar": "",
+        "OutputDebugStringA": "", "ReleaseSemaphore": "", "SetLastError": "", "Sleep": "",
+        "TlsAlloc": "", "TlsFree": "", "TlsGetValue": "", "TlsSetValue": "",
+        "VirtualProtect": "", "VirtualQuery": "", "WaitForSingleObject": "",
+        "WideCharToMultiByte": "",
+    },
+    "advapi32.dll": {
+        "AllocateAndInitializeSid": "9x stub", "EqualSid": "9x stub", "FreeSid": "9x stub",
+        "GetTokenInformation": "9x stub", "OpenProcessToken": "9x stub",
+        "OpenThreadToken": "9x stub",
+        "RegCloseKey": "", "RegDeleteKeyA": "", "RegDeleteValueA": "", "RegEnumKeyExA": "",
+        "RegEnumValueA": "", "RegFlushKey": "", "RegOpenKeyExA": "", "RegQueryInfoKeyA": "",
+        "RegQueryValueExA": "",
+    },
+    "user32.dll": {
+        "DialogBoxIndirectParamA": "", "EndDialog": "", "GetSystemMetrics": "",
+        "GetWindowLongA": "", "LoadIconA": "", "MessageBeep": "", "SendDlgItemMessageA": "",
+        "SetWindowLongA": "",
+    },
+    # The C run-time that Windows 98 and later carry (msvcrt.dll 6.0), which
+    # the MinGW runtime and the C++ library's static parts call.
+    "msvcrt.dll": {name: "" for name in (
+        "__mb_cur_max _amsg_exit _errno _initterm _iob _lock _unlock _read _close abort atoi "
+        "calloc fputc fputs free fwrite localeconv malloc memchr memcmp memcpy memmove memset "
+        "realloc setlocale strchr strcmp strerror strlen strncmp vfprintf wcslen").split()},
+}
 MAX_SIZE = 1024 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_DLL = 0x2000
@@ -141,15 +190,26 @@ class PE:
         return self.cstring(name_rva), base, addresses, by_name, forwarded
 
     def imports(self):
+        """[(DLL name, [function name, or "#ordinal"])] in table order"""
         rva, _ = self.directory(1)
-        names = []
+        tables = []
+        flag = 1 << (8 * self.pointer_size - 1)
         while rva:
             (lookup, _, _, name_rva, thunk) = struct.unpack_from("<IIIII", self.data, self.offset(rva))
             if not (lookup or name_rva or thunk):
                 break
-            names.append(self.cstring(name_rva))
+            functions = []
+            entry = lookup or thunk
+            while True:
+                value = int.from_bytes(self.data[self.offset(entry):self.offset(entry) + self.pointer_size],
+                                       "little")
+                if value == 0:
+                    break
+                functions.append("#%d" % (value & 0xFFFF) if value & flag else self.cstring(value + 2))
+                entry += self.pointer_size
+            tables.append((self.cstring(name_rva), functions))
             rva += 20
-        return names
+        return tables
 
     def delay_imports(self):
         rva, _ = self.directory(13)
@@ -478,9 +538,24 @@ def main(argv):
         delayed = pe.delay_imports()
     except (PEError, struct.error, ValueError) as e:
         imports, delayed = [], ["unreadable: %s" % e]
-    lowered = {name.lower() for name in imports}
-    report.check(lowered <= ALLOWED_IMPORTS and REQUIRED_IMPORTS <= lowered,
-                 "imports only KERNEL32, ADVAPI32, USER32, msvcrt", "found " + ", ".join(imports))
+    lowered = {dll.lower() for dll, _ in imports}
+    report.check(lowered <= set(TARGET_IMPORTS) and REQUIRED_IMPORTS <= lowered,
+                 "imports only KERNEL32, ADVAPI32, USER32, msvcrt",
+                 "found " + ", ".join(dll for dll, _ in imports))
+    for dll, functions in imports:
+        allowed = TARGET_IMPORTS.get(dll.lower())
+        if allowed is None:
+            continue  # already reported above
+        for function in functions:
+            if function in allowed:
+                continue
+            homes = [other for other, names in TARGET_IMPORTS.items() if function in names]
+            where = ("; on those systems %s exports it" % " and ".join(homes)) if homes else ""
+            report.check(False, "%s imported from %s" % (function, dll),
+                         "not exported by %s on Windows 98, Me, 2000 and XP%s" % (dll, where))
+    count = sum(len(functions) for _, functions in imports)
+    report.check(count > 0, "every one of the %d imported functions is exported by its DLL on "
+                 "Windows 98, Me, 2000 and XP" % count)
     report.check(not delayed, "no delay-loaded imports", ", ".join(delayed))
 
     try:

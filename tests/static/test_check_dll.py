@@ -132,6 +132,21 @@ class CheckDllTest(unittest.TestCase):
         self.assertFails(failed, 'names the module "JQInst2k.dll"', "sixteen export names", "sixteen ordinals",
                          "undecorated", "imports only", "VERSIONINFO")
 
+    def test_imports_that_the_older_systems_do_not_export_are_caught(self):
+        # kernel32 ahead of advapi32 binds OpenThreadToken to kernel32, which
+        # exports it only from Windows 8 on; GetTickCount64 came with Vista.
+        source = export_source({
+            "IsAdmin": "LONG WINAPI IsAdmin(HWND, LONG*, LPCSTR) { HANDLE t;"
+                       " return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &t); }",
+            "NeedReboot": "LONG WINAPI NeedReboot(HWND, LONG*, LPCSTR) { return (LONG)GetTickCount64(); }",
+        }).replace("#include <windows.h>", "#define _WIN32_WINNT 0x0602\n#include <windows.h>")
+        code, failed, _ = self.check(self.build("imports", source, def_file(),
+                                                libraries=["-lkernel32", "-ladvapi32"]))
+        self.assertEqual(code, 1)
+        self.assertFails(failed, "OpenThreadToken imported from KERNEL32.dll", "advapi32.dll exports it",
+                         "GetTickCount64 imported from KERNEL32.dll")
+        self.assertEqual(len(failed), 2, "\n".join(failed))
+
     def test_size_and_original_file_name_are_caught(self):
         source = export_source() + "extern \"C\" const char jqBallast[1536 * 1024] = {1};\n" \
             "extern \"C\" const char* jqKeep() { return jqBallast; }\n"
