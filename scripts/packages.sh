@@ -20,6 +20,11 @@ jq_ensure_packages() {
         sudo="sudo"
     fi
     echo "Installing: $(echo $missing)"
+    # 32-bit packages (wine32:i386) come from the i386 architecture, which a
+    # fresh amd64 Debian does not list until it is added.
+    if echo "$missing" | grep -q ':i386$' && ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386 || return 1
+    fi
     # shellcheck disable=SC2086
     $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
         $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
@@ -31,6 +36,6 @@ JQ_PACKAGES=(
     libgtest-dev libgmock-dev googletest
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32
     binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64 xvfb xauth
+    wine wine64 wine32:i386 xvfb xauth
     nsis
 )

@@ -6,13 +6,18 @@
 #                 tools' tests (GoogleTest, through CTest)
 #   native-asan   the same tests with AddressSanitizer and UBSan
 #   win32         the shipped i686 DLL, with its static checks
-#   win64         the 64-bit DLL, host program and cross-built contract tests;
-#                 the contract tests, the end-to-end tests and the NSIS
-#                 example installer under wine64
+#   wine32        the shipped DLL under wine32 in a WoW64 prefix: the
+#                 cross-built i686 contract tests, the end-to-end cases with
+#                 the 32-bit host program, and the example installers
+#                 (needs a machine that runs 32-bit programs; skipped, and
+#                 said so, on one that does not)
 #   fuzz          the libFuzzer targets (clang, AddressSanitizer, UBSan), each
 #                 for a bounded time: JQ_FUZZ_SECONDS, default 20
+#   win64         not in the default run: the x86_64 build, its contract
+#                 tests and end-to-end cases under wine64 (a second platform
+#                 for porting checks, not what ships)
 #
-#   scripts/test.sh [TIER...]     (default: all five)
+#   scripts/test.sh [TIER...]     (default: native native-asan win32 wine32 fuzz)
 #
 # Logs go to build/test-logs/. Exits non-zero when any step fails; the last
 # line is "N passed, N failed" over every test run (a build that fails counts
@@ -30,15 +35,17 @@ logs=$root/build/test-logs
 mkdir -p "$logs"
 
 tiers=("$@")
-[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 win64 fuzz)
+[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 wine32 fuzz)
 for tier in "${tiers[@]}"; do
-    case $tier in native | native-asan | win32 | win64 | fuzz) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
+    case $tier in native | native-asan | win32 | wine32 | win64 | fuzz) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
 done
 
 summary=()
 total_passed=0
 total_failed=0
+total_skipped=0
 status=0
+win32_built=
 
 # Passed and failed counts from a log: CTest's summary, GoogleTest's,
 # Python unittest's, or a closing "N passed, N failed" line.
@@ -110,6 +117,22 @@ skipped() {
     status=1
 }
 
+# A step this machine cannot run: said in the summary with the reason, never
+# counted as passed.
+unavailable() {  # NAME REASON
+    summary+=("$(printf "%-4s  %-34s %s" "SKIP" "$1" "($2)")")
+    total_skipped=$((total_skipped + 1))
+}
+
+# Why this machine cannot run the 32-bit Wine loader, or nothing when it can.
+wine32_problem() {
+    local loader=${WINE32:-/usr/lib/wine/wine} out
+    [ -x "$loader" ] || { echo "no $loader: wine32:i386 is not installed"; return; }
+    if ! out=$("$loader" --version 2>&1 </dev/null); then
+        echo "this machine cannot run 32-bit programs: $(echo "$out" | tail -1)"
+    fi
+}
+
 build() {  # PRESET [TARGET...]
     local preset=$1
     shift
@@ -138,6 +161,7 @@ for tier in "${tiers[@]}"; do
         ;;
     win32)
         if step "win32 build (shipped DLL)" win32-build build build win32; then
+            win32_built=1
             step "static checks of the i686 DLL" static-checks test \
                 python3 tests/static/check_dll.py build/win32/JQInst2k.dll
         else
@@ -145,19 +169,31 @@ for tier in "${tiers[@]}"; do
         fi
         step "static checker self-test" static-self-test test python3 tests/static/test_check_dll.py
         ;;
+    wine32)
+        wine32_steps=("contract tests (wine32)" "end-to-end tests (wine32)" "NSIS example installer (wine32)")
+        problem=$(wine32_problem)
+        if [ -n "$problem" ]; then
+            for name in "${wine32_steps[@]}"; do unavailable "$name" "$problem"; done
+        elif [ -n "$win32_built" ] || step "win32 build (shipped DLL)" win32-build build build win32; then
+            step "${wine32_steps[0]}" contract-tests test \
+                tests/cross/run_contract_tests.sh build/win32 --gtest_brief=1
+            step "${wine32_steps[1]}" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win32
+            step "${wine32_steps[2]}" nsis-tests test \
+                python3 tests/nsis/run_nsis_test.py --build build/win32
+        else
+            for name in "${wine32_steps[@]}"; do skipped "$name"; done
+        fi
+        step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
+        ;;
     win64)
         if step "win64 build" win64-build build build win64; then
-            step "contract tests (wine64)" contract-tests test \
+            step "contract tests (wine64)" contract-tests-64 test \
                 tests/cross/run_contract_tests.sh build/win64 --gtest_brief=1
-            step "end-to-end tests (wine64)" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win64
-            step "NSIS example installer (wine64)" nsis-tests test \
-                python3 tests/nsis/run_nsis_test.py --build build/win64 --win32 build/win32
+            step "end-to-end tests (wine64)" e2e-tests-64 test python3 tests/e2e/run_e2e.py --build build/win64
         else
             skipped "contract tests (wine64)"
             skipped "end-to-end tests (wine64)"
-            skipped "NSIS example installer (wine64)"
         fi
-        step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
         ;;
     fuzz)
         step "fuzzers (${JQ_FUZZ_SECONDS:-20} s each)" fuzz test scripts/fuzz.sh "${JQ_FUZZ_SECONDS:-20}"
@@ -171,5 +207,9 @@ for line in "${summary[@]}"; do
     echo "$line"
 done
 echo "total time $(($(date +%s) - started_all)) s"
-echo "$total_passed passed, $total_failed failed"
+if [ "$total_skipped" -gt 0 ]; then
+    echo "$total_passed passed, $total_failed failed, $total_skipped skipped"
+else
+    echo "$total_passed passed, $total_failed failed"
+fi
 exit $status

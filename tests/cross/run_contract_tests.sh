@@ -1,22 +1,35 @@
 #!/usr/bin/env bash
-# Runs the cross-built contract tests under wine64, in a fresh Wine prefix of
+# Runs the cross-built contract tests under Wine, in a fresh Wine prefix of
 # their own, so that what they leave in the registry cannot reach other runs.
+# An i686 build (the architecture we ship) runs under wine32 in a WoW64
+# prefix, an x86_64 build under wine64.
 #
 #   tests/cross/run_contract_tests.sh [BUILD_DIR] [gtest options...]
 #
-# BUILD_DIR defaults to build/win64. The exit code is the tests'.
+# BUILD_DIR defaults to build/win32. The exit code is the tests'.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
-build=$(cd "${1:-$root/build/win64}" && pwd) || exit 2
+build=$(cd "${1:-$root/build/win32}" && pwd) || exit 2
 shift || true
 exe=$build/jq_contract_tests.exe
-wine=${WINE64:-/usr/lib/wine/wine64}
 server=/usr/lib/wine/wineserver
 [ -x "$server" ] || server=$(command -v wineserver || true)
 
 if [ ! -f "$exe" ]; then
-    echo "missing $exe: build the win64 preset first" >&2
+    echo "missing $exe: build the win32 preset first" >&2
+    exit 2
+fi
+# The PE header's machine field (at the offset that 0x3C holds) picks the loader.
+pe=$(od -An -tu4 -j60 -N4 "$exe" | tr -d ' ')
+machine=$(od -An -tx2 -j$((pe + 4)) -N2 "$exe" | tr -d ' ')
+case $machine in
+014c) wine=${WINE32:-/usr/lib/wine/wine} ;;
+8664) wine=${WINE64:-/usr/lib/wine/wine64} ;;
+*) echo "$exe: unknown machine type $machine" >&2; exit 2 ;;
+esac
+if ! "$wine" --version >/dev/null 2>&1; then
+    echo "$wine does not run on this machine (for i686: wine32:i386)" >&2
     exit 2
 fi
 

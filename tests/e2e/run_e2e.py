@@ -1,11 +1,14 @@
 #!/usr/bin/env python3
-"""End-to-end tests: the real 64-bit DLL, loaded by jqhost.exe under wine64.
+"""End-to-end tests: the shipped i686 DLL, loaded by jqhost.exe under wine32.
 
     run_e2e.py [--build DIR] [--prefix DIR] [--cases FILE] [-k TEXT] [--list]
                [--keep-prefix]
 
-One fresh Wine prefix per run (about ten seconds to create), shared by every
-case; a case that changes the registry removes what it made (its `cleanup`
+BUILD is the win32 build (the shipped DLL, its diagnostic twin, the 32-bit
+jqhost.exe and devreg.exe); the programs run under the Wine loader that fits
+their machine type (wine32 for i686, wine64 for an x86_64 build), in a WoW64
+prefix. One fresh Wine prefix per run (about ten seconds to create), shared
+by every case; a case that changes the registry removes what it made (its `cleanup`
 keys are deleted before and after it). Each case sets the Windows version
 jqhost.exe sees, optionally imports .reg files, runs the host with its calls
 and dialog answers, and checks the results, the dialogs, the trace lines
@@ -36,6 +39,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
+WINE32 = os.environ.get("WINE32", "/usr/lib/wine/wine")
 WINE64 = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 HOST_EXE = "jqhost.exe"
 DEVREG_EXE = "devreg.exe"
@@ -50,9 +54,44 @@ VERSIONS = {  # Wine's name: what GetVersionExA then reports
 }
 
 
+def machine_type(path):
+    """"i686" or "x86_64" from a PE file's header, None when unreadable."""
+    try:
+        with open(path, "rb") as f:
+            head = f.read(4096)
+        offset = int.from_bytes(head[0x3C:0x40], "little")
+        if head[:2] != b"MZ" or head[offset:offset + 4] != b"PE\0\0":
+            return None
+        machine = int.from_bytes(head[offset + 4:offset + 6], "little")
+    except (OSError, ValueError):
+        return None
+    return {0x14C: "i686", 0x8664: "x86_64"}.get(machine)
+
+
+def loader_for(path):
+    """The Wine loader that runs the program: wine32 for 32-bit programs, as
+    the shipped DLL and its host are; wine64 for a 64-bit build."""
+    return WINE64 if machine_type(path) == "x86_64" else WINE32
+
+
+def loader_problem(loader):
+    """Why the loader cannot run programs here, or None."""
+    if not os.path.exists(loader):
+        package = "wine64" if loader == WINE64 else "wine32:i386 (dpkg --add-architecture i386)"
+        return "missing %s (package %s)" % (loader, package)
+    try:
+        done = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return "%s does not run here: %s" % (loader, e)
+    if done.returncode != 0:
+        return "%s does not run here: %s" % (loader, done.stderr.decode(errors="replace").strip()[-300:])
+    return None
+
+
 class Wine:
-    def __init__(self, prefix):
+    def __init__(self, prefix, loader=WINE32):
         self.prefix = prefix
+        self.loader = loader
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
                         WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono/Gecko installer prompts
         self.version = None
@@ -65,7 +104,7 @@ class Wine:
         # open until they end.
         env = dict(self.env, WINEDEBUG=debug)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run([WINE64] + args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+            done = subprocess.run([self.loader] + args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
                                   timeout=timeout, cwd=cwd)
             out.seek(0)
             err.seek(0)
@@ -556,8 +595,8 @@ def run_prepared_case(case, wine, build, inf_dir):
 
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win64"),
-                        help="the win64 build directory (jqhost.exe, JQInst2k.dll, diagnostic/)")
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
+                        help="the win32 build directory (jqhost.exe, devreg.exe, JQInst2k.dll, diagnostic/)")
     parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-e2e)")
     parser.add_argument("--cases", default=os.path.join(HERE, "cases.py"),
                         help="the Python file whose CASES list is run")
@@ -593,15 +632,17 @@ def main(argv):
         needed_files.append(DEVREG_EXE)
     for needed in needed_files:
         if not os.path.exists(os.path.join(build, needed)):
-            print("missing %s in %s: build the win64 preset first" % (needed, build))
+            print("missing %s in %s: build the win32 preset first" % (needed, build))
             print("0 passed, 1 failed")
             return 2
-    if not os.path.exists(WINE64):
-        print("missing %s (package wine64)" % WINE64)
+    loader = loader_for(os.path.join(build, HOST_EXE))
+    problem = loader_problem(loader)
+    if problem:
+        print(problem)
         print("0 passed, 1 failed")
         return 2
 
-    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")))
+    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")), loader)
     try:
         print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:

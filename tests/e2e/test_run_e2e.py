@@ -4,10 +4,11 @@ would pass or fail end-to-end cases for the wrong reason."""
 
 import os
 import sys
+import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_e2e import Outcome, first_difference, in_order  # noqa: E402
+from run_e2e import WINE32, WINE64, Outcome, first_difference, in_order, loader_for  # noqa: E402
 
 PREFIX = "0104:warn:debugstr:OutputDebugStringA "
 
@@ -55,6 +56,28 @@ class ComparisonTest(unittest.TestCase):
         self.assertIsNone(in_order(["a", "c"], ["a", "b", "c"]))
         self.assertEqual(in_order(["c", "a"], ["a", "b", "c"]), "a")
         self.assertEqual(in_order(["a", "a"], ["a", "b"]), "a")
+
+
+class LoaderTest(unittest.TestCase):
+    """The shipped DLL and its host are 32-bit: running them under wine64
+    would fail every case; a 64-bit build under wine32 likewise."""
+
+    def program(self, machine, pe_offset=0x80):
+        header = bytearray(pe_offset + 24)
+        header[:2] = b"MZ"
+        header[0x3C:0x40] = pe_offset.to_bytes(4, "little")
+        header[pe_offset:pe_offset + 4] = b"PE\0\0"
+        header[pe_offset + 4:pe_offset + 6] = machine.to_bytes(2, "little")
+        f = tempfile.NamedTemporaryFile(suffix=".exe", delete=False)
+        f.write(header)
+        f.close()
+        self.addCleanup(os.unlink, f.name)
+        return f.name
+
+    def test_the_loader_follows_the_machine_type(self):
+        self.assertEqual(loader_for(self.program(0x14C)), WINE32)
+        self.assertEqual(loader_for(self.program(0x8664, pe_offset=0x100)), WINE64)
+        self.assertEqual(loader_for("/nonexistent/jqhost.exe"), WINE32)
 
 
 if __name__ == "__main__":
