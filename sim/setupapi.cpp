@@ -496,6 +496,11 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+    // 64-bit Windows runs no class installer for a 32-bit caller, whatever
+    // the request. SetupDiRemoveDevice documents no such refusal, so it is
+    // not refused here either.
+    if (machine().runningInWow64)
+        return sim::failWith(ERROR_IN_WOW64, FALSE);
 
     if (InstallFunction == DIF_REMOVE)
         return removeElement(*set, DeviceInfoData);
