@@ -1,7 +1,9 @@
 #include "cli.h"
 
+#include "control_sets.h"
 #include "report.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <ostream>
 
@@ -129,6 +131,17 @@ Options parseCommandLine(const std::vector<std::string>& args)
             o.jsonPath = value();
         } else if (name == "--write-reg") {
             o.regPath = value();
+        } else if (name == "--strict") {
+            noValue();
+            o.strict = true;
+        } else if (name == "--code-page") {
+            const std::string v = value();
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || !regfile::CodePage::find(static_cast<unsigned>(n)))
+                throw UsageError("code page \"" + v + "\" is not supported; the supported ones are: " +
+                                 regfile::CodePage::supportedList());
+            o.codePage = static_cast<unsigned>(n);
         } else {
             throw UsageError("unknown option \"" + name + "\"");
         }
@@ -156,8 +169,16 @@ Enum (9x). An NT instance counts as attached when its key has the subkey
 "Control" that Windows gives running devices; in a snapshot without any
 such subkey, every instance counts as attached.
 
-Texts are single-byte, as the library sees them: characters of a Unicode
-file above U+00FF are read as '?'.
+An export that holds control sets under their own names (ControlSet001...)
+is read with the set HKLM\SYSTEM\Select names as Current (else the only
+one, else the lowest-numbered one, with a warning) as CurrentControlSet.
+Lines that regedit passes over when it imports the file (a '#' comment, a
+value outside any key, data it cannot read) are skipped, each with a
+warning; --strict refuses the file instead.
+
+Texts are single-byte, as the library sees them, in the machine's ANSI code
+page (--code-page): a Unicode file's characters that the code page lacks
+are read as '?', with a warning when two names become one that way.
 
 EXPORT is an export's name, with its text argument after '=' (the
 installation folder of CreateRootDevice, UpdateDevices and SetTargetDir).
@@ -184,6 +205,10 @@ Options:
   --write-reg FILE      write the machine's registry after the run as a .reg
                         file (version 5.00, UTF-16LE) that regedit imports;
                         importing adds keys, it does not delete any
+  --code-page N         the machine's ANSI code page, for reading and writing
+                        its texts: 1252 (the default, Western European),
+                        1251 (Cyrillic), or 874, 1250, 1253 to 1257
+  --strict              refuse a snapshot that has lines regedit would skip
   -h, --help            this text
 
 Exports (ordinal, argument read, result):
@@ -255,14 +280,27 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     regfile::Registry snapshot;
     ReportOptions report;
     report.showTrace = !options.quiet;
+    report.codePage = regfile::CodePage::find(options.codePage);
+    const regfile::ReadOptions reading{options.strict, report.codePage};
+    ControlSetChoice controlSet;
     try {
+        regfile::FileInfo info;
         if (options.snapshotPath) {
-            regfile::load(*options.snapshotPath, snapshot);
+            info = regfile::load(*options.snapshotPath, snapshot, reading);
             report.snapshotName = *options.snapshotPath;
         } else {
-            regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot);
+            info = regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot, reading);
             report.snapshotName = SampleSnapshotName;
         }
+        report.snapshotNotes = info.notes;
+        report.snapshotWarnings = std::move(info.warnings);
+        if (info.warningsLeftOut)
+            report.snapshotWarnings.push_back("... and " + std::to_string(info.warningsLeftOut) +
+                                              " more lines skipped (run with --strict to stop at the first)");
+        controlSet = resolveControlSets(snapshot);
+        report.controlSet = controlSet.note;
+        for (std::string& w : controlSet.warnings)
+            report.snapshotWarnings.push_back(std::move(w));
     } catch (const regfile::ParseError& e) {
         if (e.line() == 0)
             err << "jqpreview: " << e.file() << ": " << e.reason() << "\n";
@@ -289,9 +327,14 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             status = ExitWriteFailed;
         }
     }
-    if (!options.regPath.empty() && !writeFile(options.regPath, regfile::write(result.after))) {
-        err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
-        status = ExitWriteFailed;
+    if (!options.regPath.empty()) {
+        restoreControlSetName(result.after, controlSet);
+        regfile::WriteOptions writing;
+        writing.codePage = report.codePage;
+        if (!writeFile(options.regPath, regfile::write(result.after, writing))) {
+            err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
+            status = ExitWriteFailed;
+        }
     }
     return status;
 }

@@ -24,6 +24,8 @@ struct Options {
     bool quiet = false;       // no trace lines in the text report
     std::string jsonPath;     // "-": the JSON report on standard output, instead of the text
     std::string regPath;      // the machine after the run, as a .reg file
+    bool strict = false;      // refuse a snapshot with lines regedit would skip
+    unsigned codePage = 1252; // the machine's ANSI code page
     bool help = false;
 };
 

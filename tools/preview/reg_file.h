@@ -3,17 +3,19 @@
 // can take a customer's export in and hand the machine after a run back out.
 //
 // Texts: the registry the library sees through the single-byte (A) calls
-// holds single-byte texts, and so does this model. Reading a Unicode file
-// (UTF-16LE with a byte-order mark, or UTF-8 with one), every character below
-// U+0100 becomes the byte of the same value (so ANSI bytes 0x80 to 0xFF are
-// read as Latin-1, close to Windows-1252) and every other character becomes
-// '?'. Writing a Unicode file maps each byte back to the character of the
-// same value. The data of the text types REG_SZ, REG_EXPAND_SZ and
-// REG_MULTI_SZ written as hex(1):, hex(2): or hex(7): is UTF-16LE in a
-// "Windows Registry Editor Version 5.00" file, whatever the file's own
-// encoding, and single-byte in a "REGEDIT4" file; the model keeps it
-// single-byte. All other data is kept byte for byte.
+// holds texts in the machine's ANSI code page, and so does this model. An
+// ANSI file holds those bytes as they are. Reading a Unicode file (UTF-16LE
+// with a byte-order mark, or UTF-8 with one), every character becomes the
+// code page's byte for it, or '?' when the code page has none; writing one
+// turns each byte back into the code page's character. The code page is
+// Windows-1252 unless told otherwise. The data of the text types REG_SZ,
+// REG_EXPAND_SZ and REG_MULTI_SZ written as hex(1):, hex(2): or hex(7): is
+// UTF-16LE in a "Windows Registry Editor Version 5.00" file, whatever the
+// file's own encoding, and single-byte in a "REGEDIT4" file; the model
+// keeps it single-byte. All other data is kept byte for byte.
 #pragma once
+
+#include "code_page.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +79,9 @@ public:
     const Key* find(std::string_view childName) const;
     Key& ensure(std::string_view childName);  // the existing subkey or a new one
     bool remove(std::string_view childName);  // with everything below it
+    // Gives a subkey another name; false when there is no such subkey or
+    // the new name is taken.
+    bool rename(std::string_view childName, std::string newName);
 
     // Subkeys in the order NT enumerates them (by upper-cased name).
     std::vector<const Key*> subkeys() const;
@@ -143,24 +148,44 @@ private:
     std::string reason_;
 };
 
+struct ReadOptions {
+    // Refuse the file at the first line regedit would pass over, instead of
+    // skipping the line with a warning.
+    bool strict = false;
+    const CodePage* codePage = nullptr;  // null: Windows-1252
+};
+
+// Warnings kept for one file; beyond them only a count.
+constexpr size_t MaxWarnings = 1000;
+
 struct FileInfo {
     Format format = Format::Version5;
-    Encoding encoding = Encoding::Ansi;
+    Encoding encoding = Encoding::Ansi;  // of the file's first part
     size_t lines = 0;
+    // "file:line: what was skipped and why", in UTF-8.
+    std::vector<std::string> warnings;
+    size_t warningsLeftOut = 0;
+    // Facts about the file worth knowing that changed nothing read.
+    std::vector<std::string> notes;
 };
 
 // Reads a registry file's bytes and applies it to `into`: keys are created,
 // values set, "[-KEY]" and "name"=- lines delete. `fileName` names the file
-// in errors. Throws ParseError; `into` may then hold part of the file.
-FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into);
+// in messages. Throws ParseError; `into` may then hold part of the file.
+FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into,
+               const ReadOptions& options = ReadOptions());
+// The same over bytes it may overwrite: the file is held once.
+FileInfo parseOwned(std::string&& bytes, const std::string& fileName, Registry& into,
+                    const ReadOptions& options = ReadOptions());
 
 // Reads the file at `path` whole, then parses it. Throws ParseError (line 0)
 // when the file cannot be read.
-FileInfo load(const std::string& path, Registry& into);
+FileInfo load(const std::string& path, Registry& into, const ReadOptions& options = ReadOptions());
 
 struct WriteOptions {
     Format format = Format::Version5;
     Encoding encoding = Encoding::Utf16Le;  // with its byte-order mark
+    const CodePage* codePage = nullptr;     // of the model's texts; null: Windows-1252
 };
 
 // The registry as regedit exports it: every root key and every key below

@@ -364,9 +364,13 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     std::string out;
     auto line = [&out](const std::string& text) { out += text + "\n"; };
 
+    const regfile::CodePage& codePage = options.codePage ? *options.codePage : regfile::CodePage::windows1252();
     const size_t instances = deviceInstances(run.before, NtEnumPath).size();
-    line("Machine: " + windowsVersionName(setup.windows) + ", " +
-         (setup.administrator ? "administrator" : "not an administrator") + ", snapshot " + options.snapshotName);
+    // The snapshot's name is the caller's own text; everything else comes
+    // from the machine, in its code page.
+    const std::string heading = "Machine: " + windowsVersionName(setup.windows) + ", " +
+                                (setup.administrator ? "administrator" : "not an administrator") +
+                                ", snapshot " + options.snapshotName + "\n";
     line("  device instances: " + std::to_string(instances) + " under HKLM\\System\\CurrentControlSet\\Enum, " +
          std::to_string(run.presentDevices.size()) + " attached");
     if (size_t old = deviceInstances(run.before, Win9xEnumPath).size())
@@ -377,6 +381,8 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     line("  files: " + (files.empty() ? std::string("none") : files));
     line(std::string("  driver installs ask for a restart: ") + (setup.driverInstallAsksReboot ? "yes" : "no"));
     line("  dialog answers: " + answersLine(setup));
+    if (!options.controlSet.empty())
+        line("  control set: " + options.controlSet);
 
     for (const CallOutcome& c : run.calls) {
         line("");
@@ -463,27 +469,39 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
              (t.namedInTrace ? "; trace lines of the run name it" : "; no trace line of the run names it"));
     }
 
-    if (!run.warnings.empty()) {
-        line("");
-        line("Warnings");
+    std::string text = heading + codePage.toUtf8(out);
+    if (!run.warnings.empty() || !options.snapshotWarnings.empty() || !options.snapshotNotes.empty()) {
+        text += "\nWarnings\n";
+        for (const std::string& w : options.snapshotNotes)
+            text += "  " + w + "\n";
+        for (const std::string& w : options.snapshotWarnings)
+            text += "  " + w + "\n";
         for (const std::string& w : run.warnings)
-            line("  " + w);
+            text += "  " + codePage.toUtf8(w) + "\n";
     }
-    return out;
+    return text;
 }
 
 // ------------------------------------------------------------------- JSON
 
 namespace {
 
-// Registry texts are single bytes; each byte is the character of the same
-// value, as everywhere in this tool.
-std::string json(const std::string& text)
+// The machine's code page, for the length of one JSON report.
+const regfile::CodePage* jsonCodePage = nullptr;
+
+// Registry texts are single bytes of the machine's code page; `utf8` texts
+// (file names, messages about the file) are passed on as they are.
+std::string json(const std::string& text, bool utf8 = false)
 {
     std::string out = "\"";
     char buffer[8];
+    const regfile::CodePage& codePage = jsonCodePage ? *jsonCodePage : regfile::CodePage::windows1252();
     for (char ch : text) {
         const auto c = static_cast<uint8_t>(ch);
+        if (c >= 0x80 && utf8) {
+            out.push_back(ch);
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out.push_back('\\');
             out.push_back(ch);
@@ -494,7 +512,7 @@ std::string json(const std::string& text)
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c >= 0x7F) {
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(codePage.toUnicode(c)));
             out += buffer;
         } else {
             out.push_back(ch);
@@ -560,13 +578,15 @@ std::string jsonInstall(const sim::DriverInstallRecord& r)
 
 std::string jsonReport(const RunResult& run, const ReportOptions& options)
 {
+    jsonCodePage = options.codePage;
     const Setup& setup = run.setup;
     std::string out = "{\n";
     std::vector<std::string> answers;
     for (sim::DialogAnswer a : setup.answers)
         answers.push_back(sim::dialogAnswerName(a));
     out += "  \"machine\": {\"windows\": " + json(windowsVersionName(setup.windows)) +
-           ", \"administrator\": " + json(setup.administrator) + ", \"snapshot\": " + json(options.snapshotName) +
+           ", \"administrator\": " + json(setup.administrator) + ", \"snapshot\": " + json(options.snapshotName, true) +
+           ", \"controlSet\": " + json(options.controlSet) +
            ", \"deviceInstances\": " + jsonStrings(deviceInstances(run.before, NtEnumPath)) +
            ", \"attachedDevices\": " + jsonStrings(run.presentDevices) + ", \"files\": " + jsonStrings(setup.files) +
            ", \"driverInstallAsksReboot\": " + json(setup.driverInstallAsksReboot) +
@@ -607,7 +627,14 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
         return o + ", \"id\": " + json(t.id) + ", \"lists\": " + jsonStrings(t.lists) +
                ", \"namedInTrace\": " + json(t.namedInTrace) + "}";
     }) + ",\n";
-    out += "  \"warnings\": " + jsonStrings(run.warnings) + "\n}\n";
+    std::vector<std::string> warnings;
+    for (const auto* list : {&options.snapshotNotes, &options.snapshotWarnings})
+        for (const std::string& w : *list)
+            warnings.push_back(json(w, true));
+    for (const std::string& w : run.warnings)
+        warnings.push_back(json(w));
+    out += "  \"warnings\": " + jsonArray(warnings, [](const std::string& s) { return s; }) + "\n}\n";
+    jsonCodePage = nullptr;
     return out;
 }
 

@@ -55,6 +55,14 @@ std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const s
 struct ReportOptions {
     bool showTrace = true;
     std::string snapshotName;  // the file, or the built-in sample's name
+    // The machine's code page: the registry's texts are shown in UTF-8
+    // through it. Null: Windows-1252.
+    const regfile::CodePage* codePage = nullptr;
+    std::string controlSet;  // which set stands for CurrentControlSet, and why
+    // About the snapshot file, in UTF-8: facts, and lines skipped or read
+    // differently from what they say.
+    std::vector<std::string> snapshotNotes;
+    std::vector<std::string> snapshotWarnings;
 };
 
 std::string textReport(const RunResult& run, const ReportOptions& options);
