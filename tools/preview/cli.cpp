@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "control_sets.h"
+#include "load_machine.h"
 #include "report.h"
 
 #include <cstdlib>
@@ -281,7 +282,14 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     ReportOptions report;
     report.showTrace = !options.quiet;
     report.codePage = regfile::CodePage::find(options.codePage);
-    const regfile::ReadOptions reading{options.strict, report.codePage};
+    regfile::ReadOptions reading(options.strict, report.codePage);
+    if (options.regPath.empty()) {
+        // Only what the library can reach is loaded, and elsewhere only what
+        // names the vendor's devices, for the traces left: a whole-HKLM
+        // export is mostly other keys. Writing the machine out needs them all.
+        reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
+        reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
+    }
     ControlSetChoice controlSet;
     try {
         regfile::FileInfo info;
@@ -293,6 +301,11 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             report.snapshotName = SampleSnapshotName;
         }
         report.snapshotNotes = info.notes;
+        if (info.keysLeftOut)
+            report.snapshotSummary = std::to_string(info.keysLeftOut) + " keys and " +
+                                     std::to_string(info.valuesLeftOut) +
+                                     " values beyond the library's reach (outside HKLM\\SYSTEM\\CurrentControlSet and "
+                                     "HKLM\\Enum) read for vendor traces only, not loaded";
         report.snapshotWarnings = std::move(info.warnings);
         if (info.warningsLeftOut)
             report.snapshotWarnings.push_back("... and " + std::to_string(info.warningsLeftOut) +

@@ -55,6 +55,23 @@ bool containsNoCase(const std::vector<std::string>& list, const std::string& ite
 
 }  // namespace
 
+bool libraryReaches(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    if (!regfile::splitKeyPath(path, parts) || regfile::rootKeyName(parts[0]) != "HKEY_LOCAL_MACHINE")
+        return false;
+    if (parts.size() == 1)
+        return true;
+    if (regfile::equalNoCase(parts[1], "Enum"))
+        return true;
+    if (!regfile::equalNoCase(parts[1], "SYSTEM"))
+        return false;
+    if (parts.size() == 2)
+        return true;
+    const std::string set = regfile::foldCase(parts[2]);
+    return set == "CURRENTCONTROLSET" || set == "SELECT" || set.rfind("CONTROLSET", 0) == 0;
+}
+
 std::vector<std::string> deviceInstances(const regfile::Registry& registry, const char* enumPath)
 {
     std::vector<std::string> ids;

@@ -560,7 +560,7 @@ public:
     Parser(std::string_view text, const std::string& fileName, Registry& into, const ReadOptions& options,
            const CodePage& codePage, const LostCharacters& lost)
         : text_(text), fileName_(fileName), registry_(into), strict_(options.strict), codePage_(codePage),
-          lost_(lost)
+          lost_(lost), keepKey_(options.keepKey), keepValue_(options.keepValue)
     {
     }
 
@@ -605,6 +605,9 @@ private:
     size_t lostCursor_ = 0;
     Format format_ = Format::Version5;
     Key* current_ = nullptr;
+    std::string leftOutPath_;  // the key being read but not kept, when one is
+    const std::function<bool(std::string_view)>& keepKey_;
+    const std::function<bool(const Value&)>& keepValue_;
     std::string currentPath_;  // folded, for names made equal by the code page
     std::string skippedKeyLine_;  // why a value line has no key to go to, once it has none
     // Names that held characters the code page lacks: as read, folded, to
@@ -746,6 +749,7 @@ private:
     void refuseKeyLine(const std::string& reason)
     {
         current_ = nullptr;
+        leftOutPath_.clear();
         skippedKeyLine_ = "value line outside any key: the key line at line " + std::to_string(lineNumber_) +
                           " was skipped";
         throw error(reason);
@@ -785,13 +789,34 @@ private:
                 refuseKeyLine("a root key cannot be deleted");
             registry_.remove(path);
             current_ = nullptr;
+            leftOutPath_.clear();
             skippedKeyLine_ = "value line after a key deletion line (line " + std::to_string(lineNumber_) +
                               "), outside any key";
             return;
         }
         currentPath_ = foldCase(path);
         checkLossyName(path, currentPath_, "the key");
+        if (keepKey_ && !keepKey_(path)) {
+            current_ = nullptr;
+            leftOutPath_ = std::string(path);
+            ++info_.keysLeftOut;
+            return;
+        }
+        leftOutPath_.clear();
         current_ = &registry_.create(path);
+    }
+
+    void setValue(Value value)
+    {
+        if (!current_) {
+            if (!keepValue_ || !keepValue_(value)) {
+                ++info_.valuesLeftOut;
+                return;
+            }
+            current_ = &registry_.create(leftOutPath_);
+            leftOutPath_.clear();
+        }
+        current_->set(std::move(value));
     }
 
     // A quoted text from just after its opening quote: the text, and where
@@ -837,7 +862,7 @@ private:
 
     void readValueLine(std::string_view s)
     {
-        if (!current_)
+        if (!current_ && leftOutPath_.empty())
             throw error(skippedKeyLine_.empty() ? "value line before the first key line" : skippedKeyLine_);
         std::string name;  // "@": the default value
         std::string_view rest = s.substr(1);
@@ -857,18 +882,19 @@ private:
 
         if (!rest.empty() && rest.front() == '-') {
             expectLineEnd(rest.substr(1), "'-'");
-            current_->removeValue(name);
+            if (current_)
+                current_->removeValue(name);
             return;
         }
         if (!rest.empty() && rest.front() == '"') {
             size_t end = 0;
             const std::string text = readQuoted(rest.substr(1), end, "string data");
             expectLineEnd(rest.substr(1 + end), "the string data");
-            current_->set(stringValue(std::move(name), text));
+            setValue(stringValue(std::move(name), text));
             return;
         }
         if (startsWithNoCase(rest, "dword:")) {
-            current_->set(dwordValue(std::move(name), readDword(rest.substr(6))));
+            setValue(dwordValue(std::move(name), readDword(rest.substr(6))));
             return;
         }
         uint32_t type = TypeBinary;
@@ -891,7 +917,7 @@ private:
         std::vector<uint8_t> data = readHex(rest);
         if (isTextType(type) && format_ == Format::Version5)
             data = narrowUtf16(data, codePage_);
-        current_->set(binaryValue(std::move(name), std::move(data), type));
+        setValue(binaryValue(std::move(name), std::move(data), type));
     }
 
     uint32_t readDword(std::string_view s)

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -149,10 +150,22 @@ private:
 };
 
 struct ReadOptions {
+    explicit ReadOptions(bool strictReading = false, const CodePage* page = nullptr)
+        : strict(strictReading), codePage(page)
+    {
+    }
+
     // Refuse the file at the first line regedit would pass over, instead of
     // skipping the line with a warning.
-    bool strict = false;
-    const CodePage* codePage = nullptr;  // null: Windows-1252
+    bool strict;
+    const CodePage* codePage;  // null: Windows-1252
+    // Which keys to keep. A key for which `keepKey` answers false (given
+    // its path as the file writes it) is read and checked like any other
+    // but left out, with its values, until a value comes for which
+    // `keepValue` answers true: from that value on the key is kept. Null:
+    // every key is kept.
+    std::function<bool(std::string_view path)> keepKey;
+    std::function<bool(const Value& value)> keepValue;
 };
 
 // Warnings kept for one file; beyond them only a count.
@@ -167,6 +180,9 @@ struct FileInfo {
     size_t warningsLeftOut = 0;
     // Facts about the file worth knowing that changed nothing read.
     std::vector<std::string> notes;
+    // Key lines and values read but not kept (see ReadOptions::keepKey).
+    size_t keysLeftOut = 0;
+    size_t valuesLeftOut = 0;
 };
 
 // Reads a registry file's bytes and applies it to `into`: keys are created,

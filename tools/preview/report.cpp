@@ -146,27 +146,32 @@ std::string valueText(const regfile::Value& v)
     return text;
 }
 
-// Every trace line of the run, upper-cased, for looking names up in.
+// Every trace line of the run, upper-cased, for looking names up in: one
+// text, the lines apart, so that a long trace is held once more, not as
+// many small strings again.
 class TraceIndex {
 public:
     explicit TraceIndex(const std::vector<CallOutcome>& calls)
     {
+        size_t size = 0;
         for (const CallOutcome& c : calls)
             for (const std::string& line : c.trace)
-                lines_.push_back(regfile::foldCase(line));
+                size += line.size() + 1;
+        lines_.reserve(size);
+        for (const CallOutcome& c : calls)
+            for (const std::string& line : c.trace)
+                lines_ += regfile::foldCase(line) + '\n';
     }
 
     bool mentions(const std::string& text) const
     {
-        if (text.empty())
+        if (text.empty() || text.find('\n') != std::string::npos)
             return false;
-        const std::string folded = regfile::foldCase(text);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const std::string& line) { return line.find(folded) != std::string::npos; });
+        return lines_.find(regfile::foldCase(text)) != std::string::npos;
     }
 
 private:
-    std::vector<std::string> lines_;
+    std::string lines_;
 };
 
 void findTraces(const regfile::Key& key, const std::string& path, const TraceIndex& index,
@@ -203,6 +208,13 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
 }
 
 }  // namespace
+
+bool namesVendor(std::string_view text) { return vendorIdIn(std::string(text)).has_value(); }
+
+bool namesVendor(const regfile::Value& value)
+{
+    return namesVendor(value.name) || (regfile::isTextType(value.type) && namesVendor(valueText(value)));
+}
 
 std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls)
 {
@@ -383,6 +395,8 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     line("  dialog answers: " + answersLine(setup));
     if (!options.controlSet.empty())
         line("  control set: " + options.controlSet);
+    if (!options.snapshotSummary.empty())
+        line("  snapshot: " + options.snapshotSummary);
 
     for (const CallOutcome& c : run.calls) {
         line("");
