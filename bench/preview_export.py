@@ -5,11 +5,12 @@ byte-order mark, CR LF), about the size asked for.
 
 The vendor's keys of the built-in sample machine come first, so that the
 removal road has devices to remove; then bulk of the kinds a current
-Windows has: class registrations under SOFTWARE\\Classes, services and
-device instances (other vendors' USB and PCI devices, each with its
-Control subkey, so the library's walks meet them), texts, numbers, long
-binary data continued over lines, hex(2) and hex(7) data. The output is
-the same for the same size.
+Windows has: the control set (services, other vendors' USB and PCI device
+instances, each with its Control subkey, so the library's walks meet them)
+as CurrentControlSet and again as the ControlSet001 it links to, and the
+rest software: class registrations under SOFTWARE\\Classes and programs'
+settings; texts, numbers, binary data continued over lines, hex(2) and
+hex(7) data. The output is the same for the same size.
 
     bench/preview_export.py SIZE_MB OUT.reg [--ansi]
 """
@@ -17,6 +18,8 @@ import random
 import sys
 
 SAMPLE = "tools/preview/sample/sample-xp.reg"
+SYSTEM_SHARE = 0.12  # of the file, for each of the two copies of the control set
+USB_DEVICES = 400    # other vendors' USB devices: the library's walks visit each
 
 
 def hex_lines(prefix, data):
@@ -43,16 +46,24 @@ def wide(text):
 
 
 class Writer:
+    """Lines to a file, or kept (path None) to be written later."""
+
     def __init__(self, path, ansi):
-        self.file = open(path, "wb")
+        self.path = path
+        self.lines = []
+        self.file = open(path, "wb") if path else None
         self.ansi = ansi
         self.size = 0
         self.chunk = []
         self.chunk_len = 0
-        if not ansi:
+        if self.file and not ansi:
             self.file.write(b"\xff\xfe")
 
     def line(self, text):
+        if self.file is None:
+            self.lines.append(text)
+            self.size += (len(text) + 2) * (1 if self.ansi else 2)
+            return
         self.chunk.append(text)
         self.chunk_len += len(text) + 2
         if self.chunk_len > 1 << 20:
@@ -72,6 +83,8 @@ class Writer:
 
 
 def key(w, path, values):
+    if w.path is None:
+        path = "SYSTEM\\*\\" + path
     w.line("[HKEY_LOCAL_MACHINE\\" + path + "]")
     for v in values:
         w.line(v)
@@ -83,9 +96,9 @@ def guid(rnd):
                                              rnd.getrandbits(16), rnd.getrandbits(48))
 
 
-def device(w, rnd, ccs, enumerator, device_id, n):
+def device(w, rnd, enumerator, device_id, n):
     inst = "%d&%x&0&%d" % (rnd.randint(4, 7), rnd.getrandbits(28), n)
-    base = ccs + "\\Enum\\" + enumerator + "\\" + device_id + "\\" + inst
+    base = "Enum\\" + enumerator + "\\" + device_id + "\\" + inst
     hwids = [enumerator + "\\" + device_id + "&REV_0100", enumerator + "\\" + device_id]
     key(w, base, [
         '"DeviceDesc"="USB Human Interface Device %d"' % n,
@@ -116,25 +129,26 @@ def main():
         for line in f.read().split("\r\n")[1:]:
             if not line.startswith(";"):
                 w.line(line)
-    ccs = "SYSTEM\\CurrentControlSet"
+    w.line("")
+    w.line("[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]")
+    w.line('"Current"=dword:00000001')
+    w.line('"Default"=dword:00000001')
+    w.line('"LastKnownGood"=dword:00000002')
     w.line("")
 
+    # The control set: a share of the file, written twice, as regedit exports
+    # it: as CurrentControlSet and as the ControlSet001 it links to.
+    system = Writer(None, ansi)
     n = 0
-    while w.size + w.chunk_len * (1 if ansi else 2) < target:
+    while system.size < target * SYSTEM_SHARE:
         n += 1
-        kind = n % 10
-        if kind < 6:
-            clsid = guid(rnd)
-            base = "SOFTWARE\\Classes\\CLSID\\" + clsid
-            key(w, base, ['@="Component %d of %s"' % (n, clsid)])
-            key(w, base + "\\InprocServer32", [
-                hex_lines('@=hex(2):', wide("%%SystemRoot%%\\System32\\comp%05d.dll" % (n % 100000))),
-                '"ThreadingModel"="Both"',
-            ])
-            key(w, base + "\\ProgID", ['@="Comp.Object.%d"' % n])
-        elif kind < 8:
+        if n % 4 == 0 and n // 4 <= USB_DEVICES:
+            device(system, rnd, "USB", "VID_%04X&PID_%04X" % (0x0400 + n % 0x2000, n % 0x10000), n)
+        elif n % 4 == 1:
+            device(system, rnd, "PCI", "VEN_%04X&DEV_%04X&SUBSYS_%08X" % (0x8086, n % 0x10000, n), n)
+        else:
             name = "Svc%06d" % n
-            key(w, ccs + "\\Services\\" + name, [
+            key(system, "Services\\" + name, [
                 '"Type"=dword:00000010',
                 '"Start"=dword:00000003',
                 '"ErrorControl"=dword:00000001',
@@ -142,10 +156,27 @@ def main():
                 '"DisplayName"="Service %d"' % n,
                 hex_lines('"FailureActions"=hex:', [rnd.getrandbits(8) for _ in range(rnd.randint(20, 120))]),
             ])
-        elif kind == 8:
-            device(w, rnd, ccs, "USB", "VID_%04X&PID_%04X" % (0x0400 + n % 0x2000, n % 0x10000), n)
-        else:
-            device(w, rnd, ccs, "PCI", "VEN_%04X&DEV_%04X&SUBSYS_%08X" % (0x8086, n % 0x10000, n), n)
+    for name in ("CurrentControlSet", "ControlSet001"):
+        for line in system.lines:
+            w.line(line.replace("[HKEY_LOCAL_MACHINE\\SYSTEM\\*", "[HKEY_LOCAL_MACHINE\\SYSTEM\\" + name))
+
+    while w.size + w.chunk_len * (1 if ansi else 2) < target:
+        n += 1
+        clsid = guid(rnd)
+        base = "SOFTWARE\\Classes\\CLSID\\" + clsid
+        key(w, base, ['@="Component %d of %s"' % (n, clsid)])
+        key(w, base + "\\InprocServer32", [
+            hex_lines('@=hex(2):', wide("%%SystemRoot%%\\System32\\comp%05d.dll" % (n % 100000))),
+            '"ThreadingModel"="Both"',
+        ])
+        key(w, base + "\\ProgID", ['@="Comp.Object.%d"' % n])
+        key(w, "SOFTWARE\\Vendor%03d\\Product%d\\Settings" % (n % 300, n), [
+            '"InstallDir"="C:\\\\Program Files\\\\Vendor%03d\\\\Product%d"' % (n % 300, n),
+            '"Version"=dword:%08x' % n,
+            '"Flags"=dword:00000001',
+            hex_lines('"State"=hex:', [rnd.getrandbits(8) for _ in range(rnd.randint(8, 40))]),
+            hex_lines('"Recent"=hex(7):', sum((wide("file%d.txt" % i) for i in range(3)), []) + [0, 0]),
+        ])
     w.close()
     print("%s: %d bytes, %d bulk entries" % (sys.argv[2], w.size + (0 if ansi else 2), n))
 
