@@ -129,13 +129,8 @@ def main():
         for line in f.read().split("\r\n")[1:]:
             if not line.startswith(";"):
                 w.line(line)
-    w.line("")
-    w.line("[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]")
-    w.line('"Current"=dword:00000001')
-    w.line('"Default"=dword:00000001')
-    w.line('"LastKnownGood"=dword:00000002')
-    w.line("")
-
+    # In the order regedit exports them: SOFTWARE before SYSTEM, and in
+    # SYSTEM ControlSet001, CurrentControlSet, Select.
     # The control set: a share of the file, written twice, as regedit exports
     # it: as CurrentControlSet and as the ControlSet001 it links to.
     system = Writer(None, ansi)
@@ -156,11 +151,7 @@ def main():
                 '"DisplayName"="Service %d"' % n,
                 hex_lines('"FailureActions"=hex:', [rnd.getrandbits(8) for _ in range(rnd.randint(20, 120))]),
             ])
-    for name in ("CurrentControlSet", "ControlSet001"):
-        for line in system.lines:
-            w.line(line.replace("[HKEY_LOCAL_MACHINE\\SYSTEM\\*", "[HKEY_LOCAL_MACHINE\\SYSTEM\\" + name))
-
-    while w.size + w.chunk_len * (1 if ansi else 2) < target:
+    while w.size + w.chunk_len * (1 if ansi else 2) + 2 * system.size < target:
         n += 1
         clsid = guid(rnd)
         base = "SOFTWARE\\Classes\\CLSID\\" + clsid
@@ -177,6 +168,17 @@ def main():
             hex_lines('"State"=hex:', [rnd.getrandbits(8) for _ in range(rnd.randint(8, 40))]),
             hex_lines('"Recent"=hex(7):', sum((wide("file%d.txt" % i) for i in range(3)), []) + [0, 0]),
         ])
+    for name in ("ControlSet001", "CurrentControlSet"):
+        for line in system.lines:
+            w.line(line.replace("[HKEY_LOCAL_MACHINE\\SYSTEM\\*", "[HKEY_LOCAL_MACHINE\\SYSTEM\\" + name))
+
+    w.line("")
+    w.line("[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]")
+    w.line('"Current"=dword:00000001')
+    w.line('"Default"=dword:00000001')
+    w.line('"LastKnownGood"=dword:00000002')
+    w.line("")
+
     w.close()
     print("%s: %d bytes, %d bulk entries" % (sys.argv[2], w.size + (0 if ansi else 2), n))
 

@@ -5,6 +5,9 @@
 #include <fstream>
 #include <unordered_map>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace regfile {
 
 // ------------------------------------------------------------------ names
@@ -339,6 +342,55 @@ bool looksLikeBomlessUtf16(std::string_view bytes)
     return bytes.size() >= 4 && bytes[0] != 0 && bytes[1] == 0 && bytes[2] != 0 && bytes[3] == 0;
 }
 
+// A file's bytes in pages of their own, so that the parts already read can
+// be given back while the rest is read: a file of hundreds of MB is then not
+// held whole beside the registry made of it.
+class TextBuffer {
+public:
+    explicit TextBuffer(size_t size) : capacity_(size), size_(size)
+    {
+        if (size == 0)
+            return;
+        void* pages = mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (pages == MAP_FAILED)
+            throw std::bad_alloc();
+        data_ = static_cast<char*>(pages);
+    }
+    ~TextBuffer()
+    {
+        if (data_)
+            munmap(data_, capacity_);
+    }
+    TextBuffer(const TextBuffer&) = delete;
+    TextBuffer& operator=(const TextBuffer&) = delete;
+
+    char* data() { return data_; }
+    size_t size() const { return size_; }
+    void resize(size_t size) { size_ = std::min(size, capacity_); }
+    char& operator[](size_t i) { return data_[i]; }
+    char operator[](size_t i) const { return data_[i]; }
+    operator std::string_view() const { return std::string_view(data_ ? data_ : "", size_); }
+
+    // The whole pages between `from` and `to` go back to the system; they
+    // read as zeros afterwards.
+    void release(size_t from, size_t to)
+    {
+        static const size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+        from = (from + page - 1) / page * page;
+        to = std::min(to, capacity_) / page * page;
+        if (to > from)
+            madvise(data_ + from, to - from, MADV_DONTNEED);
+    }
+
+private:
+    char* data_ = nullptr;
+    size_t capacity_;
+    size_t size_;
+};
+
+// How much of a buffer is read between two releases.
+constexpr size_t ReleaseStep = 32u << 20;
+
 const char* const Utf16Bom = "\xFF\xFE";
 const char* const Utf8Bom = "\xEF\xBB\xBF";
 
@@ -350,7 +402,7 @@ const char* const Utf8Bom = "\xEF\xBB\xBF";
 // encoding; the marks inside are dropped.
 class Decoder {
 public:
-    Decoder(std::string& buffer, const std::string& fileName, const CodePage& codePage, LostCharacters& lost)
+    Decoder(TextBuffer& buffer, const std::string& fileName, const CodePage& codePage, LostCharacters& lost)
         : buf_(buffer), fileName_(fileName), codePage_(codePage), lost_(lost)
     {
     }
@@ -373,12 +425,23 @@ public:
     }
 
 private:
-    std::string& buf_;
+    TextBuffer& buf_;
     const std::string& fileName_;
     const CodePage& codePage_;
     LostCharacters& lost_;
     size_t in_ = 0;
     size_t out_ = 0;
+    size_t released_ = 0;
+
+    // UTF-16 text narrows to half its bytes: what lies between the text
+    // written and the bytes still to read is done with.
+    void releaseRead()
+    {
+        if (in_ - released_ < ReleaseStep || in_ - out_ < ReleaseStep)
+            return;
+        buf_.release(out_, in_);
+        released_ = in_;
+    }
 
     uint8_t byteAt(size_t i) const { return static_cast<uint8_t>(buf_[i]); }
 
@@ -433,6 +496,7 @@ private:
                     throw error("UTF-16 file with an odd number of bytes");
                 if (atLineStart() && out_ > 0 && (startsWith(buf_, in_, Utf8Bom) || startsAnsiHeader()))
                     return startEncoding(in_);
+                releaseRead();
                 uint32_t unit = byteAt(in_) | (byteAt(in_ + 1) << 8);
                 in_ += 2;
                 if (unit == 0xFEFF && atLineStart())
@@ -451,6 +515,7 @@ private:
             while (in_ < buf_.size()) {
                 if (atLineStart() && out_ > 0 && startsWith(buf_, in_, Utf16Bom))
                     return startEncoding(in_);
+                releaseRead();
                 const uint32_t cp = readUtf8();
                 if (cp == 0xFEFF && atLineStart())
                     continue;
@@ -557,9 +622,9 @@ bool isHeader(std::string_view line, Format& format)
 // line instead.
 class Parser {
 public:
-    Parser(std::string_view text, const std::string& fileName, Registry& into, const ReadOptions& options,
+    Parser(TextBuffer& text, const std::string& fileName, Registry& into, const ReadOptions& options,
            const CodePage& codePage, const LostCharacters& lost)
-        : text_(text), fileName_(fileName), registry_(into), strict_(options.strict), codePage_(codePage),
+        : buffer_(text), text_(text), fileName_(fileName), registry_(into), strict_(options.strict), codePage_(codePage),
           lost_(lost), keepKey_(options.keepKey), keepValue_(options.keepValue)
     {
     }
@@ -593,8 +658,10 @@ public:
 
 private:
     FileInfo info_;
+    TextBuffer& buffer_;
     std::string_view text_;
     size_t pos_ = 0;
+    size_t released_ = 0;  // the text before it is given back
     size_t lineNumber_ = 0;
     size_t crcrlfLine_ = 0;
     const std::string& fileName_;
@@ -675,6 +742,11 @@ private:
     {
         if (pos_ >= text_.size())
             return false;
+        // Nothing before the line to come is looked at again.
+        if (pos_ - released_ >= ReleaseStep) {
+            buffer_.release(released_, pos_);
+            released_ = pos_;
+        }
         size_t end = pos_;
         while (end < text_.size() && text_[end] != '\n' && text_[end] != '\r')
             ++end;
@@ -998,20 +1070,26 @@ const CodePage& codePageOf(const ReadOptions& options)
 
 }  // namespace
 
-FileInfo parseOwned(std::string&& bytes, const std::string& fileName, Registry& into, const ReadOptions& options)
+namespace {
+
+FileInfo parseBuffer(TextBuffer& buffer, const std::string& fileName, Registry& into, const ReadOptions& options)
 {
     LostCharacters lost;
     const CodePage& codePage = codePageOf(options);
-    const Encoding encoding = Decoder(bytes, fileName, codePage, lost).run();
-    Parser parser(bytes, fileName, into, options, codePage, lost);
+    const Encoding encoding = Decoder(buffer, fileName, codePage, lost).run();
+    Parser parser(buffer, fileName, into, options, codePage, lost);
     FileInfo info = parser.run();
     info.encoding = encoding;
     return info;
 }
 
+}  // namespace
+
 FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into, const ReadOptions& options)
 {
-    return parseOwned(std::string(bytes), fileName, into, options);
+    TextBuffer buffer(bytes.size());
+    std::copy(bytes.begin(), bytes.end(), buffer.data());
+    return parseBuffer(buffer, fileName, into, options);
 }
 
 FileInfo load(const std::string& path, Registry& into, const ReadOptions& options)
@@ -1022,12 +1100,12 @@ FileInfo load(const std::string& path, Registry& into, const ReadOptions& option
     const std::streamoff size = in.tellg();
     if (size < 0)
         throw ParseError(path, 0, "cannot read the file");
-    std::string bytes(static_cast<size_t>(size), '\0');
+    TextBuffer buffer(static_cast<size_t>(size));
     in.seekg(0);
-    in.read(bytes.data(), size);
+    in.read(buffer.data(), size);
     if (in.gcount() != size)
         throw ParseError(path, 0, "cannot read the file");
-    return parseOwned(std::move(bytes), path, into, options);
+    return parseBuffer(buffer, path, into, options);
 }
 
 // ----------------------------------------------------------------- writing

@@ -190,9 +190,6 @@ struct FileInfo {
 // in messages. Throws ParseError; `into` may then hold part of the file.
 FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into,
                const ReadOptions& options = ReadOptions());
-// The same over bytes it may overwrite: the file is held once.
-FileInfo parseOwned(std::string&& bytes, const std::string& fileName, Registry& into,
-                    const ReadOptions& options = ReadOptions());
 
 // Reads the file at `path` whole, then parses it. Throws ParseError (line 0)
 // when the file cannot be read.
