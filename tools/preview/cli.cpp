@@ -264,6 +264,17 @@ bool writeFile(const std::string& path, const std::string& bytes)
 
 }  // namespace
 
+regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage)
+{
+    // Only what the library can reach is loaded, and elsewhere only what
+    // names the vendor's devices, for the traces left: a whole-HKLM export
+    // is mostly other keys.
+    regfile::ReadOptions reading(strict, codePage);
+    reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
+    reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
+    return reading;
+}
+
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     Options options;
@@ -282,22 +293,23 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     ReportOptions report;
     report.showTrace = !options.quiet;
     report.codePage = regfile::CodePage::find(options.codePage);
-    regfile::ReadOptions reading(options.strict, report.codePage);
-    if (options.regPath.empty()) {
-        // Only what the library can reach is loaded, and elsewhere only what
-        // names the vendor's devices, for the traces left: a whole-HKLM
-        // export is mostly other keys. Writing the machine out needs them all.
-        reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
-        reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
-    }
+    const regfile::ReadOptions reading = snapshotReading(options.strict, report.codePage);
+    // Every key, for writing the machine out: the run changes only what the
+    // library reaches, which comes from the run.
+    regfile::Registry whole;
     ControlSetChoice controlSet;
     try {
         regfile::FileInfo info;
+        const regfile::ReadOptions everything(options.strict, report.codePage);
         if (options.snapshotPath) {
             info = regfile::load(*options.snapshotPath, snapshot, reading);
+            if (!options.regPath.empty())
+                regfile::load(*options.snapshotPath, whole, everything);
             report.snapshotName = *options.snapshotPath;
         } else {
             info = regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot, reading);
+            if (!options.regPath.empty())
+                regfile::parse(sampleSnapshot(), SampleSnapshotName, whole, everything);
             report.snapshotName = SampleSnapshotName;
         }
         report.snapshotNotes = info.notes;
@@ -341,10 +353,14 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
     }
     if (!options.regPath.empty()) {
-        restoreControlSetName(result.after, controlSet);
+        graftReach(whole, result.after);
+        restoreControlSetName(whole, controlSet);
         regfile::WriteOptions writing;
         writing.codePage = report.codePage;
-        if (!writeFile(options.regPath, regfile::write(result.after, writing))) {
+        std::ofstream file(options.regPath, std::ios::binary | std::ios::trunc);
+        regfile::write(whole, writing, file);
+        file.close();
+        if (!file) {
             err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
             status = ExitWriteFailed;
         }

@@ -27,6 +27,11 @@ constexpr const char* Win9xEnumPath = "HKEY_LOCAL_MACHINE\\Enum";
 // registry file writes it ("HKEY_LOCAL_MACHINE\SYSTEM\...").
 bool libraryReaches(std::string_view path);
 
+// Puts the keys the library reaches, as `after` has them, into `whole` in
+// place of its own (taken out of `after`): the machine after a run that
+// was given only those keys, with everything else as it was.
+void graftReach(regfile::Registry& whole, regfile::Registry& after);
+
 // The instance ids ("USB\VID_2F7A&PID_00A1\6&2c9a1b3&0&1") below an Enum key.
 std::vector<std::string> deviceInstances(const regfile::Registry& registry, const char* enumPath);
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <fstream>
+#include <ostream>
+#include <sstream>
 #include <unordered_map>
 
 #include <sys/mman.h>
@@ -126,6 +128,24 @@ bool Key::rename(std::string_view childName, std::string newName)
     childIndex_.emplace(std::move(folded), slot);
     children_[slot]->name_ = std::move(newName);
     return true;
+}
+
+std::unique_ptr<Key> Key::take(std::string_view childName)
+{
+    auto it = childIndex_.find(foldCase(childName));
+    if (it == childIndex_.end())
+        return nullptr;
+    std::unique_ptr<Key> child = std::move(children_[it->second]);
+    childIndex_.erase(it);
+    return child;
+}
+
+Key& Key::adopt(std::unique_ptr<Key> child)
+{
+    remove(child->name());
+    childIndex_.emplace(foldCase(child->name()), children_.size());
+    children_.push_back(std::move(child));
+    return *children_.back();
 }
 
 std::vector<Key*> Key::subkeys()
@@ -1203,18 +1223,73 @@ void appendValue(std::string& out, const Value& v, Format format, const CodePage
     }
 }
 
-void appendKey(std::string& out, const Key& key, std::string& path, Format format, const CodePage& codePage)
+// Text on its way to a stream in the file's encoding, a part at a time:
+// a whole registry's text is never held at once.
+class EncodedOutput {
+public:
+    EncodedOutput(std::ostream& out, Encoding encoding, const CodePage& codePage)
+        : out_(out), encoding_(encoding), codePage_(codePage)
+    {
+        if (encoding == Encoding::Utf16Le)
+            out_.write("\xFF\xFE", 2);
+        else if (encoding == Encoding::Utf8)
+            out_.write("\xEF\xBB\xBF", 3);
+    }
+
+    std::string text;  // appended to by the writer, taken by flush()
+
+    void flushWhenLarge()
+    {
+        if (text.size() >= (1u << 20))
+            flush();
+    }
+
+    void flush()
+    {
+        switch (encoding_) {
+        case Encoding::Ansi:
+            out_.write(text.data(), static_cast<std::streamsize>(text.size()));
+            break;
+        case Encoding::Utf16Le: {
+            std::string bytes;
+            bytes.reserve(text.size() * 2);
+            for (char c : text) {
+                const uint32_t unit = codePage_.toUnicode(static_cast<uint8_t>(c));
+                bytes.push_back(static_cast<char>(unit & 0xFF));
+                bytes.push_back(static_cast<char>(unit >> 8));
+            }
+            out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            break;
+        }
+        case Encoding::Utf8: {
+            const std::string bytes = codePage_.toUtf8(text);
+            out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+            break;
+        }
+        }
+        text.clear();
+    }
+
+private:
+    std::ostream& out_;
+    Encoding encoding_;
+    const CodePage& codePage_;
+};
+
+void appendKey(EncodedOutput& output, const Key& key, std::string& path, Format format, const CodePage& codePage)
 {
+    std::string& out = output.text;
     out += "[" + path + "]\r\n";
     for (const Value* v : key.values()) {
         appendValue(out, *v, format, codePage);
         out += "\r\n";
     }
     out += "\r\n";
+    output.flushWhenLarge();
     for (const Key* child : key.subkeys()) {
         const size_t length = path.size();
         path += "\\" + child->name();
-        appendKey(out, *child, path, format, codePage);
+        appendKey(output, *child, path, format, codePage);
         path.resize(length);
     }
 }
@@ -1228,35 +1303,24 @@ std::string formatValue(const Value& value, Format format)
     return out;
 }
 
-std::string write(const Registry& registry, const WriteOptions& options)
+void write(const Registry& registry, const WriteOptions& options, std::ostream& out)
 {
     const CodePage& codePage = options.codePage ? *options.codePage : CodePage::windows1252();
-    std::string text = options.format == Format::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
-                                                          : "REGEDIT4\r\n\r\n";
+    EncodedOutput output(out, options.encoding, codePage);
+    output.text = options.format == Format::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
+                                                     : "REGEDIT4\r\n\r\n";
     for (const Key* root : registry.top.subkeys()) {
         std::string path = root->name();
-        appendKey(text, *root, path, options.format, codePage);
+        appendKey(output, *root, path, options.format, codePage);
     }
-    switch (options.encoding) {
-    case Encoding::Ansi:
-        return text;
-    case Encoding::Utf16Le: {
-        std::string bytes = "\xFF\xFE";
-        bytes.reserve(2 + text.size() * 2);
-        for (char c : text) {
-            const uint32_t unit = codePage.toUnicode(static_cast<uint8_t>(c));
-            bytes.push_back(static_cast<char>(unit & 0xFF));
-            bytes.push_back(static_cast<char>(unit >> 8));
-        }
-        return bytes;
-    }
-    case Encoding::Utf8: {
-        std::string bytes = "\xEF\xBB\xBF";
-        bytes += codePage.toUtf8(text);
-        return bytes;
-    }
-    }
-    return text;
+    output.flush();
+}
+
+std::string write(const Registry& registry, const WriteOptions& options)
+{
+    std::ostringstream out;
+    write(registry, options, out);
+    return out.str();
 }
 
 }  // namespace regfile

@@ -20,6 +20,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <iosfwd>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -80,6 +81,10 @@ public:
     const Key* find(std::string_view childName) const;
     Key& ensure(std::string_view childName);  // the existing subkey or a new one
     bool remove(std::string_view childName);  // with everything below it
+    // Takes a subkey out, with everything below it; null when there is none.
+    std::unique_ptr<Key> take(std::string_view childName);
+    // Makes `child` a subkey, in place of one of the same name.
+    Key& adopt(std::unique_ptr<Key> child);
     // Gives a subkey another name; false when there is no such subkey or
     // the new name is taken.
     bool rename(std::string_view childName, std::string newName);
@@ -205,6 +210,8 @@ struct WriteOptions {
 // it, subkeys in enumeration order, values in creation order, CR LF line
 // ends, long hex data continued over lines of at most 80 characters.
 std::string write(const Registry& registry, const WriteOptions& options = WriteOptions());
+// The same to a stream, a part at a time.
+void write(const Registry& registry, const WriteOptions& options, std::ostream& out);
 
 // One value line as the file would hold it (single-byte, no line end);
 // used by the report to show values.
