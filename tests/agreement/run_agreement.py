@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Agreement tier: the preview tool predicts what the shipped DLL does.
 
-    run_agreement.py [--win32 DIR] [--preview PATH] [--work DIR] [-k TEXT] [--list]
+    run_agreement.py [--win32 DIR] [--preview PATH] [--work DIR] [-k TEXT] [--list] [--fresh]
 
 For each machine below (the preview's sample machine and the machines of
 the end-to-end cases' .reg files) and its Windows version and dialog
@@ -9,8 +9,10 @@ answers:
 
 1. the preview tool runs the removal road on the export and writes the
    registry it predicts (--write-reg);
-2. one fresh Wine prefix (WoW64, made once), its registry put back as it
-   was made before each machine, imports the same export with regedit, and jqhost.exe loads the shipped i686
+2. a fresh Wine prefix (WoW64, made by the first run in
+   build/agreement/base-prefix and kept; --fresh makes it again), its
+   registry put back as it was made before each machine, imports the same
+   export with regedit, and jqhost.exe loads the shipped i686
    JQInst2k.dll under wine32 and runs the removal road with the same
    answers; regedit exports the registry afterwards;
 3. the keys of the export still there afterwards must be the same in both,
@@ -282,6 +284,7 @@ def main(argv):
     parser.add_argument("--work", default=os.path.join(ROOT, "build", "agreement"))
     parser.add_argument("-k", default="", help="only machines whose name holds this text")
     parser.add_argument("--list", action="store_true")
+    parser.add_argument("--fresh", action="store_true", help="make the Wine prefix again, not the one of a run before")
     args = parser.parse_args(argv)
 
     machines = [m for m in MACHINES if args.k.lower() in m["name"].lower()]
@@ -299,7 +302,7 @@ def main(argv):
 
     base = os.path.join(args.work, "base-prefix")
     try:
-        if not os.path.exists(os.path.join(base, "system.reg")):
+        if args.fresh or not os.path.exists(os.path.join(base, "system.reg")):
             Wine(base).create()
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot make the Wine prefix: %s" % e)
