@@ -150,3 +150,30 @@ TEST(SnapshotReach, KeysLeftOutAreKeptFromTheirFirstValueThatMatters)
     EXPECT_EQ(drop->values()[0]->name, "wanted");
     EXPECT_EQ(drop->values()[1]->name, "b");
 }
+
+TEST(SnapshotReach, TheToolReadsWritesAndShowsTextsInTheMachinesCodePage)
+{
+    // "Эскиз" as a Cyrillic Windows writes it in an ANSI export.
+    const File machine("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\\xDD\xF1\xEA\xE8\xE7]\r\n"
+                       "\"VID_2F7A&PID_00A1\"=\"\xC6\"\r\n");
+    const File after("");
+    const File json("");
+    const std::string text = report({machine.path, "-q", "--code-page", "1251", "--write-reg", after.path, "--json",
+                                     json.path, "IsWinXp"});
+    EXPECT_NE(text.find("    HKLM\\SOFTWARE\\Эскиз  value \"VID_2F7A&PID_00A1\"\n"), std::string::npos) << text;
+    std::ifstream in(json.path, std::ios::binary);
+    const std::string jsonText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(jsonText.find("\"key\": \"HKLM\\\\SOFTWARE\\\\\\u042d\\u0441\\u043a\\u0438\\u0437\""), std::string::npos)
+        << jsonText;
+    std::ifstream reg(after.path, std::ios::binary);
+    const std::string written((std::istreambuf_iterator<char>(reg)), std::istreambuf_iterator<char>());
+    std::string wide;
+    for (char16_t c : std::u16string(u"SOFTWARE\\Эскиз]")) {
+        wide.push_back(static_cast<char>(c & 0xFF));
+        wide.push_back(static_cast<char>(c >> 8));
+    }
+    EXPECT_NE(written.find(wide), std::string::npos);
+
+    // The default, Windows-1252, shows the same bytes as Western letters.
+    EXPECT_NE(report({machine.path, "-q", "IsWinXp"}).find("HKLM\\SOFTWARE\\Ýñêèç  value"), std::string::npos);
+}
