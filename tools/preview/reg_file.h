@@ -201,9 +201,15 @@ FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& in
 FileInfo load(const std::string& path, Registry& into, const ReadOptions& options = ReadOptions());
 
 struct WriteOptions {
-    Format format = Format::Version5;
-    Encoding encoding = Encoding::Utf16Le;  // with its byte-order mark
-    const CodePage* codePage = nullptr;     // of the model's texts; null: Windows-1252
+    WriteOptions(Format fileFormat = Format::Version5, Encoding fileEncoding = Encoding::Utf16Le,
+                 const CodePage* page = nullptr)
+        : format(fileFormat), encoding(fileEncoding), codePage(page)
+    {
+    }
+
+    Format format;
+    Encoding encoding;          // UTF-16LE and UTF-8 with their byte-order mark
+    const CodePage* codePage;   // of the model's texts; null: Windows-1252
 };
 
 // The registry as regedit exports it: every root key and every key below
