@@ -19,8 +19,9 @@
 #       tools/host/host.cpp); then the same calls with the diagnostic build
 #       and its trace lines
 #
-# Build directories: build/native, build/win32 and build/win64, or those
-# named by JQ_NATIVE_BUILD, JQ_WIN32_BUILD and JQ_WIN64_BUILD.
+# Build directories: build/native-release (the preview tool, optimised: a
+# whole-HKLM export is hundreds of MB), build/win32 and build/win64, or those
+# named by JQ_PREVIEW_BUILD, JQ_WIN32_BUILD and JQ_WIN64_BUILD.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,17 +31,17 @@ jobs=${JOBS:-$(nproc)}
 
 absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 # Exported: the Wine run starts this script again under Xvfb.
-export JQ_NATIVE_BUILD JQ_WIN32_BUILD JQ_WIN64_BUILD
-JQ_NATIVE_BUILD=$(absolute "${JQ_NATIVE_BUILD:-$root/build/native}")
+export JQ_PREVIEW_BUILD JQ_WIN32_BUILD JQ_WIN64_BUILD
+JQ_PREVIEW_BUILD=$(absolute "${JQ_PREVIEW_BUILD:-$root/build/native-release}")
 JQ_WIN32_BUILD=$(absolute "${JQ_WIN32_BUILD:-$root/build/win32}")
 JQ_WIN64_BUILD=$(absolute "${JQ_WIN64_BUILD:-$root/build/win64}")
 
 run_preview() {
     # The preview needs only the native build: no cross compiler, no Wine.
     jq_ensure_packages cmake make g++ libgtest-dev libgmock-dev googletest
-    local dir=$JQ_NATIVE_BUILD
+    local dir=$JQ_PREVIEW_BUILD
     echo "=== Building the preview tool ($dir)" >&2
-    (cd "$root" && cmake --preset native -B "$dir" >/dev/null &&
+    (cd "$root" && cmake --preset native-release -B "$dir" >/dev/null &&
         cmake --build "$dir" -j "$jobs" --target jqpreview >/dev/null) || {
         echo "the build failed: run cmake --build $dir --target jqpreview to see why" >&2
         return 1

@@ -1,7 +1,10 @@
 #include "cli.h"
 
+#include "control_sets.h"
+#include "load_machine.h"
 #include "report.h"
 
+#include <cstdlib>
 #include <fstream>
 #include <ostream>
 
@@ -129,6 +132,17 @@ Options parseCommandLine(const std::vector<std::string>& args)
             o.jsonPath = value();
         } else if (name == "--write-reg") {
             o.regPath = value();
+        } else if (name == "--strict") {
+            noValue();
+            o.strict = true;
+        } else if (name == "--code-page") {
+            const std::string v = value();
+            char* end = nullptr;
+            const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+            if (v.empty() || *end != '\0' || !regfile::CodePage::find(static_cast<unsigned>(n)))
+                throw UsageError("code page \"" + v + "\" is not supported; the supported ones are: " +
+                                 regfile::CodePage::supportedList());
+            o.codePage = static_cast<unsigned>(n);
         } else {
             throw UsageError("unknown option \"" + name + "\"");
         }
@@ -156,8 +170,16 @@ Enum (9x). An NT instance counts as attached when its key has the subkey
 "Control" that Windows gives running devices; in a snapshot without any
 such subkey, every instance counts as attached.
 
-Texts are single-byte, as the library sees them: characters of a Unicode
-file above U+00FF are read as '?'.
+An export that holds control sets under their own names (ControlSet001...)
+is read with the set HKLM\SYSTEM\Select names as Current (else the only
+one, else the lowest-numbered one, with a warning) as CurrentControlSet.
+Lines that regedit passes over when it imports the file (a '#' comment, a
+value outside any key, data it cannot read) are skipped, each with a
+warning; --strict refuses the file instead.
+
+Texts are single-byte, as the library sees them, in the machine's ANSI code
+page (--code-page): a Unicode file's characters that the code page lacks
+are read as '?', with a warning when two names become one that way.
 
 EXPORT is an export's name, with its text argument after '=' (the
 installation folder of CreateRootDevice, UpdateDevices and SetTargetDir).
@@ -184,6 +206,10 @@ Options:
   --write-reg FILE      write the machine's registry after the run as a .reg
                         file (version 5.00, UTF-16LE) that regedit imports;
                         importing adds keys, it does not delete any
+  --code-page N         the machine's ANSI code page, for reading and writing
+                        its texts: 1252 (the default, Western European),
+                        1251 (Cyrillic), or 874, 1250, 1253 to 1257
+  --strict              refuse a snapshot that has lines regedit would skip
   -h, --help            this text
 
 Exports (ordinal, argument read, result):
@@ -238,6 +264,17 @@ bool writeFile(const std::string& path, const std::string& bytes)
 
 }  // namespace
 
+regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage)
+{
+    // Only what the library can reach is loaded, and elsewhere only what
+    // names the vendor's devices, for the traces left: a whole-HKLM export
+    // is mostly other keys.
+    regfile::ReadOptions reading(strict, codePage);
+    reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
+    reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
+    return reading;
+}
+
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)
 {
     Options options;
@@ -255,14 +292,40 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     regfile::Registry snapshot;
     ReportOptions report;
     report.showTrace = !options.quiet;
+    report.codePage = regfile::CodePage::find(options.codePage);
+    const regfile::ReadOptions reading = snapshotReading(options.strict, report.codePage);
+    // Every key, for writing the machine out: the run changes only what the
+    // library reaches, which comes from the run.
+    regfile::Registry whole;
+    ControlSetChoice controlSet;
     try {
+        regfile::FileInfo info;
+        const regfile::ReadOptions everything(options.strict, report.codePage);
         if (options.snapshotPath) {
-            regfile::load(*options.snapshotPath, snapshot);
+            info = regfile::load(*options.snapshotPath, snapshot, reading);
+            if (!options.regPath.empty())
+                regfile::load(*options.snapshotPath, whole, everything);
             report.snapshotName = *options.snapshotPath;
         } else {
-            regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot);
+            info = regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot, reading);
+            if (!options.regPath.empty())
+                regfile::parse(sampleSnapshot(), SampleSnapshotName, whole, everything);
             report.snapshotName = SampleSnapshotName;
         }
+        report.snapshotNotes = info.notes;
+        if (info.keysLeftOut)
+            report.snapshotSummary = std::to_string(info.keysLeftOut) + " keys and " +
+                                     std::to_string(info.valuesLeftOut) +
+                                     " values beyond the library's reach (outside HKLM\\SYSTEM\\CurrentControlSet and "
+                                     "HKLM\\Enum) read for vendor traces only, not loaded";
+        report.snapshotWarnings = std::move(info.warnings);
+        if (info.warningsLeftOut)
+            report.snapshotWarnings.push_back("... and " + std::to_string(info.warningsLeftOut) +
+                                              " more lines skipped (run with --strict to stop at the first)");
+        controlSet = resolveControlSets(snapshot);
+        report.controlSet = controlSet.note;
+        for (std::string& w : controlSet.warnings)
+            report.snapshotWarnings.push_back(std::move(w));
     } catch (const regfile::ParseError& e) {
         if (e.line() == 0)
             err << "jqpreview: " << e.file() << ": " << e.reason() << "\n";
@@ -289,9 +352,18 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             status = ExitWriteFailed;
         }
     }
-    if (!options.regPath.empty() && !writeFile(options.regPath, regfile::write(result.after))) {
-        err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
-        status = ExitWriteFailed;
+    if (!options.regPath.empty()) {
+        graftReach(whole, result.after);
+        restoreControlSetName(whole, controlSet);
+        regfile::WriteOptions writing;
+        writing.codePage = report.codePage;
+        std::ofstream file(options.regPath, std::ios::binary | std::ios::trunc);
+        regfile::write(whole, writing, file);
+        file.close();
+        if (!file) {
+            err << "jqpreview: cannot write the registry to " << options.regPath << "\n";
+            status = ExitWriteFailed;
+        }
     }
     return status;
 }

@@ -24,6 +24,8 @@ struct Options {
     bool quiet = false;       // no trace lines in the text report
     std::string jsonPath;     // "-": the JSON report on standard output, instead of the text
     std::string regPath;      // the machine after the run, as a .reg file
+    bool strict = false;      // refuse a snapshot with lines regedit would skip
+    unsigned codePage = 1252; // the machine's ANSI code page
     bool help = false;
 };
 
@@ -38,6 +40,10 @@ constexpr const char* SampleSnapshotName = "sample-xp.reg (built in)";
 constexpr int ExitOk = 0;
 constexpr int ExitWriteFailed = 1;  // a report or .reg file could not be written
 constexpr int ExitBadInput = 2;     // bad command line or malformed snapshot; nothing ran
+
+// How the tool reads a snapshot: as far as the library reaches, and
+// elsewhere only what names the vendor's devices.
+regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage);
 
 // The whole tool: arguments (without the program name) to exit code.
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);

@@ -55,6 +55,49 @@ bool containsNoCase(const std::vector<std::string>& list, const std::string& ite
 
 }  // namespace
 
+bool libraryReaches(std::string_view path)
+{
+    std::vector<std::string_view> parts;
+    if (!regfile::splitKeyPath(path, parts) || regfile::rootKeyName(parts[0]) != "HKEY_LOCAL_MACHINE")
+        return false;
+    if (parts.size() == 1)
+        return true;
+    if (regfile::equalNoCase(parts[1], "Enum"))
+        return true;
+    if (!regfile::equalNoCase(parts[1], "SYSTEM"))
+        return false;
+    if (parts.size() == 2)
+        return true;
+    const std::string set = regfile::foldCase(parts[2]);
+    return set == "CURRENTCONTROLSET" || set == "SELECT" || set.rfind("CONTROLSET", 0) == 0;
+}
+
+void graftReach(regfile::Registry& whole, regfile::Registry& after)
+{
+    // HKLM and HKLM\SYSTEM are reached themselves, but only for the keys
+    // below them that are: those are replaced one by one.
+    auto replace = [](regfile::Key& into, regfile::Key* from, const auto& reached) {
+        for (regfile::Key* child : into.subkeys())
+            if (reached(child->name()))
+                into.remove(child->name());
+        if (from)
+            for (regfile::Key* child : from->subkeys())
+                if (reached(child->name()))
+                    into.adopt(from->take(child->name()));
+    };
+    regfile::Key& hklm = whole.top.ensure("HKEY_LOCAL_MACHINE");
+    regfile::Key* afterHklm = after.find("HKEY_LOCAL_MACHINE");
+    replace(hklm, afterHklm, [](const std::string& name) { return regfile::equalNoCase(name, "Enum"); });
+    regfile::Key* afterSystem = afterHklm ? afterHklm->find("SYSTEM") : nullptr;
+    regfile::Key* system = hklm.find("SYSTEM");
+    if (!system && afterSystem)
+        system = &hklm.ensure(afterSystem->name());
+    if (system)
+        replace(*system, afterSystem, [](const std::string& name) {
+            return libraryReaches("HKEY_LOCAL_MACHINE\\SYSTEM\\" + name);
+        });
+}
+
 std::vector<std::string> deviceInstances(const regfile::Registry& registry, const char* enumPath)
 {
     std::vector<std::string> ids;

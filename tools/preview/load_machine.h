@@ -8,6 +8,7 @@
 #include "machine.h"
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace preview {
@@ -17,6 +18,19 @@ namespace preview {
 // 9x family the same three levels below HKLM\Enum.
 constexpr const char* NtEnumPath = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum";
 constexpr const char* Win9xEnumPath = "HKEY_LOCAL_MACHINE\\Enum";
+
+// Whether the library can reach a key: it opens keys only below
+// HKLM\System\CurrentControlSet (NT) and HKLM\Enum (9x), and so does the
+// simulated setup API. The control sets under their own names and
+// HKLM\SYSTEM\Select count too, as one of them may stand for
+// CurrentControlSet; so do the keys above them. `path` is a key path as a
+// registry file writes it ("HKEY_LOCAL_MACHINE\SYSTEM\...").
+bool libraryReaches(std::string_view path);
+
+// Puts the keys the library reaches, as `after` has them, into `whole` in
+// place of its own (taken out of `after`): the machine after a run that
+// was given only those keys, with everything else as it was.
+void graftReach(regfile::Registry& whole, regfile::Registry& after);
 
 // The instance ids ("USB\VID_2F7A&PID_00A1\6&2c9a1b3&0&1") below an Enum key.
 std::vector<std::string> deviceInstances(const regfile::Registry& registry, const char* enumPath);

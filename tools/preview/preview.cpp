@@ -222,7 +222,6 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
             out.notRun.push_back(call.info->name);
             continue;
         }
-        const size_t traceMark = m.debugOutput.size();
         const size_t dialogMark = m.dialogs.size();
         const size_t installMark = m.driverInstalls.size();
 
@@ -233,9 +232,11 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
         outcome.result = call.info->function(HostWindow, nullptr, call.text.c_str());
         outcome.meaning = call.info->meaning(outcome.result);
 
-        const std::vector<std::string> lines = m.traceLines();
-        outcome.trace.assign(lines.begin() + static_cast<std::ptrdiff_t>(std::min(traceMark, lines.size())),
-                             lines.end());
+        // The lines are taken over, not copied: a walk over a large Enum
+        // key writes hundreds of thousands of them.
+        outcome.trace = m.traceLines();
+        m.debugOutput.clear();
+        m.debugOutput.shrink_to_fit();
         for (size_t i = dialogMark; i < m.dialogs.size(); ++i) {
             const sim::DialogRecord& d = m.dialogs[i];
             outcome.dialogs.push_back(Dialog{d.caption, d.text, d.buttons(), d.result});

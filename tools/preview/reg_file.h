@@ -3,20 +3,24 @@
 // can take a customer's export in and hand the machine after a run back out.
 //
 // Texts: the registry the library sees through the single-byte (A) calls
-// holds single-byte texts, and so does this model. Reading a Unicode file
-// (UTF-16LE with a byte-order mark, or UTF-8 with one), every character below
-// U+0100 becomes the byte of the same value (so ANSI bytes 0x80 to 0xFF are
-// read as Latin-1, close to Windows-1252) and every other character becomes
-// '?'. Writing a Unicode file maps each byte back to the character of the
-// same value. The data of the text types REG_SZ, REG_EXPAND_SZ and
-// REG_MULTI_SZ written as hex(1):, hex(2): or hex(7): is UTF-16LE in a
-// "Windows Registry Editor Version 5.00" file, whatever the file's own
-// encoding, and single-byte in a "REGEDIT4" file; the model keeps it
-// single-byte. All other data is kept byte for byte.
+// holds texts in the machine's ANSI code page, and so does this model. An
+// ANSI file holds those bytes as they are. Reading a Unicode file (UTF-16LE
+// with a byte-order mark, or UTF-8 with one), every character becomes the
+// code page's byte for it, or '?' when the code page has none; writing one
+// turns each byte back into the code page's character. The code page is
+// Windows-1252 unless told otherwise. The data of the text types REG_SZ,
+// REG_EXPAND_SZ and REG_MULTI_SZ written as hex(1):, hex(2): or hex(7): is
+// UTF-16LE in a "Windows Registry Editor Version 5.00" file, whatever the
+// file's own encoding, and single-byte in a "REGEDIT4" file; the model
+// keeps it single-byte. All other data is kept byte for byte.
 #pragma once
+
+#include "code_page.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
+#include <iosfwd>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -77,6 +81,13 @@ public:
     const Key* find(std::string_view childName) const;
     Key& ensure(std::string_view childName);  // the existing subkey or a new one
     bool remove(std::string_view childName);  // with everything below it
+    // Takes a subkey out, with everything below it; null when there is none.
+    std::unique_ptr<Key> take(std::string_view childName);
+    // Makes `child` a subkey, in place of one of the same name.
+    Key& adopt(std::unique_ptr<Key> child);
+    // Gives a subkey another name; false when there is no such subkey or
+    // the new name is taken.
+    bool rename(std::string_view childName, std::string newName);
 
     // Subkeys in the order NT enumerates them (by upper-cased name).
     std::vector<const Key*> subkeys() const;
@@ -143,30 +154,70 @@ private:
     std::string reason_;
 };
 
+struct ReadOptions {
+    explicit ReadOptions(bool strictReading = false, const CodePage* page = nullptr)
+        : strict(strictReading), codePage(page)
+    {
+    }
+
+    // Refuse the file at the first line regedit would pass over, instead of
+    // skipping the line with a warning.
+    bool strict;
+    const CodePage* codePage;  // null: Windows-1252
+    // Which keys to keep. A key for which `keepKey` answers false (given
+    // its path as the file writes it) is read and checked like any other
+    // but left out, with its values, until a value comes for which
+    // `keepValue` answers true: from that value on the key is kept. Null:
+    // every key is kept.
+    std::function<bool(std::string_view path)> keepKey;
+    std::function<bool(const Value& value)> keepValue;
+};
+
+// Warnings kept for one file; beyond them only a count.
+constexpr size_t MaxWarnings = 1000;
+
 struct FileInfo {
     Format format = Format::Version5;
-    Encoding encoding = Encoding::Ansi;
+    Encoding encoding = Encoding::Ansi;  // of the file's first part
     size_t lines = 0;
+    // "file:line: what was skipped and why", in UTF-8.
+    std::vector<std::string> warnings;
+    size_t warningsLeftOut = 0;
+    // Facts about the file worth knowing that changed nothing read.
+    std::vector<std::string> notes;
+    // Key lines and values read but not kept (see ReadOptions::keepKey).
+    size_t keysLeftOut = 0;
+    size_t valuesLeftOut = 0;
 };
 
 // Reads a registry file's bytes and applies it to `into`: keys are created,
 // values set, "[-KEY]" and "name"=- lines delete. `fileName` names the file
-// in errors. Throws ParseError; `into` may then hold part of the file.
-FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into);
+// in messages. Throws ParseError; `into` may then hold part of the file.
+FileInfo parse(std::string_view bytes, const std::string& fileName, Registry& into,
+               const ReadOptions& options = ReadOptions());
 
 // Reads the file at `path` whole, then parses it. Throws ParseError (line 0)
 // when the file cannot be read.
-FileInfo load(const std::string& path, Registry& into);
+FileInfo load(const std::string& path, Registry& into, const ReadOptions& options = ReadOptions());
 
 struct WriteOptions {
-    Format format = Format::Version5;
-    Encoding encoding = Encoding::Utf16Le;  // with its byte-order mark
+    WriteOptions(Format fileFormat = Format::Version5, Encoding fileEncoding = Encoding::Utf16Le,
+                 const CodePage* page = nullptr)
+        : format(fileFormat), encoding(fileEncoding), codePage(page)
+    {
+    }
+
+    Format format;
+    Encoding encoding;          // UTF-16LE and UTF-8 with their byte-order mark
+    const CodePage* codePage;   // of the model's texts; null: Windows-1252
 };
 
 // The registry as regedit exports it: every root key and every key below
 // it, subkeys in enumeration order, values in creation order, CR LF line
 // ends, long hex data continued over lines of at most 80 characters.
 std::string write(const Registry& registry, const WriteOptions& options = WriteOptions());
+// The same to a stream, a part at a time.
+void write(const Registry& registry, const WriteOptions& options, std::ostream& out);
 
 // One value line as the file would hold it (single-byte, no line end);
 // used by the report to show values.

@@ -146,27 +146,32 @@ std::string valueText(const regfile::Value& v)
     return text;
 }
 
-// Every trace line of the run, upper-cased, for looking names up in.
+// Every trace line of the run, upper-cased, for looking names up in: one
+// text, the lines apart, so that a long trace is held once more, not as
+// many small strings again.
 class TraceIndex {
 public:
     explicit TraceIndex(const std::vector<CallOutcome>& calls)
     {
+        size_t size = 0;
         for (const CallOutcome& c : calls)
             for (const std::string& line : c.trace)
-                lines_.push_back(regfile::foldCase(line));
+                size += line.size() + 1;
+        lines_.reserve(size);
+        for (const CallOutcome& c : calls)
+            for (const std::string& line : c.trace)
+                lines_ += regfile::foldCase(line) + '\n';
     }
 
     bool mentions(const std::string& text) const
     {
-        if (text.empty())
+        if (text.empty() || text.find('\n') != std::string::npos)
             return false;
-        const std::string folded = regfile::foldCase(text);
-        return std::any_of(lines_.begin(), lines_.end(),
-                           [&](const std::string& line) { return line.find(folded) != std::string::npos; });
+        return lines_.find(regfile::foldCase(text)) != std::string::npos;
     }
 
 private:
-    std::vector<std::string> lines_;
+    std::string lines_;
 };
 
 void findTraces(const regfile::Key& key, const std::string& path, const TraceIndex& index,
@@ -203,6 +208,13 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
 }
 
 }  // namespace
+
+bool namesVendor(std::string_view text) { return vendorIdIn(std::string(text)).has_value(); }
+
+bool namesVendor(const regfile::Value& value)
+{
+    return namesVendor(value.name) || (regfile::isTextType(value.type) && namesVendor(valueText(value)));
+}
 
 std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls)
 {
@@ -364,9 +376,13 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     std::string out;
     auto line = [&out](const std::string& text) { out += text + "\n"; };
 
+    const regfile::CodePage& codePage = options.codePage ? *options.codePage : regfile::CodePage::windows1252();
     const size_t instances = deviceInstances(run.before, NtEnumPath).size();
-    line("Machine: " + windowsVersionName(setup.windows) + ", " +
-         (setup.administrator ? "administrator" : "not an administrator") + ", snapshot " + options.snapshotName);
+    // The snapshot's name is the caller's own text; everything else comes
+    // from the machine, in its code page.
+    const std::string heading = "Machine: " + windowsVersionName(setup.windows) + ", " +
+                                (setup.administrator ? "administrator" : "not an administrator") +
+                                ", snapshot " + options.snapshotName + "\n";
     line("  device instances: " + std::to_string(instances) + " under HKLM\\System\\CurrentControlSet\\Enum, " +
          std::to_string(run.presentDevices.size()) + " attached");
     if (size_t old = deviceInstances(run.before, Win9xEnumPath).size())
@@ -377,6 +393,10 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     line("  files: " + (files.empty() ? std::string("none") : files));
     line(std::string("  driver installs ask for a restart: ") + (setup.driverInstallAsksReboot ? "yes" : "no"));
     line("  dialog answers: " + answersLine(setup));
+    if (!options.controlSet.empty())
+        line("  control set: " + options.controlSet);
+    if (!options.snapshotSummary.empty())
+        line("  snapshot: " + options.snapshotSummary);
 
     for (const CallOutcome& c : run.calls) {
         line("");
@@ -463,27 +483,39 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
              (t.namedInTrace ? "; trace lines of the run name it" : "; no trace line of the run names it"));
     }
 
-    if (!run.warnings.empty()) {
-        line("");
-        line("Warnings");
+    std::string text = heading + codePage.toUtf8(out);
+    if (!run.warnings.empty() || !options.snapshotWarnings.empty() || !options.snapshotNotes.empty()) {
+        text += "\nWarnings\n";
+        for (const std::string& w : options.snapshotNotes)
+            text += "  " + w + "\n";
+        for (const std::string& w : options.snapshotWarnings)
+            text += "  " + w + "\n";
         for (const std::string& w : run.warnings)
-            line("  " + w);
+            text += "  " + codePage.toUtf8(w) + "\n";
     }
-    return out;
+    return text;
 }
 
 // ------------------------------------------------------------------- JSON
 
 namespace {
 
-// Registry texts are single bytes; each byte is the character of the same
-// value, as everywhere in this tool.
-std::string json(const std::string& text)
+// The machine's code page, for the length of one JSON report.
+const regfile::CodePage* jsonCodePage = nullptr;
+
+// Registry texts are single bytes of the machine's code page; `utf8` texts
+// (file names, messages about the file) are passed on as they are.
+std::string json(const std::string& text, bool utf8 = false)
 {
     std::string out = "\"";
     char buffer[8];
+    const regfile::CodePage& codePage = jsonCodePage ? *jsonCodePage : regfile::CodePage::windows1252();
     for (char ch : text) {
         const auto c = static_cast<uint8_t>(ch);
+        if (c >= 0x80 && utf8) {
+            out.push_back(ch);
+            continue;
+        }
         if (c == '"' || c == '\\') {
             out.push_back('\\');
             out.push_back(ch);
@@ -494,7 +526,7 @@ std::string json(const std::string& text)
         } else if (c == '\t') {
             out += "\\t";
         } else if (c < 0x20 || c >= 0x7F) {
-            std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
+            std::snprintf(buffer, sizeof buffer, "\\u%04x", static_cast<unsigned>(codePage.toUnicode(c)));
             out += buffer;
         } else {
             out.push_back(ch);
@@ -560,13 +592,15 @@ std::string jsonInstall(const sim::DriverInstallRecord& r)
 
 std::string jsonReport(const RunResult& run, const ReportOptions& options)
 {
+    jsonCodePage = options.codePage;
     const Setup& setup = run.setup;
     std::string out = "{\n";
     std::vector<std::string> answers;
     for (sim::DialogAnswer a : setup.answers)
         answers.push_back(sim::dialogAnswerName(a));
     out += "  \"machine\": {\"windows\": " + json(windowsVersionName(setup.windows)) +
-           ", \"administrator\": " + json(setup.administrator) + ", \"snapshot\": " + json(options.snapshotName) +
+           ", \"administrator\": " + json(setup.administrator) + ", \"snapshot\": " + json(options.snapshotName, true) +
+           ", \"controlSet\": " + json(options.controlSet) +
            ", \"deviceInstances\": " + jsonStrings(deviceInstances(run.before, NtEnumPath)) +
            ", \"attachedDevices\": " + jsonStrings(run.presentDevices) + ", \"files\": " + jsonStrings(setup.files) +
            ", \"driverInstallAsksReboot\": " + json(setup.driverInstallAsksReboot) +
@@ -607,7 +641,14 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
         return o + ", \"id\": " + json(t.id) + ", \"lists\": " + jsonStrings(t.lists) +
                ", \"namedInTrace\": " + json(t.namedInTrace) + "}";
     }) + ",\n";
-    out += "  \"warnings\": " + jsonStrings(run.warnings) + "\n}\n";
+    std::vector<std::string> warnings;
+    for (const auto* list : {&options.snapshotNotes, &options.snapshotWarnings})
+        for (const std::string& w : *list)
+            warnings.push_back(json(w, true));
+    for (const std::string& w : run.warnings)
+        warnings.push_back(json(w));
+    out += "  \"warnings\": " + jsonArray(warnings, [](const std::string& s) { return s; }) + "\n}\n";
+    jsonCodePage = nullptr;
     return out;
 }
 

@@ -50,11 +50,25 @@ struct VendorTrace {
     bool namedInTrace = false;
 };
 
+// Whether a key name, or a value's name or text, names one of the
+// vendor's devices: what vendorTraces looks for.
+bool namesVendor(std::string_view text);
+bool namesVendor(const regfile::Value& value);
+
 std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls);
 
 struct ReportOptions {
     bool showTrace = true;
     std::string snapshotName;  // the file, or the built-in sample's name
+    // The machine's code page: the registry's texts are shown in UTF-8
+    // through it. Null: Windows-1252.
+    const regfile::CodePage* codePage = nullptr;
+    std::string controlSet;  // which set stands for CurrentControlSet, and why
+    std::string snapshotSummary;  // what of the snapshot was loaded
+    // About the snapshot file, in UTF-8: facts, and lines skipped or read
+    // differently from what they say.
+    std::vector<std::string> snapshotNotes;
+    std::vector<std::string> snapshotWarnings;
 };
 
 std::string textReport(const RunResult& run, const ReportOptions& options);

@@ -31,6 +31,14 @@ regfile::Registry fromText(const std::string& text)
     return r;
 }
 
+ReportOptions reportOptions(bool showTrace, const std::string& name)
+{
+    ReportOptions o;
+    o.showTrace = showTrace;
+    o.snapshotName = name;
+    return o;
+}
+
 std::vector<Call> script(std::initializer_list<const char*> names)
 {
     std::vector<Call> calls;
@@ -137,13 +145,13 @@ TEST_F(Preview, SampleRemovalRoadRemovesTheVendorsDevicesAndNothingElse)
         EXPECT_FALSE(t.lists.empty());
     }
 
-    const std::string text = textReport(r, ReportOptions{true, "s"});
+    const std::string text = textReport(r, reportOptions(true, "s"));
     EXPECT_NE(text.find("Device nodes removed: 9\n"), std::string::npos);
     EXPECT_NE(text.find("  | INST2K: UninstUnInitialize\n"), std::string::npos);
     EXPECT_NE(text.find("Restart: no driver install asked for one (NeedReboot answers 0); a message told the user"),
               std::string::npos);
     EXPECT_NE(text.find(Ccs + "\\Enum\\USB\\VID_2F7A&PID_C26B  (and 4 keys below)"), std::string::npos);
-    EXPECT_EQ(textReport(r, ReportOptions{false, "s"}).find("  | "), std::string::npos);
+    EXPECT_EQ(textReport(r, reportOptions(false, "s")).find("  | "), std::string::npos);
 }
 
 TEST_F(Preview, AnswersDecideWhetherTheUninstallGoesOn)
@@ -314,7 +322,7 @@ ToolRun tool(const std::vector<std::string>& args)
 TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
 {
     const TempFile bad("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=dword:xyz\r\n");
-    ToolRun t = tool({bad.path(), "RemoveUsbDevices"});
+    ToolRun t = tool({bad.path(), "--strict", "RemoveUsbDevices"});
     EXPECT_EQ(t.status, ExitBadInput);
     EXPECT_EQ(t.out, "");
     EXPECT_EQ(t.err, bad.path() + ":3: dword data without hexadecimal digits\n");
@@ -332,6 +340,8 @@ TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
         {{"a.reg", "b.reg"}, "two snapshots given"},
         {{"--absent", "USB\\NO\\SUCH"}, "no device instance \"USB\\NO\\SUCH\""},
         {{"/no/such/file.reg"}, "/no/such/file.reg: cannot open the file"},
+        {{"--code-page", "932"}, "code page \"932\" is not supported; the supported ones are: 874, 1250,"},
+        {{"--code-page=x"}, "code page \"x\" is not supported"},
     };
     for (const auto& c : cases) {
         t = tool(c.args);
