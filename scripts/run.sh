@@ -12,16 +12,16 @@
 #       scripts/run.sh --windows 98 -q RemoveUsbDevices RemoveRootDevice
 #
 #   scripts/run.sh --wine [--version win98|winme|win2k|winxp|win7] [HOST ARGUMENTS...]
-#       the real DLL instead: builds the shipped DLL and the 64-bit one,
-#       loads the 64-bit DLL under Wine with the host program as Windows XP
+#       the real DLL instead: builds the shipped DLL with the 32-bit host
+#       program and loads it under wine32 as Windows XP
 #       (or the version given) and makes the installation queries, or the
 #       calls given (NAME, NAME=TEXT, #ORDINAL, --answer yes,no: see
 #       tools/host/host.cpp); then the same calls with the diagnostic build
 #       and its trace lines
 #
 # Build directories: build/native-release (the preview tool, optimised: a
-# whole-HKLM export is hundreds of MB), build/win32 and build/win64, or those
-# named by JQ_PREVIEW_BUILD, JQ_WIN32_BUILD and JQ_WIN64_BUILD.
+# whole-HKLM export is hundreds of MB) and build/win32, or those named by
+# JQ_PREVIEW_BUILD and JQ_WIN32_BUILD.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,10 +31,9 @@ jobs=${JOBS:-$(nproc)}
 
 absolute() { case $1 in /*) echo "$1" ;; *) echo "$PWD/$1" ;; esac; }
 # Exported: the Wine run starts this script again under Xvfb.
-export JQ_PREVIEW_BUILD JQ_WIN32_BUILD JQ_WIN64_BUILD
+export JQ_PREVIEW_BUILD JQ_WIN32_BUILD
 JQ_PREVIEW_BUILD=$(absolute "${JQ_PREVIEW_BUILD:-$root/build/native-release}")
 JQ_WIN32_BUILD=$(absolute "${JQ_WIN32_BUILD:-$root/build/win32}")
-JQ_WIN64_BUILD=$(absolute "${JQ_WIN64_BUILD:-$root/build/win64}")
 
 run_preview() {
     # The preview needs only the native build: no cross compiler, no Wine.
@@ -83,18 +82,16 @@ run_wine() {
     done
     [ $has_call -eq 0 ] && args+=(InitModule IsWin2k IsWinMe IsWinXp IsAdmin 'SetTargetDir=C:\Program Files\JQ' NeedReboot)
 
-    local win32=$JQ_WIN32_BUILD win64=$JQ_WIN64_BUILD
-    echo "=== Building the shipped DLL ($win32) and the 64-bit DLL with the host ($win64)"
+    local win32=$JQ_WIN32_BUILD
+    echo "=== Building the shipped DLL with the 32-bit host program ($win32)"
     cmake --preset win32 -B "$win32" >/dev/null
-    cmake --build "$win32" -j "$jobs" --target JQInst2k
-    cmake --preset win64 -B "$win64" >/dev/null
-    cmake --build "$win64" -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
-    ls -l "$win32/JQInst2k.dll" "$win64/JQInst2k.dll"
+    cmake --build "$win32" -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
+    ls -l "$win32/JQInst2k.dll"
 
-    local wine=${WINE64:-/usr/lib/wine/wine64}
+    local wine=${WINE32:-/usr/lib/wine/wine}
     server=/usr/lib/wine/wineserver
     [ -x "$server" ] || server=$(command -v wineserver || true)
-    export WINEPREFIX=$win64/wine-run
+    export WINEPREFIX=$win32/wine-run
     export WINEDEBUG=-all
     export WINEDLLOVERRIDES="mscoree,mshtml="
     stop_wine() { [ -n "$server" ] && "$server" -k >/dev/null 2>&1; return 0; }
@@ -110,11 +107,11 @@ run_wine() {
     echo
     echo "=== JQInst2k.dll as $version"
     local rc=0
-    "$wine" "$win64/jqhost.exe" --os "${args[@]}" </dev/null || rc=$?
+    "$wine" "$win32/jqhost.exe" --os "${args[@]}" </dev/null || rc=$?
 
     echo
     echo "=== The same calls with the diagnostic build: its trace lines"
-    WINEDEBUG=-all,+debugstr "$wine" "$win64/jqhost.exe" --dll "Z:${win64//\//\\}\\diagnostic\\JQInst2k.dll" "${args[@]}" \
+    WINEDEBUG=-all,+debugstr "$wine" "$win32/jqhost.exe" --dll "Z:${win32//\//\\}\\diagnostic\\JQInst2k.dll" "${args[@]}" \
         </dev/null 2>&1 >/dev/null |
         sed -n 's/.*OutputDebugStringA "\(.*\)"\(\.\.\.\)\{0,1\}$/\1/p' | sed 's/\\n$//; s/\\"/"/g; s/\\\\/\\/g; s/^/  /'
     return $rc
