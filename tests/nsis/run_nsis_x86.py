@@ -47,7 +47,7 @@ SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, HERE)
-from wine32 import OTHER_KEYS, VENDOR_KEYS, Checks, Prefix, under_display  # noqa: E402
+from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, under_display  # noqa: E402
 
 INSTALLER = "jqsetup-x86.exe"
 UNINSTALLER = "uninstall.exe"
@@ -163,7 +163,7 @@ def check_untouched(checks, prefix, run):
                  os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
     devices = prefix.root_devices()
     checks.check("%s: root device still in the registry" % run, len(devices) == 1, str(devices))
-    missing = [key for key in VENDOR_KEYS + OTHER_KEYS if not prefix.has_key(key)]
+    missing = [key for key in SEEDED_KEYS if not prefix.has_key(key)]
     checks.check("%s: every seeded key kept" % run, not missing, "deleted: %s" % missing)
 
 
@@ -264,10 +264,11 @@ def main(argv):
                      not os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
         devices = prefix.root_devices()
         checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
-        left = [key for key in VENDOR_KEYS if prefix.has_key(key)]
-        checks.check("%s: the vendor's joystick settings and OEM keys deleted" % run, not left, "left: %s" % left)
-        gone = [key for key in OTHER_KEYS if not prefix.has_key(key)]
-        checks.check("%s: the other vendor's keys kept" % run, not gone, "deleted: %s" % gone)
+        left = [key for key in cleaned_keys(nt5=True) if prefix.has_key(key)]
+        checks.check("%s: the vendor's XP joystick settings and OEM keys deleted" % run, not left, "left: %s" % left)
+        gone = [key for key in kept_keys(nt5=True) if not prefix.has_key(key)]
+        checks.check("%s: the other vendor's keys and the settings XP does not read kept" % run, not gone,
+                     "deleted: %s" % gone)
         print("%s: %.1f s" % (run, time.time() - started))
     finally:
         prefix.stop()

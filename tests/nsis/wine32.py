@@ -19,16 +19,34 @@ import time
 
 WINE = os.environ.get("WINE", "wine")
 
-# The data of vendor and other devices the uninstallers must clean or keep,
-# written under HKLM by seed_registry and looked at by has_key.
+# Keys of the vendor's devices and of another vendor's, written under HKLM
+# by seed_registry. Windows 2000 and XP keep joystick settings under
+# DINPUT.DLL, every other version under "<FixedKey>"; the DLL cleans the one
+# its Windows reads, so both are seeded and the other must stay.
 CONTROL = "HKLM\\System\\CurrentControlSet\\Control"
-SETTINGS = CONTROL + "\\MediaResources\\Joystick\\DINPUT.DLL\\JoystickSettings"
+SETTINGS_NT5 = CONTROL + "\\MediaResources\\Joystick\\DINPUT.DLL\\JoystickSettings"
+SETTINGS_OTHER = CONTROL + "\\MediaResources\\joystick\\<FixedKey>\\JoystickSettings"
 OEM = CONTROL + "\\MediaProperties\\PrivateProperties\\Joystick\\OEM"
-VENDOR_KEYS = [SETTINGS + "\\VID_2F7A&PID_00A1",   # the joystick, a USB id
-               SETTINGS + "\\VID_2F7A&PID_C26B",   # an aux device
-               OEM + "\\VID_2F7A&PID_00A1"]
-OTHER_KEYS = [SETTINGS + "\\VID_045E&PID_0027",    # another vendor's joystick
-              OEM + "\\VID_045E&PID_0027"]
+VENDOR_IDS = ["VID_2F7A&PID_00A1",   # the joystick, a USB id
+              "VID_2F7A&PID_C26B"]   # an aux device
+OTHER_ID = "VID_045E&PID_0027"       # another vendor's joystick
+SEEDED_KEYS = ([settings + "\\" + name for settings in (SETTINGS_NT5, SETTINGS_OTHER)
+                for name in VENDOR_IDS + [OTHER_ID]]
+               + [OEM + "\\" + VENDOR_IDS[0], OEM + "\\" + OTHER_ID])
+
+
+def cleaned_keys(nt5):
+    """The seeded keys a removal deletes on Windows 2000/XP (nt5) or on 7."""
+    settings = SETTINGS_NT5 if nt5 else SETTINGS_OTHER
+    return [settings + "\\" + name for name in VENDOR_IDS] + [OEM + "\\" + VENDOR_IDS[0]]
+
+
+def kept_keys(nt5):
+    """The seeded keys every removal leaves."""
+    cleaned = cleaned_keys(nt5)
+    return [key for key in SEEDED_KEYS if key not in cleaned]
+
+
 ENUM_ROOT = "HKLM\\System\\CurrentControlSet\\Enum\\Root"
 ROOT_HARDWARE_ID = "root\\jq_pilotdeck"
 
@@ -142,9 +160,9 @@ class Prefix:
             os.unlink(f.name)
 
     def seed_registry(self):
-        """Writes VENDOR_KEYS and OTHER_KEYS, each with one value."""
+        """Writes SEEDED_KEYS, each with one value."""
         lines = ["REGEDIT4", ""]
-        for key in VENDOR_KEYS + OTHER_KEYS:
+        for key in SEEDED_KEYS:
             lines += ["[%s]" % key.replace("HKLM\\", "HKEY_LOCAL_MACHINE\\", 1), '"Name"="seeded"', ""]
         self.import_reg("\r\n".join(lines) + "\r\n")
 
