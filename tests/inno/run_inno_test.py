@@ -93,7 +93,10 @@ def fetch_iscc():
     with tarfile.open(tarball) as archive:
         members = [m for m in archive.getmembers()
                    if m.isfile() and m.name.startswith("package/") and ".." not in m.name.split("/")]
-        archive.extractall(CACHE, members=members)
+        # The "data" filter, where this Python has it, refuses links and
+        # absolute paths as well.
+        extra = {"filter": "data"} if hasattr(tarfile, "data_filter") else {}
+        archive.extractall(CACHE, members=members, **extra)
     if not os.path.exists(iscc):
         raise RuntimeError("the package holds no package/bin/ISCC.exe")
     return iscc
