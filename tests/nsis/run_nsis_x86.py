@@ -15,7 +15,12 @@ vendor's, and then, with both programs seeing Windows XP:
    answered by jqdialogs.exe, a separate program that finds each window by
    caption and text. The DLL's unplug question is answered with Escape, the
    close box and No: each time the uninstaller must stop on -1 with nothing
-   removed (files, root device, registry). Then with Yes: the uninstaller
+   removed (files, root device, registry);
+3. the same installer built with the diagnostic DLL, into a second folder:
+   its uninstaller's trace lines show what the question returned to the
+   DLL, No (7) for Escape and neither (2) for the close box;
+4. jqdialogs.exe waiting for a window that never comes gives up;
+5. the shipped uninstaller, the question answered Yes: the uninstaller
    goes on through its own pages, UninstUnInitialize cleans the vendor's
    keys, removes the root device and shows its closing message (OK), and
    the other vendor's keys stay.
@@ -47,11 +52,15 @@ SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, HERE)
-from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, under_display  # noqa: E402
+from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, trace_lines, under_display  # noqa: E402
 
 INSTALLER = "jqsetup-x86.exe"
 UNINSTALLER = "uninstall.exe"
 INSTALL_DIR = "C:\\JQTest"  # no blank: NSIS takes /D= and _?= unquoted
+DIAGNOSTIC_DIR = "C:\\JQDiag"
+DIAGNOSTIC_INSTALLER = "jqsetup-x86-diagnostic.exe"
+IDNO = 7
+IDCANCEL = 2
 RESULTS_DIR = "C:\\jqresults"
 RUN_TIMEOUT = 90
 DIALOG_TIMEOUT = 30
@@ -131,10 +140,10 @@ def quoted(text):
     return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
 
 
-def uninstall(prefix, dialogs_exe, steps, results, cwd, watch=("Information",)):
-    """Runs the uninstaller with jqdialogs.exe answering `steps` and
-    reporting any other window captioned as in `watch`; returns (the
-    uninstaller's exit code or None on a timeout, DialogRun)."""
+def uninstall(prefix, dialogs_exe, steps, results, cwd, watch=("Information",), folder=INSTALL_DIR):
+    """Runs the uninstaller in `folder` with jqdialogs.exe answering `steps`
+    and reporting any other window captioned as in `watch`; returns (the
+    uninstaller's exit code or None on a timeout, DialogRun, its trace lines)."""
     args = [dialogs_exe, "--timeout", str(DIALOG_TIMEOUT), "--settle", "3"]
     for caption in watch:
         args += ["--watch", caption]
@@ -143,11 +152,11 @@ def uninstall(prefix, dialogs_exe, steps, results, cwd, watch=("Information",)):
     with tempfile.TemporaryFile() as out:
         answerer = prefix.start(args, out, cwd=cwd)
         try:
-            done = prefix.run([INSTALL_DIR + "\\" + UNINSTALLER, "/RESULTS=" + results, "_?=" + INSTALL_DIR],
-                              timeout=RUN_TIMEOUT, cwd=cwd)
-            code = done.returncode
+            done = prefix.run([folder + "\\" + UNINSTALLER, "/RESULTS=" + results, "_?=" + folder],
+                              timeout=RUN_TIMEOUT, cwd=cwd, debug="-all,+debugstr")
+            code, lines = done.returncode, trace_lines(done.stderr)
         except subprocess.TimeoutExpired:
-            code = None
+            code, lines = None, []
             prefix.restart()  # ends the uninstaller that Wine's launcher left behind
         try:
             answerer.wait(timeout=DIALOG_TIMEOUT * len(steps) + 30)
@@ -155,7 +164,7 @@ def uninstall(prefix, dialogs_exe, steps, results, cwd, watch=("Information",)):
             answerer.kill()
             answerer.wait()
         out.seek(0)
-        return code, DialogRun(answerer.returncode, out.read().decode("latin-1"))
+        return code, DialogRun(answerer.returncode, out.read().decode("latin-1")), lines
 
 
 def check_untouched(checks, prefix, run):
@@ -194,11 +203,20 @@ def main(argv):
     problem = makensis(dll, installer)
     if not checks.check("makensis x86-ansi with the shipped DLL", problem is None, problem or ""):
         return checks.summary()
+    diagnostic_installer = None
+    diagnostic_dll = os.path.join(build, "diagnostic", "JQInst2k.dll")
+    if os.path.exists(diagnostic_dll):
+        diagnostic_installer = os.path.join(out, DIAGNOSTIC_INSTALLER)
+        problem = makensis(diagnostic_dll, diagnostic_installer)
+        if not checks.check("makensis x86-ansi with the diagnostic DLL", problem is None, problem or ""):
+            diagnostic_installer = None
+    else:
+        print("SKIP the diagnostic runs: no %s (JQ_DIAGNOSTIC_DLL is off)" % diagnostic_dll)
 
     prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis-x86")))
     try:
         print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create()))
-        for exe in (INSTALLER, UNINSTALLER):
+        for exe in (INSTALLER, DIAGNOSTIC_INSTALLER, UNINSTALLER):
             prefix.set_version(exe, "winxp")
         prefix.seed_registry()
     except (RuntimeError, subprocess.TimeoutExpired) as e:
@@ -235,8 +253,9 @@ def main(argv):
             results = RESULTS_DIR + "\\stop-%s.txt" % answer
             # The uninstaller's first page, once the question is answered,
             # would mean it went on.
-            code, dialogs = uninstall(prefix, dialogs_exe, [UNPLUG + (answer,)], results, out,
-                                      watch=("Information", CONFIRM_PAGE[0]))
+            code, dialogs, lines = uninstall(prefix, dialogs_exe, [UNPLUG + (answer,)], results, out,
+                                             watch=("Information", CONFIRM_PAGE[0]))
+            checks.check("%s: the shipped DLL writes no trace line" % run, not lines, str(lines[:3]))
             checks.check("%s: the dialogs were as expected" % run, dialogs.exit_code == 0, dialogs.result())
             checks.check("%s: the question's caption, text and buttons" % run,
                          dialogs.seen(1) == "caption=%s text=%s buttons=%s" % (
@@ -247,12 +266,51 @@ def main(argv):
             check_untouched(checks, prefix, run)
             print("%s: %.1f s" % (run, time.time() - started))
 
-        # 3. Yes: the whole removal.
+        # 3. The answers as the DLL got them: the diagnostic DLL's trace
+        # tells Escape (No, 7) from the close box (neither, 2).
+        if diagnostic_installer:
+            results = RESULTS_DIR + "\\diagnostic-install.txt"
+            try:
+                code = prefix.run([diagnostic_installer, "/S", "/RESULTS=" + results, "/D=" + DIAGNOSTIC_DIR],
+                                  timeout=RUN_TIMEOUT, cwd=out).returncode
+            except subprocess.TimeoutExpired:
+                code = None
+            if checks.check("diagnostic install: the silent installer ends with 0", code == 0,
+                            "exit code %s" % code):
+                for answer, returned in (("escape", IDNO), ("close", IDCANCEL)):
+                    run = "diagnostic uninstall, answered %s" % answer
+                    code, dialogs, lines = uninstall(
+                        prefix, dialogs_exe, [UNPLUG + (answer,)], RESULTS_DIR + "\\diagnostic-%s.txt" % answer,
+                        out, watch=("Information", CONFIRM_PAGE[0]), folder=DIAGNOSTIC_DIR)
+                    want = ["JQINST2K: UninstInitialize", "  I98: Test Message returned:%x" % returned,
+                            "  I2K: Returning -1"]
+                    checks.check("%s: the DLL's question returned %d, and the uninstall stops" % (run, returned),
+                                 dialogs.exit_code == 0 and code == 2 and
+                                 [line for line in lines if line in want] == want,
+                                 "%s; exit code %s; trace %s" % (dialogs.result(), code, lines[:12]))
+
+        # 4. A window that never comes: jqdialogs gives up instead of hanging.
+        started = time.time()
+        with tempfile.TemporaryFile() as log:
+            answerer = prefix.start([dialogs_exe, "--timeout", "1", "--dialog", "Information", "no such text", "ok"],
+                                    log)
+            try:
+                answerer.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                answerer.kill()
+                answerer.wait()
+            log.seek(0)
+            said = DialogRun(answerer.returncode, log.read().decode("latin-1")).result()
+        checks.check("jqdialogs: a window that never comes ends in a timeout (exit code 2)",
+                     answerer.returncode == 2 and said.startswith("RESULT fail: step 1: no window"),
+                     "exit code %s after %.1f s: %s" % (answerer.returncode, time.time() - started, said))
+
+        # 5. Yes: the whole removal.
         run = "uninstall, unplug question answered yes"
         started = time.time()
         results = RESULTS_DIR + "\\remove.txt"
         steps = [UNPLUG + ("yes",), CONFIRM_PAGE, CLOSING, COMPLETED_PAGE, RESTART_QUESTION]
-        code, dialogs = uninstall(prefix, dialogs_exe, steps, results, out)
+        code, dialogs, _ = uninstall(prefix, dialogs_exe, steps, results, out)
         checks.check("%s: the dialogs were as expected" % run, dialogs.exit_code == 0, dialogs.result())
         checks.check("%s: the closing message's caption, text and button" % run,
                      dialogs.seen(3) == "caption=%s text=%s buttons=%s" % (

@@ -61,6 +61,14 @@ def under_display(script, argv):
         os.execv(xvfb, [xvfb, "-a", sys.executable, os.path.abspath(script)] + argv[1:])
 
 
+DEBUGSTR = re.compile(r'OutputDebugStringA "(.*?)(?:\\n)?"')
+
+
+def trace_lines(stderr):
+    """The OutputDebugStringA texts in a program's stderr (WINEDEBUG=+debugstr)."""
+    return [match.group(1) for match in map(DEBUGSTR.search, stderr.decode("latin-1").splitlines()) if match]
+
+
 class Checks:
     def __init__(self):
         self.passed = 0
@@ -91,11 +99,14 @@ class Prefix:
     def command(self, args):
         return [WINE] + list(args)
 
-    def run(self, args, timeout=120, cwd=None):
+    def run(self, args, timeout=120, cwd=None, debug="-all"):
+        """Runs a program to its end; `debug` is its WINEDEBUG (+debugstr
+        puts the OutputDebugStringA texts on stderr)."""
         # Output goes to files, not pipes: Wine's services, started by a
         # program, inherit its output and outlive it.
+        env = dict(self.env, WINEDEBUG=debug)
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run(self.command(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
+            done = subprocess.run(self.command(args), env=env, stdin=subprocess.DEVNULL, stdout=out,
                                   stderr=err, timeout=timeout, cwd=cwd)
             out.seek(0)
             err.seek(0)
