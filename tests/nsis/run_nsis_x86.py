@@ -11,7 +11,7 @@ vendor's, and then, with both programs seeing Windows XP:
 
 1. the installer runs silently through the installation road; every result
    it writes with /RESULTS= is checked, and the root device in the registry;
-2. the uninstaller runs interactively four times, its dialogs on screen and
+2. the uninstaller runs interactively three times, its dialogs on screen and
    answered by jqdialogs.exe, a separate program that finds each window by
    caption and text. The DLL's unplug question is answered with Escape, the
    close box and No: each time the uninstaller must stop on -1 with nothing
