@@ -30,9 +30,6 @@ PrivilegesRequired=admin
 OutputBaseFilename=jqsetup-inno
 DisableProgramGroupPage=yes
 Uninstallable=yes
-; Windows keeps removed devices' drivers in memory until it restarts; the
-; uninstaller says so through UninstallNeedRestart.
-AlwaysRestart=no
 
 [Files]
 ; For Setup: extracted to {tmp} on the first call ("files:"), not installed.
