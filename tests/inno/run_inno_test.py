@@ -1,0 +1,321 @@
+#!/usr/bin/env python3
+"""The Inno Setup example with the shipped DLL, under wine32, as Windows 7.
+
+    run_inno_test.py [--build DIR] [--prefix DIR] [--iscc PATH]
+
+DIR is the win32 build directory: JQInst2k.dll (the shipped DLL) and
+jqdialogs.exe. The compiler comes from the npm package innosetup 6.4.1:
+`npm pack` fetches it once into build/cache/innosetup-6.4.1/ (never
+committed); --iscc names an ISCC.exe to use instead.
+
+In a fresh WoW64 prefix in which every program sees Windows 7 (Inno Setup 6
+refuses older Windows), with the registry seeded with joystick settings and
+OEM entries of the vendor's devices and of another vendor's:
+
+1. ISCC.exe builds examples/inno/jqsetup.iss with the shipped DLL;
+2. the setup runs with /VERYSILENT; every result the script logs (a line
+   "JQInst2k.dll: EXPORT RESULT" in the /LOG= file) is checked, then the
+   installed files and the root device in the registry;
+3. the uninstaller runs with /VERYSILENT: without anybody to answer the
+   DLL's questions the script calls InitModule and RemoveRootDevice instead
+   of the hooks; results, files (the DLL unloaded and deleted) and registry
+   are checked;
+4. the setup again, then the uninstaller interactively, its windows answered
+   by jqdialogs.exe: No to the DLL's unplug question stops it with nothing
+   removed; then Yes, Inno's own confirmation, the DLL's closing message
+   and Inno's restart question, and UninstUnInitialize has removed it all.
+
+Inno's uninstaller copies itself to the temporary folder and returns at
+once: the test waits for its log to close ("Log closed."), which is the
+last thing the copy writes.
+
+Prints one line per check and a final "N passed, N failed"; exits 1 when a
+check fails, 2 when the run could not start. Python 3 standard library only.
+"""
+
+import argparse
+import os
+import shutil
+import subprocess
+import sys
+import tarfile
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+SCRIPT = os.path.join(ROOT, "examples", "inno", "jqsetup.iss")
+INNO_VERSION = "6.4.1"
+CACHE = os.path.join(ROOT, "build", "cache", "innosetup-" + INNO_VERSION)
+
+sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
+sys.path.insert(0, os.path.join(ROOT, "tests", "nsis"))
+from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, under_display  # noqa: E402
+
+SETUP = "jqsetup-inno.exe"
+APP_DIR = "C:\\JQInno"
+UNINSTALLER = APP_DIR + "\\unins000.exe"
+LOG_DIR = "C:\\jqlogs"
+RUN_TIMEOUT = 120
+DIALOG_TIMEOUT = 30
+MARKER = "JQInst2k.dll: "
+
+SETUP_RESULTS = [("InitModule", "1"), ("IsAdmin", "1"),                  # InitializeSetup
+                 ("InitModule", "1"), ("IsWin2k", "0"), ("IsWinXp", "0"),  # ssPostInstall, on 7
+                 ("SetTargetDir", "0"), ("CreateRootDevice", "1"), ("UpdateDevices", "0"),
+                 ("NeedReboot", "0")]  # Wine never asks for a restart
+SILENT_UNINSTALL_RESULTS = [("InitModule", "1"), ("RootDeviceCount", "1"), ("RemoveRootDevice", "1"),
+                            ("RootDeviceCount", "0"), ("Deleted", "1")]
+STOPPED_RESULTS = [("UninstInitialize", "-1")]
+REMOVED_RESULTS = [("UninstInitialize", "0"), ("UninstUnInitialize", "0"), ("Deleted", "1")]
+
+UNPLUG = ("Information", "unplug all JQ USB devices")
+INNO_CONFIRM = ("Pilotdeck Uninstall", "Are you sure you want to completely remove Pilotdeck", "yes")
+CLOSING = ("Information", "Removal of the Pilotdeck software is complete", "ok")
+INNO_RESTART = ("Pilotdeck Uninstall", "Would you like to restart now?", "no")
+
+
+def fetch_iscc():
+    """ISCC.exe from the npm package, fetched once into CACHE."""
+    iscc = os.path.join(CACHE, "package", "bin", "ISCC.exe")
+    if os.path.exists(iscc):
+        return iscc
+    npm = shutil.which("npm")
+    if not npm:
+        raise RuntimeError("npm is missing (Debian package npm), and no --iscc was given")
+    os.makedirs(CACHE, exist_ok=True)
+    done = subprocess.run([npm, "pack", "innosetup@" + INNO_VERSION, "--pack-destination", CACHE],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    tarball = os.path.join(CACHE, "innosetup-%s.tgz" % INNO_VERSION)
+    if done.returncode != 0 or not os.path.exists(tarball):
+        raise RuntimeError("npm pack innosetup@%s failed: %s" % (INNO_VERSION,
+                                                                 done.stdout.decode(errors="replace")[-1500:]))
+    with tarfile.open(tarball) as archive:
+        members = [m for m in archive.getmembers()
+                   if m.isfile() and m.name.startswith("package/") and ".." not in m.name.split("/")]
+        # The "data" filter, where this Python has it, refuses links and
+        # absolute paths as well.
+        extra = {"filter": "data"} if hasattr(tarfile, "data_filter") else {}
+        archive.extractall(CACHE, members=members, **extra)
+    if not os.path.exists(iscc):
+        raise RuntimeError("the package holds no package/bin/ISCC.exe")
+    return iscc
+
+
+def windows_path(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def logged_results(path):
+    """The (EXPORT, RESULT) pairs the script logged; None without the log."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    pairs = []
+    for line in text.splitlines():
+        at = line.find(MARKER)
+        if at >= 0:
+            name, _, result = line[at + len(MARKER):].strip().partition(" ")
+            pairs.append((name, result))
+    return pairs
+
+
+def log_text(path):
+    try:
+        with open(path, "rb") as f:
+            return f.read().decode("latin-1")
+    except OSError:
+        return ""
+
+
+def wait_for_log(path, timeout=RUN_TIMEOUT):
+    """True once the log at `path` is closed."""
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        if "Log closed." in log_text(path):
+            return True
+        time.sleep(0.2)
+    return False
+
+
+def check_results(checks, run, path, expected):
+    got = logged_results(path)
+    checks.check("%s: results %s" % (run, " ".join("%s=%s" % pair for pair in expected)), got == expected,
+                 "got %s" % (got if got is not None else "no log"))
+
+
+def check_installed(checks, prefix, run):
+    for name in ("JQInst2k.dll", "JQDRV2K3.INF", "unins000.exe"):
+        checks.check("%s: %s in the application folder" % (run, name),
+                     os.path.exists(prefix.unix_path(APP_DIR + "\\" + name)))
+    devices = prefix.root_devices()
+    checks.check("%s: one root device root\\jq_pilotdeck in the registry" % run, len(devices) == 1, str(devices))
+
+
+def check_removed(checks, prefix, run):
+    checks.check("%s: the application folder removed, the DLL with it" % run,
+                 not os.path.exists(prefix.unix_path(APP_DIR)),
+                 str(os.listdir(prefix.unix_path(APP_DIR))) if os.path.exists(prefix.unix_path(APP_DIR)) else "")
+    devices = prefix.root_devices()
+    checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
+    left = [key for key in cleaned_keys(nt5=False) if prefix.has_key(key)]
+    checks.check("%s: the vendor's joystick settings (<FixedKey>) and OEM keys deleted" % run, not left,
+                 "left: %s" % left)
+    gone = [key for key in kept_keys(nt5=False) if not prefix.has_key(key)]
+    checks.check("%s: the other vendor's keys and the settings 7 does not read kept" % run, not gone,
+                 "deleted: %s" % gone)
+
+
+def run_setup(checks, prefix, setup, log, run):
+    try:
+        code = prefix.run([setup, "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + log,
+                           "/DIR=" + APP_DIR], timeout=RUN_TIMEOUT).returncode
+    except subprocess.TimeoutExpired:
+        code = None
+    ok = checks.check("%s: the setup ends with 0" % run, code == 0, "exit code %s" % code)
+    check_results(checks, run, prefix.unix_path(log), SETUP_RESULTS)
+    return ok
+
+
+def run_uninstaller(prefix, args, log):
+    """Runs the uninstaller and waits for its copy; (exit code, log closed)."""
+    try:
+        code = prefix.run([UNINSTALLER, "/LOG=" + log] + args, timeout=RUN_TIMEOUT).returncode
+    except subprocess.TimeoutExpired:
+        return None, False
+    return code, wait_for_log(prefix.unix_path(log))
+
+
+def interactive_uninstall(prefix, dialogs_exe, steps, log, watch):
+    """The uninstaller with jqdialogs.exe answering `steps`; (exit code,
+    log closed, jqdialogs exit code, its RESULT line and anything unexpected)."""
+    args = [dialogs_exe, "--timeout", str(DIALOG_TIMEOUT), "--settle", "3"]
+    for caption in watch:
+        args += ["--watch", caption]
+    for caption, text, answer in steps:
+        args += ["--dialog", caption, text, answer]
+    with tempfile.TemporaryFile() as out:
+        answerer = prefix.start(args, out)
+        code, closed = run_uninstaller(prefix, [], log)
+        try:
+            answerer.wait(timeout=DIALOG_TIMEOUT * len(steps) + 30)
+        except subprocess.TimeoutExpired:
+            answerer.kill()
+            answerer.wait()
+        out.seek(0)
+        lines = out.read().decode("latin-1").splitlines()
+    notes = [line for line in lines if line.startswith(("RESULT ", "UNEXPECTED ", "VISIBLE "))]
+    return code, closed, answerer.returncode, "; ".join(notes) or "no output"
+
+
+def main(argv):
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
+                        help="the win32 build directory (JQInst2k.dll, jqdialogs.exe)")
+    parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-inno)")
+    parser.add_argument("--iscc", default=None, help="an ISCC.exe to use instead of the npm package's")
+    options = parser.parse_args(argv[1:])
+    under_display(__file__, argv)
+
+    build = os.path.abspath(options.build)
+    dll = os.path.join(build, "JQInst2k.dll")
+    dialogs_exe = os.path.join(build, "jqdialogs.exe")
+    missing = [tool for tool in ("wine", "wineserver") if not shutil.which(tool)]
+    missing += [path for path in (dll, dialogs_exe) if not os.path.exists(path)]
+    if missing:
+        print("missing: %s (install wine32:i386, xvfb and npm; build the win32 preset)" % ", ".join(missing))
+        print("0 passed, 1 failed")
+        return 2
+    try:
+        iscc = os.path.abspath(options.iscc) if options.iscc else fetch_iscc()
+    except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
+        print("cannot get ISCC.exe: %s" % e)
+        print("0 passed, 1 failed")
+        return 2
+
+    checks = Checks()
+    prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-inno")))
+    try:
+        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create()))
+        # Every program sees 7: the setup and uninstaller run as copies with
+        # names of their own, which a per-program setting would not reach.
+        done = prefix.reg("add", "HKCU\\Software\\Wine", "/v", "Version", "/d", "win7", "/f")
+        if done.returncode != 0:
+            raise RuntimeError("cannot set the Windows version")
+        prefix.seed_registry()
+    except (RuntimeError, subprocess.TimeoutExpired) as e:
+        print("cannot prepare the Wine prefix: %s" % e)
+        checks.check("Wine prefix", False)
+        return 2
+
+    try:
+        out = os.path.join(build, "inno")
+        os.makedirs(out, exist_ok=True)
+        setup = os.path.join(out, SETUP)
+        if os.path.exists(setup):
+            os.remove(setup)
+        started = time.time()
+        try:
+            done = prefix.run([iscc, "/Q", "/DJqDll=" + windows_path(dll), "/O" + windows_path(out),
+                               windows_path(SCRIPT)], timeout=300)
+            problem = None if done.returncode == 0 and os.path.exists(setup) else (
+                (done.stdout + done.stderr).decode(errors="replace")[-1500:] or "exit code %d" % done.returncode)
+        except subprocess.TimeoutExpired:
+            problem = "timed out"
+        if not checks.check("ISCC %s builds the setup with the shipped DLL" % INNO_VERSION, problem is None,
+                            problem or ""):
+            return checks.summary()
+        print("built in %.1f s" % (time.time() - started))
+        os.makedirs(prefix.unix_path(LOG_DIR))
+
+        # 1. Silent setup, silent uninstall.
+        if not run_setup(checks, prefix, setup, LOG_DIR + "\\setup.log", "setup"):
+            return checks.summary()
+        check_installed(checks, prefix, "setup")
+
+        run = "silent uninstall"
+        log = LOG_DIR + "\\uninstall.log"
+        code, closed = run_uninstaller(prefix, ["/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART"], log)
+        checks.check("%s: the uninstaller ends with 0 and closes its log" % run, code == 0 and closed,
+                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
+        check_results(checks, run, prefix.unix_path(log), SILENT_UNINSTALL_RESULTS)
+        checks.check("%s: the uninstaller asks for a restart" % run,
+                     "Need to restart Windows? Yes" in log_text(prefix.unix_path(log)))
+        check_removed(checks, prefix, run)
+
+        # 2. Installed again; the uninstaller with somebody at the screen.
+        prefix.seed_registry()
+        if not run_setup(checks, prefix, setup, LOG_DIR + "\\setup-again.log", "setup again"):
+            return checks.summary()
+        check_installed(checks, prefix, "setup again")
+
+        run = "uninstall, unplug question answered no"
+        log = LOG_DIR + "\\uninstall-no.log"
+        code, closed, answered, notes = interactive_uninstall(
+            prefix, dialogs_exe, [UNPLUG + ("no",)], log, watch=("Information", INNO_CONFIRM[0]))
+        checks.check("%s: the dialogs were as expected" % run, answered == 0, notes)
+        checks.check("%s: the uninstaller ends and closes its log" % run, code is not None and closed,
+                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
+        check_results(checks, run, prefix.unix_path(log), STOPPED_RESULTS)
+        check_installed(checks, prefix, run)
+        missing = [key for key in SEEDED_KEYS if not prefix.has_key(key)]
+        checks.check("%s: every seeded key kept" % run, not missing, "deleted: %s" % missing)
+
+        run = "uninstall, unplug question answered yes"
+        log = LOG_DIR + "\\uninstall-yes.log"
+        code, closed, answered, notes = interactive_uninstall(
+            prefix, dialogs_exe, [UNPLUG + ("yes",), INNO_CONFIRM, CLOSING, INNO_RESTART], log,
+            watch=("Information",))
+        checks.check("%s: the dialogs were as expected" % run, answered == 0, notes)
+        checks.check("%s: the uninstaller ends with 0 and closes its log" % run, code == 0 and closed,
+                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
+        check_results(checks, run, prefix.unix_path(log), REMOVED_RESULTS)
+        check_removed(checks, prefix, run)
+    finally:
+        prefix.stop()
+    return checks.summary()
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
