@@ -1,5 +1,6 @@
 // An ordered list of texts with count, index access, clear and append;
-// duplicates allowed. The cleaning run's working lists are of this kind.
+// duplicates allowed. The registry layer fills it with names; the cleaning
+// run's working lists are of this kind.
 #pragma once
 
 #include <string>
