@@ -4,6 +4,7 @@
 #include "cleaning/jqpids.h"
 #include "support/tracers.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -50,78 +51,71 @@ int productNumber(const char* digits)
 // so an entry occurs in the upper-cased id exactly where the prefix does
 // with the entry's digits behind it. A list with an entry of any other form
 // would not be answered alike, and is scanned instead.
-class ProductSet {
-public:
-    constexpr ProductSet(const char* const* list, size_t count) : list_(list), count_(count) {}
-
-    bool occursIn(const std::string& id)
-    {
-        if (!built_)
-            build();
-        if (!byNumber_)
-            return scan(id);
-        const char* const text = id.data();
-        const size_t size = id.size();
-        for (size_t at = 0; at + VidPidLength <= size; ++at) {
-            if (upperCaseChar(text[at]) != VendorPrefix[0])
-                continue;
-            size_t matched = 1;
-            while (matched < VendorPrefixLength &&
-                   upperCaseChar(text[at + matched]) == VendorPrefix[matched])
-                ++matched;
-            if (matched < VendorPrefixLength)
-                continue;
-            char digits[ProductDigitsLength];
-            for (size_t i = 0; i < ProductDigitsLength; ++i)
-                digits[i] = upperCaseChar(text[at + ProductDigitsOffset + i]);
-            const int number = productNumber(digits);
-            if (number >= 0 && (words_[number / 32] >> (number % 32) & 1u))
-                return true;
-        }
-        return false;
-    }
-
-private:
-    // The lists never change, so the set is built once, on first use.
-    void build()
-    {
-        built_ = true;
-        byNumber_ = true;
-        for (size_t i = 0; i < count_; ++i) {
-            const char* entry = list_[i];
-            const int number = std::strlen(entry) == VidPidLength &&
-                                       std::memcmp(entry, VendorPrefix, VendorPrefixLength) == 0
-                                   ? productNumber(entry + ProductDigitsOffset)
-                                   : -1;
-            if (number < 0) {
-                byNumber_ = false;
-                return;
-            }
-            words_[number / 32] |= 1u << (number % 32);
-        }
-    }
-
-    bool scan(const std::string& id) const
-    {
-        const std::string upper = upperCaseId(id);
-        for (size_t i = 0; i < count_; ++i)
-            if (upper.find(list_[i]) != std::string::npos)
-                return true;
-        return false;
-    }
-
-    const char* const* list_;
-    size_t count_;
-    bool built_ = false;
-    bool byNumber_ = false;
-    uint32_t words_[0x10000 / 32] = {};
+struct ProductSet {
+    bool built;
+    bool byNumber;
+    size_t size;
+    uint16_t numbers[UsbVidPidCount];  // sorted; the longest list fits
 };
 
-ProductSet UsbProducts(UsbVidPids, UsbVidPidCount);
-ProductSet UsbShortProducts(UsbVidPidsShort, UsbVidPidShortCount);
-ProductSet AnalogProducts(AnalogVidPids, AnalogVidPidCount);
-ProductSet PedalProducts(PedalVidPids, PedalVidPidCount);
-ProductSet AuxProducts(AuxVidPids, AuxVidPidCount);
+ProductSet UsbProducts;
+ProductSet UsbShortProducts;
+ProductSet AnalogProducts;
+ProductSet PedalProducts;
+ProductSet AuxProducts;
+
+// The lists never change, so a set is built once, on first use.
+void buildProductSet(ProductSet& set, const char* const* list, size_t count)
+{
+    set.built = true;
+    set.byNumber = count <= std::size(set.numbers);
+    set.size = 0;
+    for (size_t i = 0; i < count && set.byNumber; ++i) {
+        const char* entry = list[i];
+        const int number = std::strlen(entry) == VidPidLength &&
+                                   std::memcmp(entry, VendorPrefix, VendorPrefixLength) == 0
+                               ? productNumber(entry + ProductDigitsOffset)
+                               : -1;
+        if (number < 0)
+            set.byNumber = false;
+        else
+            set.numbers[set.size++] = static_cast<uint16_t>(number);
+    }
+    std::sort(set.numbers, set.numbers + set.size);
+}
+
+bool occursIn(const std::string& id, const char* const* list, size_t count, ProductSet& set)
+{
+    if (!set.built)
+        buildProductSet(set, list, count);
+    if (!set.byNumber) {
+        const std::string upper = upperCaseId(id);
+        for (size_t i = 0; i < count; ++i)
+            if (upper.find(list[i]) != std::string::npos)
+                return true;
+        return false;
+    }
+    const char* const text = id.data();
+    const size_t size = id.size();
+    for (size_t at = 0; at + VidPidLength <= size; ++at) {
+        if (upperCaseChar(text[at]) != VendorPrefix[0])
+            continue;
+        size_t matched = 1;
+        while (matched < VendorPrefixLength &&
+               upperCaseChar(text[at + matched]) == VendorPrefix[matched])
+            ++matched;
+        if (matched < VendorPrefixLength)
+            continue;
+        char digits[ProductDigitsLength];
+        for (size_t i = 0; i < ProductDigitsLength; ++i)
+            digits[i] = upperCaseChar(text[at + ProductDigitsOffset + i]);
+        const int number = productNumber(digits);
+        if (number >= 0 &&
+            std::binary_search(set.numbers, set.numbers + set.size, static_cast<uint16_t>(number)))
+            return true;
+    }
+    return false;
+}
 
 // With the trace switch on, entries are compared in list order and the
 // first one found ends the scan, so the trace shows exactly how far each
@@ -130,7 +124,7 @@ bool checkList(const char* entryLine, const std::string& id, const char* const* 
                size_t count, ProductSet& products)
 {
     if (!TraceEnabled)
-        return products.occursIn(id);
+        return occursIn(id, list, count, products);
     TraceFmt(entryLine, id);
     const std::string upper = upperCaseId(id);
     TraceFmt("  EU: nVidPids:%d", static_cast<int>(count) - 1);

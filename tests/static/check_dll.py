@@ -52,7 +52,7 @@ EXPORTS = [
 MODULE_NAME = "JQInst2k.dll"
 ALLOWED_IMPORTS = {"kernel32.dll", "advapi32.dll", "user32.dll", "msvcrt.dll"}
 REQUIRED_IMPORTS = {"kernel32.dll"}
-MAX_SIZE = 1024 * 1024
+MAX_SIZE = 160 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_DLL = 0x2000
 
