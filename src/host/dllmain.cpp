@@ -21,7 +21,9 @@ void __verbose_terminate_handler() { std::abort(); }
 // std::length_error and its kin, whose message strings are of a second string
 // type; linking them costs the DLL some 50 KiB of that type's code. These
 // raise one plain error with the same message instead (a format as it stands,
-// unfilled), which the exports catch like any other.
+// unfilled), which the exports catch like any other. Should the product come
+// to need another of them, the link fails with "multiple definition" errors
+// naming functexcept.o: that one belongs here too.
 namespace {
 
 class EStringError : public std::exception {
@@ -37,6 +39,7 @@ private:
 
 namespace std {
 [[noreturn]] void __throw_bad_alloc() { throw std::bad_alloc(); }
+[[noreturn]] void __throw_bad_array_new_length() { throw std::bad_array_new_length(); }
 [[noreturn]] void __throw_logic_error(const char* message) { throw EStringError(message); }
 [[noreturn]] void __throw_length_error(const char* message) { throw EStringError(message); }
 [[noreturn]] void __throw_out_of_range_fmt(const char* format, ...) { throw EStringError(format); }
