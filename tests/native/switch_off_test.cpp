@@ -150,6 +150,9 @@ TEST_F(SwitchOffTest, EveryCleaningExportDeletesTheSameWithTheSwitchOffAsWithItO
                 // id only when it ends by then (longTexts: 0 ends at 217, 1 at 257).
                 EXPECT_EQ(kept(Interfaces + "##?#0"), std::string(e.name) == "RemovePedalDevices");
                 EXPECT_TRUE(kept(Interfaces + "##?#1"));
+                EXPECT_NE(std::find(shipped.asdValues.begin(), shipped.asdValues.end(),
+                                    idAt(UsbJoystickId, 240, 400)),
+                          shipped.asdValues.end());
             }
         }
     }
