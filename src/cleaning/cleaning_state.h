@@ -2,8 +2,8 @@
 // run under way, what it found, and what its routines share.
 #pragma once
 
-#include "cleaning/tstringlist.h"
 #include "platform/win32.h"
+#include "support/tstringlist.h"
 
 #include <memory>
 #include <string>

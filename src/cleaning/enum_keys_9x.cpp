@@ -115,7 +115,8 @@ void enumeratorStep(const EnumRoutine& routine)
     TraceFmt("  EU: ReadSection found %d Sections", devices);
     for (int i = 0; i < devices; ++i) {
         const std::string& name = (*FirstList)[i];
-        const std::string id = idString(name);
+        std::string shortened;
+        const std::string& id = asIdString(name, shortened);
         TraceFmt("  EU: Keylist Entry:%s", name);
         if (!checkId(id))
             continue;

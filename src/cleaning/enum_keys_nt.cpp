@@ -70,7 +70,8 @@ void deleteEnumKeys2k(const Enumerator& e)
     TraceFmt("  EU: ReadSection found %d Sections", count);
     for (int index = 0; index < count; ++index) {
         const std::string& name = (*FirstList)[index];
-        const std::string id = idString(name);
+        std::string shortened;
+        const std::string& id = asIdString(name, shortened);
         TraceFmt("  EU: Keylist Entry:%s", name);
         if (!checkId(id))
             continue;

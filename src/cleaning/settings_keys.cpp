@@ -37,7 +37,8 @@ void sweepSubkeys(const SubkeySweep& sweep)
             TraceFmt("  EU: nKeys:%d", names);
             for (int i = 0; i < names; ++i) {
                 const std::string& name = (*FirstList)[i];
-                const std::string vidPidStr = idString(name);
+                std::string shortened;
+                const std::string& vidPidStr = asIdString(name, shortened);
                 TraceFmt("  EU: vidPidStr:%s", vidPidStr);
                 if (checkId(vidPidStr))
                     key->eraseSection(name);
@@ -71,7 +72,8 @@ void sweepAsdValues(TWinRegistry& asd, int which)
     const int names = SecondList->count();
     TraceFmt(lines.countLine, names);
     for (int i = 0; i < names; ++i) {
-        const std::string vidPidStr = idString((*SecondList)[i]);
+        std::string shortened;
+        const std::string& vidPidStr = asIdString((*SecondList)[i], shortened);
         TraceFmt(lines.nameLine, vidPidStr);
         if (checkId(vidPidStr)) {
             TraceMsg(lines.deleteLine);

@@ -51,9 +51,13 @@ LONG uninstInitialize()
     TraceMsg("JQINST2K: UninstInitialize");
     initOsInfo();
 
-    // Only a plain No stops here; a dialog closed without an answer does not.
-    if (!osIsAdmin() && showMessageDialog(AdministratorQuestion, MessageButtons::YesNo) == IDNO)
-        return -1;
+    // Only a No stops here; a dialog closed without an answer does not. A
+    // question that could not be shown stops too: the user never confirmed.
+    if (!osIsAdmin()) {
+        const int answer = showMessageDialog(AdministratorQuestion, MessageButtons::YesNo);
+        if (answer == IDNO || answer == MessageDialogFailed)
+            return -1;
+    }
 
     // Here only a plain Yes lets the uninstall go on.
     const int answer = showMessageDialog(UnplugQuestion, MessageButtons::YesNo);

@@ -183,7 +183,7 @@ int showMessageDialog(const char* text, MessageButtons buttons)
         messageDialogProc, reinterpret_cast<LPARAM>(&answers));
     if (answer <= 0) {  // -1: not created; 0: no usable parent (none is given)
         TraceFmt("  I2K: Message dialog failed - tVal:%x", GetLastError());
-        return IDCANCEL;
+        return MessageDialogFailed;
     }
     return static_cast<int>(answer);
 }

@@ -18,9 +18,12 @@ enum class MessageButtons { YesNo, Ok };
 //   Enter gives the default button (Yes, or OK);
 //   Escape gives the cancel answer (No, or OK);
 //   the close box gives IDCANCEL (2), which is neither Yes nor No.
-// A dialog that cannot be shown also answers IDCANCEL, as if the user had
-// closed it without a choice; the failure is traced.
+// A dialog that cannot be shown answers MessageDialogFailed, apart from every
+// button and the close box: nobody was asked, so no caller may take it for
+// an answer. The failure is traced.
 int showMessageDialog(const char* text, MessageButtons buttons);
+
+constexpr int MessageDialogFailed = -1;
 
 // The in-memory dialog template for `text` (DLGTEMPLATE with DS_SETFONT,
 // then the icon, the message and the buttons, each item on a DWORD

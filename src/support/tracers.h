@@ -3,9 +3,10 @@
 // lines from the diagnostic build, whose switch is on from load.
 #pragma once
 
+#include "support/errors.h"
+
 #include <cstddef>
 #include <cstdint>
-#include <stdexcept>
 #include <string>
 #include <type_traits>
 
@@ -15,9 +16,9 @@ extern bool TraceEnabled;
 void tracersLoad();
 
 // A format whose directives do not match its arguments: a fault of the caller.
-class ETraceFormatError : public std::logic_error {
+class ETraceFormatError : public EModuleError {
 public:
-    using std::logic_error::logic_error;
+    using EModuleError::EModuleError;
 };
 
 // One argument of a trace line: a 32-bit integer for "%d" and "%x", or a

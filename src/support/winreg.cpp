@@ -43,6 +43,9 @@ template <class Enumerate>
 void appendNames(DWORD count, DWORD longestName, TStringList& list, Enumerate enumerate)
 {
     std::vector<char> name(nameBufferLength(longestName));
+    // Room for the names up front, but not on a count alone for a key far
+    // larger than any seen: beyond that the list grows as they come.
+    list.reserve(list.count() + static_cast<int>(std::min<DWORD>(count, 1u << 17)));
     for (DWORD index = 0; index < count; ++index) {
         DWORD length = static_cast<DWORD>(name.size());
         if (enumerate(index, name.data(), &length) == ERROR_SUCCESS)

@@ -4,8 +4,8 @@
 // an entry). Freeing the object flushes and closes the key.
 #pragma once
 
-#include "cleaning/tstringlist.h"
 #include "platform/win32.h"
+#include "support/tstringlist.h"
 
 #include <memory>
 #include <string>

@@ -5,6 +5,7 @@
 #include "cleaning/matching.h"
 
 #include <algorithm>
+#include <random>
 
 namespace {
 
@@ -166,4 +167,118 @@ TEST_F(Matching, IdMatchFoundIsSetByAMatchAndNeverCleared)
     EXPECT_TRUE(checkId(UsbOnlyId));
     EXPECT_FALSE(checkId(AnalogId));
     EXPECT_TRUE(IdMatchFound);
+}
+
+namespace {
+
+// The matching rule stated plainly: an entry of the mode's list, else (with
+// the aux fall-back) of the aux list, anywhere in the id with a to z folded.
+bool listHolds(const std::string& upper, const char* const* list, size_t count)
+{
+    return std::any_of(list, list + count,
+                       [&](const char* entry) { return upper.find(entry) != std::string::npos; });
+}
+
+bool ruleAnswer(const std::string& id)
+{
+    std::string upper = id;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z')
+            c = static_cast<char>(c - 32);
+    if (upper.size() < 17)
+        return false;
+    bool match = PedalMode ? listHolds(upper, PedalVidPids, PedalVidPidCount)
+                 : AnalogMode ? listHolds(upper, AnalogVidPids, AnalogVidPidCount)
+                 : UseShortUsbList ? listHolds(upper, UsbVidPidsShort, UsbVidPidShortCount)
+                                   : listHolds(upper, UsbVidPids, UsbVidPidCount);
+    return match || (AuxFallback && listHolds(upper, AuxVidPids, AuxVidPidCount));
+}
+
+// Ids made of pieces that sit near the rule's edges: entries of any list in
+// any case, the vendor's prefix with or without digits behind it, one
+// character off, cut short, repeated, with bytes above 127 around them.
+std::string randomId(std::mt19937& random)
+{
+    const std::vector<const char*> entries(UsbVidPids, UsbVidPids + UsbVidPidCount);
+    auto pick = [&](size_t n) { return static_cast<size_t>(random() % n); };
+    std::string id;
+    const size_t pieces = pick(6);
+    for (size_t p = 0; p < pieces; ++p) {
+        const char* const* lists[] = {UsbVidPids, AnalogVidPids, AuxVidPids, PedalVidPids};
+        const size_t sizes[] = {UsbVidPidCount, AnalogVidPidCount, AuxVidPidCount, PedalVidPidCount};
+        const size_t list = pick(4);
+        std::string piece = lists[list][pick(sizes[list])];
+        switch (pick(7)) {
+        case 0: piece = piece.substr(0, 13); break;                       // the prefix alone
+        case 1: piece[pick(piece.size())] ^= static_cast<char>(1 << pick(7)); break;  // one off
+        case 2: piece.resize(13 + pick(4)); break;                       // digits cut short
+        case 3: for (char& c : piece) if (random() % 2 && c >= 'A' && c <= 'Z') c += 32; break;
+        case 4: piece = std::string(1, static_cast<char>(0x80 + pick(128))) + piece; break;
+        case 5: piece = "\\" + piece + "&MI_0" + std::to_string(pick(10)); break;
+        default: break;
+        }
+        id += piece;
+        for (size_t filler = pick(4); filler > 0; --filler)
+            id += static_cast<char>(1 + pick(255));
+    }
+    if (pick(8) == 0)  // the longest id, the vendor's text at its very end
+        id = std::string(255 - 17, 'v') + entries[pick(entries.size())];
+    return id.substr(0, 255);
+}
+
+}  // namespace
+
+TEST_F(Matching, SwitchOffGivesTheAnswersAndMatchFlagOfTheTracedListOrderScan)
+{
+    std::mt19937 random(20261208);
+    size_t matches = 0;
+    for (int round = 0; round < 20000; ++round) {
+        const std::string id = randomId(random);
+        const int mode = round % 16;
+        setMode(mode & 1, mode & 2, mode & 4, mode & 8);
+        const bool foundBefore = random() % 2;
+
+        TraceEnabled = true;
+        IdMatchFound = foundBefore;
+        const bool scanned = checkId(id);
+        const bool scannedFlag = IdMatchFound;
+        clearTrace();
+
+        TraceEnabled = false;
+        IdMatchFound = foundBefore;
+        const bool fast = checkId(id);
+        ASSERT_EQ(fast, scanned) << "mode " << mode << ", id " << ::testing::PrintToString(id);
+        ASSERT_EQ(fast, ruleAnswer(id)) << "mode " << mode << ", id " << ::testing::PrintToString(id);
+        ASSERT_EQ(IdMatchFound, scannedFlag) << ::testing::PrintToString(id);
+        EXPECT_TRUE(trace().empty());
+        matches += fast;
+    }
+    // Both answers must be common, or the comparison proves little.
+    EXPECT_GT(matches, 4000u);
+    EXPECT_LT(matches, 16000u);
+}
+
+TEST_F(Matching, SwitchOffMatchesEveryEntryOfTheChosenListInEitherCaseAndNoOther)
+{
+    TraceEnabled = false;
+    auto lower = [](std::string text) {
+        for (char& c : text)
+            if (c >= 'A' && c <= 'Z')
+                c = static_cast<char>(c + 32);
+        return text;
+    };
+    setMode(false, false, false, false);
+    for (const char* entry : UsbVidPids) {
+        EXPECT_TRUE(checkId(lower(entry))) << entry;
+        EXPECT_TRUE(checkId("vid_2f7a&pid_" + lower(entry) + "#" + entry)) << entry;
+        std::string cut = std::string("VID_2F7A&PID_") + entry;  // the prefix twice, digits once
+        EXPECT_TRUE(checkId(cut)) << entry;
+        cut.pop_back();
+        EXPECT_FALSE(checkId(cut)) << entry;
+    }
+    for (const char* entry : AnalogVidPids)
+        EXPECT_FALSE(checkId(entry)) << entry;
+    setMode(false, true, false, false);
+    for (const char* entry : AnalogVidPids)
+        EXPECT_TRUE(checkId(lower(entry))) << entry;
 }

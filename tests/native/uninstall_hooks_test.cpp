@@ -111,14 +111,39 @@ TEST_F(UninstallHooksTest, InitializeOnNineXAsksEveryUserOnlyAboutTheDevices)
     expectDialog(0, UnplugQuestion);
 }
 
-TEST_F(UninstallHooksTest, InitializeStopsWhenTheQuestionsCannotBeShown)
+TEST_F(UninstallHooksTest, InitializeStopsWhenAQuestionCannotBeShown)
 {
-    freshMachine(false);
-    m.failCall("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY);
-    EXPECT_EQ(call(UninstInitialize), -1);
-    EXPECT_EQ(trace(), (Lines{Entry, "  I2K: Message dialog failed - tVal:8",
-                              "  I2K: Message dialog failed - tVal:8",
-                              "  I98: Test Message returned:2", Stop}));
+    // A question nobody saw is no answer: unlike the close box (the cases
+    // above), a failed dialog stops the uninstall at either question.
+    const char* const Failed = "  I2K: Message dialog failed - tVal:8";
+    struct Case {
+        const char* name;
+        bool administrator;
+        int failingCall;  // 0: every dialog fails
+        LONG result;
+        Lines trace;
+        size_t dialogsShown;
+    };
+    const Case cases[] = {
+        {"user, the first question alone fails", false, 1, -1, {Entry, Failed}, 0},
+        {"user, every dialog fails", false, 0, -1, {Entry, Failed}, 0},
+        {"user, the second question fails", false, 2, -1,
+         {Entry, Failed, "  I98: Test Message returned:FFFFFFFF", Stop}, 1},
+        {"administrator, the only question fails", true, 0, -1,
+         {Entry, Failed, "  I98: Test Message returned:FFFFFFFF", Stop}, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        freshMachine(c.administrator);
+        m.failCall("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY, c.failingCall);
+        // Answers that would let the uninstall go on, were the questions shown.
+        m.dialogAnswers = {DialogAnswer::Yes, DialogAnswer::Yes};
+        EXPECT_EQ(call(UninstInitialize), c.result);
+        EXPECT_EQ(trace(), c.trace);
+        EXPECT_EQ(m.dialogs.size(), c.dialogsShown);
+        EXPECT_EQ(m.callCounts["DialogBoxIndirectParamA"], c.failingCall == 2 ? 2 : 1)
+            << "nothing is asked after a question that could not be shown";
+    }
 }
 
 TEST_F(UninstallHooksTest, UnInitializeRemovesTheRootDeviceAndAlwaysShowsTheClosingMessage)

@@ -64,22 +64,22 @@ REQUIRED_IMPORTS = {"kernel32.dll"}
 
 # The functions each DLL may be imported from: exported by it on Windows 98,
 # Me, 2000 and XP. "9x stub" marks a function that the 9x family exports only
-# as a stub which fails with ERROR_CALL_NOT_IMPLEMENTED (the wide-character
-# calls, and the security calls, which Windows 95/98/Me provide as stubs so
-# that Win32 programs load); the README says which roads reach them.
+# as a stub which fails with ERROR_CALL_NOT_IMPLEMENTED (a wide-character
+# call, and the security calls, which Windows 95/98/Me provide as stubs so
+# that Win32 programs load); the README says which roads reach them. A name
+# is added here only once its DLL has been checked against Microsoft's page
+# for the function.
 TARGET_IMPORTS = {
     "kernel32.dll": {
         "CloseHandle": "", "CreateSemaphoreW": "9x stub", "DeleteCriticalSection": "",
         "DisableThreadLibraryCalls": "", "EnterCriticalSection": "", "FreeLibrary": "",
         "GetCurrentProcess": "", "GetCurrentThread": "", "GetCurrentThreadId": "",
-        "GetLastError": "", "GetModuleHandleA": "", "GetModuleHandleW": "9x stub",
-        "GetProcAddress": "", "GetSystemDirectoryA": "", "GetVersionExA": "",
-        "InitializeCriticalSection": "", "IsDBCSLeadByteEx": "", "LeaveCriticalSection": "",
-        "LoadLibraryA": "", "LoadLibraryW": "9x stub", "MultiByteToWideChar": "",
-        "OutputDebugStringA": "", "ReleaseSemaphore": "", "SetLastError": "", "Sleep": "",
-        "TlsAlloc": "", "TlsFree": "", "TlsGetValue": "", "TlsSetValue": "",
-        "VirtualProtect": "", "VirtualQuery": "", "WaitForSingleObject": "",
-        "WideCharToMultiByte": "",
+        "GetLastError": "", "GetModuleHandleA": "", "GetProcAddress": "",
+        "GetSystemDirectoryA": "", "GetVersionExA": "", "InitializeCriticalSection": "",
+        "LeaveCriticalSection": "", "LoadLibraryA": "", "OutputDebugStringA": "",
+        "ReleaseSemaphore": "", "SetLastError": "", "Sleep": "", "TlsAlloc": "", "TlsFree": "",
+        "TlsGetValue": "", "TlsSetValue": "", "VirtualProtect": "", "VirtualQuery": "",
+        "WaitForSingleObject": "",
     },
     "advapi32.dll": {
         "AllocateAndInitializeSid": "9x stub", "EqualSid": "9x stub", "FreeSid": "9x stub",
@@ -95,13 +95,12 @@ TARGET_IMPORTS = {
         "SetWindowLongA": "",
     },
     # The C run-time that Windows 98 and later carry (msvcrt.dll 6.0), which
-    # the MinGW runtime and the C++ library's static parts call.
+    # the MinGW start-up code and the C++ library's static parts call.
     "msvcrt.dll": {name: "" for name in (
-        "__mb_cur_max _amsg_exit _errno _initterm _iob _lock _unlock _read _close abort atoi "
-        "calloc fputc fputs free fwrite localeconv malloc memchr memcmp memcpy memmove memset "
-        "realloc setlocale strchr strcmp strerror strlen strncmp vfprintf wcslen").split()},
+        "_amsg_exit _initterm _iob _lock _unlock abort calloc free fwrite malloc memchr memcmp "
+        "memcpy memmove memset realloc strcmp strlen strncmp vfprintf").split()},
 }
-MAX_SIZE = 1024 * 1024
+MAX_SIZE = 160 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_DLL = 0x2000
 
