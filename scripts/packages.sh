@@ -39,3 +39,10 @@ JQ_PACKAGES=(
     wine wine64 wine32:i386 xvfb xauth
     nsis
 )
+
+# npm, for the Inno Setup compiler that the installer tests take from the npm
+# registry. Node.js and npm may come from elsewhere than Debian (a machine
+# image's own Node.js): Debian's npm is installed only when there is none.
+jq_ensure_npm() {
+    command -v npm >/dev/null 2>&1 || jq_ensure_packages npm
+}

@@ -164,13 +164,16 @@ for tier in "${tiers[@]}"; do
             win32_built=1
             step "static checks of the i686 DLL" static-checks test \
                 python3 tests/static/check_dll.py build/win32/JQInst2k.dll
+            step "static checks of the diagnostic DLL" static-checks-diagnostic test \
+                python3 tests/static/check_dll.py build/win32/diagnostic/JQInst2k.dll
         else
             skipped "static checks of the i686 DLL"
         fi
         step "static checker self-test" static-self-test test python3 tests/static/test_check_dll.py
         ;;
     wine32)
-        wine32_steps=("contract tests (wine32)" "end-to-end tests (wine32)" "NSIS example installer (wine32)")
+        wine32_steps=("contract tests (wine32)" "end-to-end tests (wine32)" "NSIS installer, XP (wine32)"
+                      "Inno Setup installer, 7 (wine32)" "preview agrees with the DLL (wine32)")
         problem=$(wine32_problem)
         if [ -n "$problem" ]; then
             for name in "${wine32_steps[@]}"; do unavailable "$name" "$problem"; done
@@ -178,8 +181,19 @@ for tier in "${tiers[@]}"; do
             step "${wine32_steps[0]}" contract-tests test \
                 tests/cross/run_contract_tests.sh build/win32 --gtest_brief=1
             step "${wine32_steps[1]}" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win32
-            step "${wine32_steps[2]}" nsis-tests test \
-                python3 tests/nsis/run_nsis_test.py --build build/win32
+            step "${wine32_steps[2]}" nsis-tests test python3 tests/nsis/run_nsis_x86.py --build build/win32
+            if jq_ensure_npm; then
+                step "${wine32_steps[3]}" inno-tests test python3 tests/inno/run_inno_test.py --build build/win32
+            else
+                unavailable "${wine32_steps[3]}" "npm could not be installed"
+            fi
+            if step "native-release build (preview tool)" native-release-build build \
+                build native-release jqpreview; then
+                step "${wine32_steps[4]}" agreement-tests test python3 tests/agreement/run_agreement.py \
+                    --win32 build/win32 --preview build/native-release/jqpreview
+            else
+                skipped "${wine32_steps[4]}"
+            fi
         else
             for name in "${wine32_steps[@]}"; do skipped "$name"; done
         fi
@@ -190,9 +204,12 @@ for tier in "${tiers[@]}"; do
             step "contract tests (wine64)" contract-tests-64 test \
                 tests/cross/run_contract_tests.sh build/win64 --gtest_brief=1
             step "end-to-end tests (wine64)" e2e-tests-64 test python3 tests/e2e/run_e2e.py --build build/win64
+            step "NSIS amd64-unicode installer (wine64)" nsis-tests-64 test \
+                python3 tests/nsis/run_nsis_test.py --build build/win64 --win32 build/win32
         else
             skipped "contract tests (wine64)"
             skipped "end-to-end tests (wine64)"
+            skipped "NSIS amd64-unicode installer (wine64)"
         fi
         ;;
     fuzz)

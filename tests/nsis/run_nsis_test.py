@@ -209,7 +209,7 @@ def main(argv):
         print("%d passed, %d failed" % (checks.passed, checks.failed))
         return 1
 
-    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis")))
+    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis")), WINE64)
     try:
         print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
