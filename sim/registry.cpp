@@ -54,6 +54,18 @@ std::string keyPath(const RegKey& key)
     return path;
 }
 
+// The NT device tree: its security descriptor grants administrators reading
+// only, and every key below inherits it.
+bool inWriteProtectedTree(const RegKey& key)
+{
+    if (!machine().enumTreeWriteProtected)
+        return false;
+    static const std::string tree = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum";
+    const std::string path = keyPath(key);
+    return path.size() >= tree.size() && sim::equalNoCase(path.substr(0, tree.size()), tree) &&
+           (path.size() == tree.size() || path[tree.size()] == '\\');
+}
+
 // What a handle stands for. The roots live as long as the machine, so a
 // handle on one shares no ownership of it.
 LONG lookUp(HKEY hKey, KeyHandle& found)
@@ -225,6 +237,10 @@ void sim::subkeyRemoved() { ++subkeyRemovals; }
 
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
 {
+    sim::CallRecord record{"RegOpenKeyExA"};
+    record.flags = samDesired;
+    record.text = lpSubKey ? lpSubKey : "";
+    machine().calls.push_back(record);
     if (DWORD e = machine().injectedFault("RegOpenKeyExA"))
         return static_cast<LONG>(e);
     if (!phkResult)
@@ -238,6 +254,8 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     if (LONG error = findBelow(base.key, lpSubKey, key))
         return error;
     if (!keyAllows(*key, samDesired))
+        return ERROR_ACCESS_DENIED;
+    if (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))
         return ERROR_ACCESS_DENIED;
     *phkResult = newHandle(key, samDesired);
     return ERROR_SUCCESS;
@@ -268,7 +286,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
             key = it->second;
             continue;
         }
-        if (!key->writable || !key->readable)
+        if (!key->writable || !key->readable || inWriteProtectedTree(*key))
             return ERROR_ACCESS_DENIED;
         auto child = std::make_shared<RegKey>();
         child->name = name;
@@ -277,7 +295,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
         key = child;
         created = true;
     }
-    if (!created && !keyAllows(*key, samDesired))
+    if (!created && (!keyAllows(*key, samDesired) ||
+                     (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))))
         return ERROR_ACCESS_DENIED;
     if (lpdwDisposition)
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;

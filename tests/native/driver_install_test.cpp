@@ -100,11 +100,72 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
     EXPECT_FALSE(traced("IR: createDevnode"));
     EXPECT_EQ(call(NeedReboot), 1);
 
-    // A failed install never clears the flag, and is the export's answer.
+    // A failed install never clears the flag, and is the export's answer;
+    // nor does a later install that needs no restart. Only InitModule does.
     m.files.clear();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
     EXPECT_EQ(call(NeedReboot), 1);
+    m.files = {RootInf};
+    m.driverInstallAsksReboot = false;
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_EQ(call(NeedReboot), 1);
+    EXPECT_EQ(call(InitModule), 1);
+    EXPECT_EQ(call(NeedReboot), 0);
+}
+
+// Both exports take the folder they are given, an empty one included.
+TEST_F(DriverInstallTest, EmptyFolderReplacesTheOneBefore)
+{
+    EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
+    EXPECT_EQ(call(CreateRootDevice, ""), 0);
+    EXPECT_TRUE(traced("INST2K: createRootDevice - targetDir:"));
+    EXPECT_EQ(m.driverInstalls.back().infPath, "\\JQDRV2K3.INF");
+    EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
+    EXPECT_EQ(call(UpdateDevices, nullptr), 0);
+    EXPECT_TRUE(traced("INST2K: updateDevices - targetDir:"));
+}
+
+// What Windows is told and the simulation would otherwise take in any form:
+// no parent window, a forced install, 250 bytes for each property read, the
+// hardware id list with its two zeros, and the 32 update ids in list order.
+TEST_F(DriverInstallTest, SetupCallsGetTheArgumentsWindowsActsOn)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    m.addDevice({first + "\\1", {first}, HidClass, "{36FC9E60-C465-11CF-8056-444553540000}\\0007", true});
+    const HWND window = reinterpret_cast<HWND>(0x77);
+    EXPECT_EQ(CreateRootDevice(window, nullptr, "C:\\JQ"), 1);
+    EXPECT_EQ(UpdateDevices(window, nullptr, "C:\\JQ"), 0);
+
+    for (const sim::CallRecord& r : m.calls) {
+        EXPECT_EQ(r.window, nullptr) << r.call;
+        if (r.call == "UpdateDriverForPlugAndPlayDevicesA") {
+            EXPECT_EQ(r.flags, static_cast<DWORD>(INSTALLFLAG_FORCE));
+        } else if (r.call == "SetupDiGetDeviceRegistryPropertyA") {
+            EXPECT_EQ(r.size, 250u);
+        }
+    }
+    EXPECT_EQ(m.callsOf("UpdateDriverForPlugAndPlayDevicesA").size(), 2u);
+    const auto set = m.callsOf("SetupDiSetDeviceRegistryPropertyA");
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set[0].flags, static_cast<DWORD>(SPDRP_HARDWAREID));
+    EXPECT_EQ(set[0].size, 19u);
+    EXPECT_EQ(set[0].text, std::string("root\\jq_pilotdeck\0\0", 19));
+    const auto created = m.callsOf("SetupDiCreateDeviceInfoA");
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0].flags, static_cast<DWORD>(DICD_GENERATE_ID));
+    EXPECT_EQ(created[0].text, "System");
+
+    Lines enumerators;
+    for (const sim::CallRecord& r : m.callsOf("SetupDiGetClassDevsA")) {
+        if (r.flags == (DIGCF_PRESENT | DIGCF_ALLCLASSES))
+            enumerators.push_back(r.text);
+        else
+            EXPECT_EQ(r.flags, static_cast<DWORD>(DIGCF_PRESENT)) << r.text;
+    }
+    ASSERT_EQ(enumerators.size(), UpdateVidPidCount);
+    for (size_t i = 0; i < UpdateVidPidCount; ++i)
+        EXPECT_EQ(enumerators[i], std::string("USB\\") + UpdateVidPids[i]);
 }
 
 TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
