@@ -340,14 +340,29 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         return ERROR_INVALID_PARAMETER;
     const RegKey& key = *handle.key;
 
-    // Name lengths in characters, without the terminating zero.
+    // Name lengths in characters, without the terminating zero. NT stores
+    // names in Unicode and counts them so: with a double-byte code page one
+    // character of an ANSI name may take two bytes (a lead byte and a trail).
+    const bool countCharacters =
+        machine().dbcsEnabled && machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    const auto length = [countCharacters](const std::string& name) {
+        if (!countCharacters)
+            return name.size();
+        size_t characters = 0;
+        for (size_t i = 0; i < name.size(); ++i, ++characters) {
+            const auto byte = static_cast<unsigned char>(name[i]);
+            if (byte >= 0x81 && byte <= 0xFE && i + 1 < name.size())
+                ++i;  // a lead byte and its trail byte
+        }
+        return characters;
+    };
     size_t longestSubkey = 0;
     for (const auto& entry : key.subkeys)
-        longestSubkey = std::max(longestSubkey, entry.second->name.size());
+        longestSubkey = std::max(longestSubkey, length(entry.second->name));
     size_t longestValueName = 0;
     size_t largestData = 0;
     for (const RegValue& v : key.values) {
-        longestValueName = std::max(longestValueName, v.name.size());
+        longestValueName = std::max(longestValueName, length(v.name));
         largestData = std::max(largestData, v.data.size());
     }
 
