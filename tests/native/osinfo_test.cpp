@@ -61,6 +61,14 @@ TEST_F(OsInfoTest, QueriesAnswerNoUntilTheFactsAreRead)
     EXPECT_EQ(m.callCounts.count("GetVersionExA"), 0u) << "the queries must not read the facts";
     EXPECT_EQ(call(IsAdmin), 1);  // IsAdmin reads them
     EXPECT_EQ(call(IsWinXp), 1);
+
+    m.setWindows(WindowsVersion::WinMe);
+    reload();
+    EXPECT_FALSE(osIsVersion4());
+    EXPECT_EQ(call(IsWinMe), 0);
+    EXPECT_EQ(call(IsAdmin), 1);
+    EXPECT_TRUE(osIsVersion4());
+    EXPECT_EQ(call(IsWinMe), 1);
 }
 
 TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
@@ -73,6 +81,36 @@ TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
     EXPECT_EQ(call(IsAdmin), 1);
     EXPECT_EQ(call(InitModule), 1);
     EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+
+    // IsAdmin answers no when its own read failed, and yes from then on.
+    reload();
+    EXPECT_EQ(call(IsAdmin), 0);
+    EXPECT_EQ(call(IsAdmin), 1);
+}
+
+// Asked for querying only, the thread's token as the process itself sees
+// it; everything built is released, the SID last.
+TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
+{
+    m.threadToken = sim::Token{{{sim::AdministratorsSid}}};
+    EXPECT_TRUE(tokenIsAdmin());
+    const auto thread = m.callsOf("OpenThreadToken");
+    ASSERT_EQ(thread.size(), 1u);
+    EXPECT_EQ(thread[0].flags, static_cast<DWORD>(TOKEN_QUERY));
+    EXPECT_TRUE(thread[0].option);
+    std::vector<std::string> order;
+    for (const sim::CallRecord& r : m.calls)
+        order.push_back(r.call);
+    EXPECT_EQ(order, (std::vector<std::string>{"OpenThreadToken", "AllocateAndInitializeSid",
+                                               "CloseHandle", "FreeSid"}));
+
+    m.calls.clear();
+    m.threadToken.reset();
+    EXPECT_TRUE(tokenIsAdmin());
+    const auto process = m.callsOf("OpenProcessToken");
+    ASSERT_EQ(process.size(), 1u);
+    EXPECT_EQ(process[0].flags, static_cast<DWORD>(TOKEN_QUERY));
+    EXPECT_EQ(m.calls.back().call, "FreeSid");
 }
 
 TEST_F(OsInfoTest, AdministratorsGroupCountsWhateverItsAttributes)
@@ -104,7 +142,7 @@ TEST_F(OsInfoTest, ThreadTokenComesFirstAndOnlyNoTokenFallsBackToTheProcess)
 
     m.threadTokenError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(tokenIsAdmin());
-    EXPECT_EQ(m.callCounts.count("OpenProcessToken"), 1u) << "only the earlier call opened it";
+    EXPECT_EQ(m.callCounts["OpenProcessToken"], 1) << "only the earlier call opened it";
 
     m.threadTokenError = 0;
     m.processTokenError = ERROR_ACCESS_DENIED;
