@@ -171,4 +171,25 @@ TEST_F(RootDevicesTest, MissingSetupLibraryCountsAsNoDevice)
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
 }
 
+// The cleaning run gets the window; the root scan itself asks for its set
+// with none, and tells each property read of 250 bytes.
+TEST_F(RootDevicesTest, RemoveHandsItsWindowToTheCleaningRunOnly)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    m.addDevice({"USB\\VID_2F7A&PID_00A1\\1", {"USB\\VID_2F7A&PID_00A1"}, HidClass, "", true});
+    const HWND window = reinterpret_cast<HWND>(0x99);
+    EXPECT_EQ(RemoveRootDevice(window, nullptr, nullptr), 1);
+    const auto sets = m.callsOf("SetupDiGetClassDevsA");
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0].window, window);
+    EXPECT_EQ(sets[0].flags, static_cast<DWORD>(DIGCF_ALLCLASSES));
+    EXPECT_EQ(sets[1].window, nullptr);
+    EXPECT_EQ(sets[1].flags, static_cast<DWORD>(DIGCF_PRESENT));
+    EXPECT_EQ(sets[1].text, "");
+    const auto reads = m.callsOf("SetupDiGetDeviceRegistryPropertyA");
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].size, 250u);
+    EXPECT_EQ(reads[0].flags, static_cast<DWORD>(SPDRP_HARDWAREID));
+}
+
 }  // namespace
