@@ -104,7 +104,11 @@ REPLACEMENTS = [
 WORDS = {"true": "false", "false": "true", "TRUE": "FALSE", "FALSE": "TRUE"}
 
 INT_RE = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
-FLAG_RE = re.compile(r"(?<![\w:])([A-Z][A-Z0-9]*_[A-Z0-9_]+)\b(?!\s*\()")
+# Not a macro call, and not a type name (one followed by the name it declares).
+FLAG_RE = re.compile(r"(?<![\w:])([A-Z][A-Z0-9]*_[A-Z0-9_]+)\b(?!\s*\()(?!\s*[&*]?\s*[A-Za-z_])")
+# A parameter list: a type followed by a name, so a declaration, not a call.
+DECLARATION_RE = re.compile(r"\(.*\b(?!sizeof\b)[A-Za-z_][\w:<>]*\s*[&*]?\s+[&*]?[A-Za-z_]\w*\s*[,)]|= *(delete|default)\b"
+                            r"|^[A-Z][A-Z0-9_]*\(")
 NEG_RE = re.compile(r"(?<![\w)\]!=<>])!(?=[\w(])")
 INCDEC_RE = re.compile(r"(\+\+|--)")
 CALL_STMT_RE = re.compile(r"^(?:[A-Za-z_][\w]*(?:::|\.|->))*[A-Za-z_]\w*\s*\(")
@@ -261,6 +265,8 @@ def mutants_of(path, text):
         head = re.match(r"^([A-Za-z_]\w*)", stripped)
         is_call = CALL_STMT_RE.match(stripped) and head and head.group(1) not in NOT_CALLS
         is_assign = ASSIGN_STMT_RE.match(stripped) and " " not in stripped.split("=")[0].strip()
+        if is_call and DECLARATION_RE.search(stripped):
+            is_call = False
         if stripped in ("break;", "continue;") or INCDEC_STMT_RE.match(stripped) \
                 or ((is_call or is_assign) and not stripped.endswith("{")):
             last = _balanced_end(codes, idx)
