@@ -103,6 +103,13 @@ TEST_F(DeviceIdTemplates, DigitsGoOverTheLastFourCharactersUntilTheNextLoad)
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, productDigitsOf("VID_2F7A&PID_B8F")));
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, std::string_view("A\0BC", 4)));
     EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_A57E");
+    // A slot needs four characters and the zero after them.
+    char slot[6] = "xxxxx";
+    EXPECT_FALSE(writeProductDigits(slot, 4, "ABCD"));
+    EXPECT_FALSE(writeProductDigits(nullptr, 5, "ABCD"));
+    EXPECT_STREQ(slot, "xxxxx");
+    EXPECT_TRUE(writeProductDigits(slot, 5, "ABCD"));
+    EXPECT_STREQ(slot, "ABCDx");
 
     reload();
     EXPECT_STREQ(GamePortEnumDeviceId, "GamePort\\VID_2F7A&PID_0000");
