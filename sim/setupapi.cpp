@@ -671,8 +671,9 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
     record.result = TRUE;
     record.reboot = m.driverInstallAsksReboot ? TRUE : FALSE;
     m.driverInstalls.push_back(record);
-    if (bRebootRequired)
-        *bRebootRequired = record.reboot;
+    // Windows writes the flag only when a restart is needed: the caller clears it.
+    if (bRebootRequired && record.reboot)
+        *bRebootRequired = TRUE;
     m.lastError = ERROR_SUCCESS;
     return TRUE;
 }
