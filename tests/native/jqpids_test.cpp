@@ -102,6 +102,7 @@ TEST_F(DeviceIdTemplates, DigitsGoOverTheLastFourCharactersUntilTheNextLoad)
     // Digits that cannot fill the slot would leave a text that names nothing.
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, productDigitsOf("VID_2F7A&PID_B8F")));
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, std::string_view("A\0BC", 4)));
+    EXPECT_FALSE(setProductDigits(HidEnumDeviceId, std::string_view("\0ABC", 4)));
     EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_A57E");
     // A slot needs four characters and the zero after them.
     char slot[6] = "xxxxx";
