@@ -66,16 +66,31 @@ def read_list(name):
     return out
 
 
-def equivalent_keys():
-    """file: original => mutated, each with its reason after " # "."""
-    keys = {}
-    for line in read_list("equivalent.txt"):
-        entry, _, reason = line.partition(" # ")
-        path, _, rest = entry.partition(": ")
-        # a line number after the path is allowed and ignored
-        path = path.split(":")[0]
-        keys[f"{path}: {rest.strip()}"] = reason.strip()
-    return keys
+class EquivalentList:
+    """Entries "path: original => mutated # reason" match that change on any
+    line with that text; "path:line: ..." only on that line (for a line whose
+    text recurs where the same change would tell)."""
+
+    def __init__(self):
+        self.reasons = {}
+        for line in read_list("equivalent.txt"):
+            entry, _, reason = line.partition(" # ")
+            path, _, rest = entry.partition(": ")
+            self.reasons[f"{path}: {rest.strip()}"] = reason.strip()
+
+    def reason(self, m):
+        return self.reasons.get(m.where().split(": ", 1)[0] + ": " + m.key.split(": ", 1)[1]) \
+            or self.reasons.get(m.key)
+
+    def __contains__(self, m):
+        return self.reason(m) is not None
+
+    def __len__(self):
+        return len(self.reasons)
+
+    def stale(self, mutants):
+        used = {m.key for m in mutants} | {m.where() for m in mutants}
+        return sorted(k for k in self.reasons if k not in used)
 
 
 def files_in_scope(patterns):
@@ -250,26 +265,25 @@ def main():
 
     files = files_in_scope(args.files)
     mutants = all_mutants(files)
-    equivalent = equivalent_keys()
+    equivalent = EquivalentList()
     os.makedirs(WORK, exist_ok=True)
     results_path = os.path.join(WORK, "results.json")
 
     if args.list:
         for m in mutants:
-            log(m.where() + ("   [equivalent]" if m.key in equivalent else ""))
+            log(m.where() + ("   [equivalent]" if m in equivalent else ""))
         log(f"{len(mutants)} mutants in {len(files)} files")
         return 0
 
-    known_keys = {m.key for m in mutants}
-    stale = sorted(k for k in equivalent if k not in known_keys)
+    stale = equivalent.stale(mutants)
     previous = {}
     if args.rerun_survivors:
         with open(results_path) as f:
             previous = {r["where"]: r for r in json.load(f)["mutants"]}
-        todo = [m for m in mutants if m.key not in equivalent
+        todo = [m for m in mutants if m not in equivalent
                 and previous.get(m.where(), {}).get("status", "survived") == "survived"]
     else:
-        todo = [m for m in mutants if m.key not in equivalent]
+        todo = [m for m in mutants if m not in equivalent]
     if args.sample is not None:
         # Drawn in order from one shuffle: a mutant that does not build or
         # changes no object is replaced by the next one drawn.
@@ -332,10 +346,10 @@ def main():
 
     # the full run (or a rerun merged into it)
     for m in mutants:
-        if m.key in equivalent:
+        if m in equivalent:
             records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
                                   "kind": m.kind, "status": "equivalent", "stage": None,
-                                  "reason": equivalent[m.key]}
+                                  "reason": equivalent.reason(m)}
     live = {m.where() for m in mutants}
     rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
             if w in live]
