@@ -58,6 +58,11 @@ TEST_F(SettingsKeysTest, PedalRunKeepsOtherJoysticksAndPassesOverAnUnopenableKey
 
     deleteJoystickSettingsKeys();
     EXPECT_EQ(m.allKeys(), keysWithout(before, {SettingsNt + "\\" + PedalId}));
+    EXPECT_EQ(routineLines(trace()),
+              (Lines{"DELKEYS: deleteJoystickSettingsKeys", "  EU: nKeys:2",
+                     "  EU: vidPidStr:VID_2F7A&PID_00A1", "  EU: vidPidStr:VID_2F7A&PID_1A24",
+                     "  EU: Freeing JoystickSettings Key Reg Object",
+                     "  EU: Exiting deleteJoystickSettingsKeys"}));
 
     clearTrace();
     CachedWin2k = false;
