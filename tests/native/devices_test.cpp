@@ -1,4 +1,5 @@
 // Finding, counting and removing the root device node.
+#include "devices/device_state.h"
 #include "devices/root_devices.h"
 #include "native/fixture.h"
 #include "platform/system_libraries.h"
@@ -190,6 +191,28 @@ TEST_F(RootDevicesTest, RemoveHandsItsWindowToTheCleaningRunOnly)
     ASSERT_EQ(reads.size(), 1u);
     EXPECT_EQ(reads[0].size, 250u);
     EXPECT_EQ(reads[0].flags, static_cast<DWORD>(SPDRP_HARDWAREID));
+}
+
+// A property value the system did not end is read no further than the
+// bytes the call was told of, nor past 255 characters; and what a call left
+// in the buffer is gone at the next load, so such a value ends where its
+// bytes end.
+TEST_F(RootDevicesTest, UnendedHardwareIdEndsAtTheBufferOrTheLoad)
+{
+    BYTE buffer[256];
+    std::fill(std::begin(buffer), std::end(buffer), BYTE('a'));
+    EXPECT_EQ(firstTextOf(buffer, 250).size(), 250u);
+    EXPECT_EQ(firstTextOf(buffer, 256).size(), 255u);
+
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck and more"});
+    EXPECT_EQ(call(RootDeviceCount), 0);
+    m.reset();
+    reload();
+    addSystemDevice("SYSTEM\\0000", {});
+    const std::string id = "root\\jq_pilotdeck";
+    m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\ROOT\\SYSTEM\\0000", "HardwareID", REG_MULTI_SZ,
+               std::vector<BYTE>(id.begin(), id.end()));
+    EXPECT_EQ(call(RootDeviceCount), 1);
 }
 
 }  // namespace

@@ -280,4 +280,25 @@ TEST_F(DriverInstallTest, UpdateDevicesGoesOnPastFailures)
     EXPECT_EQ(call(NeedReboot), 0);
 }
 
+// A Driver value the system did not end ends where its bytes end after a
+// load, whatever an earlier call left in the buffer.
+TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    m.addDevice({first + "\\1", {first}, HidClass, VendorDriver, true});
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(m.driverInstalls.empty());
+
+    m.reset();
+    reload();
+    m.files = {UsbInf};
+    m.addDevice({first + "\\1", {first}, HidClass, "", true});
+    const std::string part = "{5C0A7E31-2B94";
+    m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\1", "Driver", REG_SZ,
+               std::vector<BYTE>(part.begin(), part.end()));
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94\""));
+    EXPECT_EQ(m.driverInstalls.size(), 1u);
+}
+
 }  // namespace
