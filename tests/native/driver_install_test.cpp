@@ -299,6 +299,12 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94\""));
     EXPECT_EQ(m.driverInstalls.size(), 1u);
+
+    // Nor does a class that differs from the vendor's in its last digit count.
+    const std::string second = std::string("USB\\") + UpdateVidPids[1];
+    m.addDevice({second + "\\1", {second}, HidClass, "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D18}\\0001", true});
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_EQ(m.driverInstalls.back().hardwareId, second);
 }
 
 }  // namespace
