@@ -278,6 +278,8 @@ def main():
     ap.add_argument("--rerun-survivors", action="store_true",
                     help="run only the mutants that survived the last run, and update its results")
     ap.add_argument("--list", action="store_true", help="print the mutants and stop")
+    ap.add_argument("--fresh", action="store_true",
+                    help="forget the results of files outside this run's scope")
     args = ap.parse_args()
 
     files = files_in_scope(args.files)
@@ -298,7 +300,7 @@ def main():
         with open(results_path) as f:
             previous = {r["where"]: r for r in json.load(f)["mutants"]}
         todo = [m for m in mutants if m not in equivalent
-                and previous.get(m.where(), {}).get("status", "survived") == "survived"]
+                and previous.get(m.where(), {}).get("status", "survived") in ("survived", "equivalent")]
     else:
         todo = [m for m in mutants if m not in equivalent]
     if args.sample is not None:
@@ -368,6 +370,16 @@ def main():
                                   "kind": m.kind, "status": "equivalent", "stage": None,
                                   "reason": equivalent.reason(m)}
     live = {m.where() for m in mutants}
+    # The results of files outside this run's scope stay as the last run that
+    # covered them left them, so that runs over parts of src/ add up.
+    others = []
+    if os.path.exists(results_path) and not args.fresh:
+        with open(results_path) as f:
+            others = [r for r in json.load(f)["mutants"] if r["path"] not in files]
+    for r in others:
+        records[r["where"]] = r
+        live.add(r["where"])
+    files = sorted(set(files) | {r["path"] for r in others})
     rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
             if w in live]
     with open(results_path, "w") as f:
