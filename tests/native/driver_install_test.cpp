@@ -97,6 +97,7 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0001"));
     EXPECT_TRUE(traced("  I2K: Devnode already exists"));
+    EXPECT_TRUE(traced("  I2K: UpdateDriverForPlugAndPlayDevices Passed - Reboot Required!"));
     EXPECT_FALSE(traced("IR: createDevnode"));
     EXPECT_EQ(call(NeedReboot), 1);
 
@@ -112,6 +113,15 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
     EXPECT_EQ(call(NeedReboot), 1);
     EXPECT_EQ(call(InitModule), 1);
     EXPECT_EQ(call(NeedReboot), 0);
+}
+
+// The creation sets up its own element: the scan before it may have failed
+// before it touched one.
+TEST_F(DriverInstallTest, CreationAfterAScanThatCouldNotStart)
+{
+    m.failCall("SetupDiGetClassDevsA", ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Lines{"ROOT\\SYSTEM\\0000"}));
 }
 
 // Both exports take the folder they are given, an empty one included.
