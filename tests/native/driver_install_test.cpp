@@ -176,6 +176,22 @@ TEST_F(DriverInstallTest, SetupCallsGetTheArgumentsWindowsActsOn)
     ASSERT_EQ(enumerators.size(), UpdateVidPidCount);
     for (size_t i = 0; i < UpdateVidPidCount; ++i)
         EXPECT_EQ(enumerators[i], std::string("USB\\") + UpdateVidPids[i]);
+    const Lines lines = traceFrom("INST2K: updateDevices - targetDir:C:\\JQ");
+    ASSERT_GE(lines.size(), 16u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 16),
+              (Lines{"INST2K: updateDevices - targetDir:C:\\JQ",
+                     "  I2K: Creating Info Set for: \"USB\\VID_2F7A&PID_00A1\"",
+                     "  I2K: Got DeviceInfoSet Handle!", "  I2K: Doing SetupDiEnumDeviceInfo",
+                     "  I2K: SetupDiEnumDeviceInfo OKAY!",
+                     "  I2K: Driver Value: \"{36FC9E60-C465-11CF-8056-444553540000}\\0007\"",
+                     "  I2K: Found One - Updating Device Driver!", "INST2K: updateDeviceDriver",
+                     "INST2K: setPathString - folder: \"C:\\JQ\"  file: \"JQDRV2K1.INF\"",
+                     "  I2K: setPathString returning: \"C:\\JQ\\JQDRV2K1.INF\"",
+                     "  I2K: UpdateDriverForPlugAndPlayDevices Passed - No Reboot Required!",
+                     "  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: EnumDeviceInfo Error:103",
+                     "  I2K: Doing SetupDiDestroyInfo",
+                     "  I2K: Creating Info Set for: \"USB\\VID_2F7A&PID_F4BE\"",
+                     "  I2K: Could not get HDEVINFO"}));
 }
 
 TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
