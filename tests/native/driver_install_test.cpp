@@ -279,6 +279,9 @@ TEST_F(DriverInstallTest, UpdateDevicesReinstallsOnlyForeignOrMissingDrivers)
     EXPECT_EQ(lines.back(), "  I2K: Exiting updateDevices");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Found One - Updating Device Driver!"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: GetRegistryProperty Error - tVal:D"), 1);
+    const auto failedRead = std::find(lines.begin(), lines.end(), "  I2K: GetRegistryProperty Error - tVal:D");
+    ASSERT_NE(failedRead, lines.end());
+    EXPECT_EQ(*(failedRead + 1), "  I2K: Doing SetupDiEnumDeviceInfo") << "a device without a driver is passed over";
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Could not get HDEVINFO"),
               static_cast<long>(UpdateVidPidCount - 2));
     EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0003\""));
