@@ -234,7 +234,7 @@ def baseline():
         if r.returncode != 0:
             sys.exit(f"the unmutated suite fails in stage {name}:\n"
                      + r.stdout.decode(errors="replace")[-3000:])
-        timeouts.append(max(20.0, 6 * took))
+        timeouts.append(max(5.0, 8 * took))
     return timeouts
 
 
