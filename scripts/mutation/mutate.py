@@ -351,6 +351,15 @@ def main():
                             timeouts, on_result)
     except Enough:
         pass
+    except KeyboardInterrupt:
+        # What ran is kept: a later --rerun-survivors runs the rest.
+        log("mutation: interrupted; the results so far are kept")
+        done = set(records)
+        for m in todo:
+            if m.where() not in done:
+                records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
+                                      "kind": m.kind, "status": "survived", "stage": "not run",
+                                      "seconds": 0}
 
     if args.sample is not None:
         ran = [r for r in records.values() if r["status"] in ("killed", "survived")]
