@@ -69,7 +69,11 @@ TEST_F(RootDevicesTest, ExistenceTestStopsAtTheFirstMatch)
     EXPECT_TRUE(devnodeExists());
     releaseSystemLibraries();
     EXPECT_EQ(m.callCounts["SetupDiEnumDeviceInfo"], 1);
-    EXPECT_EQ(trace().back(), "  I2K: Exiting devnodeExists");
+    EXPECT_EQ(trace(), (Lines{"INST2K: devnodeExists", "  I2K: Got DeviceInfoSet Handle!",
+                              "  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
+                              "  I2K: EnumDevInfo Success - bSiz:13  Hdw Id:root\\jq_pilotdeck:",
+                              "  I2K: Found One!", "  I2K: Doing SetupDiDestroyInfo",
+                              "  I2K: Exiting devnodeExists"}));
 }
 
 TEST_F(RootDevicesTest, FailedCallsPassOverOrEndTheScan)
@@ -178,8 +182,12 @@ TEST_F(RootDevicesTest, RemoveHandsItsWindowToTheCleaningRunOnly)
 {
     addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
     m.addDevice({"USB\\VID_2F7A&PID_00A1\\1", {"USB\\VID_2F7A&PID_00A1"}, HidClass, "", true});
+    const std::string auxOem = "HKLM\\System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties"
+                               "\\Joystick\\OEM\\VID_2F7A&PID_C26B";
+    m.createKey(auxOem);
     const HWND window = reinterpret_cast<HWND>(0x99);
     EXPECT_EQ(RemoveRootDevice(window, nullptr, nullptr), 1);
+    EXPECT_FALSE(m.keyExists(auxOem)) << "the run consults the aux list too";
     const auto sets = m.callsOf("SetupDiGetClassDevsA");
     ASSERT_EQ(sets.size(), 2u);
     EXPECT_EQ(sets[0].window, window);
