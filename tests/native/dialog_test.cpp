@@ -130,3 +130,15 @@ TEST_F(SimulatedDialogTest, DialogManagerActsAsWindowsAndRefusesScriptsThatDoNot
     EXPECT_THROW(showMessageDialog("Shall we?", MessageButtons::YesNo), std::logic_error);
     // The fixture checks that none of these dialogs was left open.
 }
+
+// Each dialog sounds as a message box with the information icon does.
+TEST_F(SimulatedDialogTest, EachDialogBeepsAsAnInformationMessage)
+{
+    m.dialogAnswers = {sim::DialogAnswer::Enter, sim::DialogAnswer::Enter};
+    EXPECT_EQ(showMessageDialog("Shall we?", MessageButtons::YesNo), IDYES);
+    EXPECT_EQ(showMessageDialog("Done.", MessageButtons::Ok), IDOK);
+    const auto beeps = m.callsOf("MessageBeep");
+    ASSERT_EQ(beeps.size(), 2u);
+    for (const sim::CallRecord& beep : beeps)
+        EXPECT_EQ(beep.flags, static_cast<DWORD>(MB_ICONINFORMATION));
+}
