@@ -82,6 +82,8 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
                 EXPECT_EQ(items.back().id, id);
                 EXPECT_EQ(items.back().style & (WS_CHILD | WS_VISIBLE | 0x1F),
                           WS_CHILD | WS_VISIBLE | kind);
+                EXPECT_GT(items.back().cx, 0) << title;
+                EXPECT_GT(items.back().cy, 0) << title;
                 EXPECT_LE(items.back().x + items.back().cx, header.cx) << title;
                 EXPECT_LE(items.back().y + items.back().cy, header.cy) << title;
             }
@@ -89,8 +91,10 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
 
             const DLGITEMTEMPLATE& message = items[1];
             EXPECT_GE(message.x, items[0].x + items[0].cx) << "text beside the icon";
-            // Even at a generous 60 characters a line the text needs this height.
-            EXPECT_GE(message.cy, static_cast<short>((text.size() + 59) / 60 * 8));
+            // Even at a generous 60 characters a line the text needs this
+            // height, and one line more for wrapping; and the icon's.
+            EXPECT_GE(message.cy, static_cast<short>(((text.size() + 59) / 60 + 1) * 8));
+            EXPECT_GE(message.cy, items[0].cy);
             for (size_t b = 2; b < items.size(); ++b)
                 EXPECT_GE(items[b].y, message.y + message.cy) << "buttons below the text";
             if (yesNo) {
