@@ -1,6 +1,7 @@
 #include "native/fixture.h"
 #include "platform/message_dialog.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <tuple>
@@ -53,8 +54,11 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
                 text.c_str(), yesNo ? MessageButtons::YesNo : MessageButtons::Ok);
             Reader in(data);
             const auto header = in.read<DLGTEMPLATE>();
-            EXPECT_EQ(header.style & (WS_CAPTION | WS_SYSMENU | DS_SETFONT),
-                      DWORD(WS_CAPTION | WS_SYSMENU | DS_SETFONT));
+            // A popup with a caption and close box, modal-framed, centred and
+            // brought to the foreground: it has no parent to come up over.
+            const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
+                                DS_CENTER | DS_SETFOREGROUND | DS_3DLOOK;
+            EXPECT_EQ(header.style, style);
             EXPECT_EQ(in.read<WORD>(), 0);  // menu
             EXPECT_EQ(in.read<WORD>(), 0);  // class
             EXPECT_EQ(in.text(), "Information");
@@ -100,6 +104,8 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
             if (yesNo) {
                 EXPECT_GE(items[3].x, items[2].x + items[2].cx) << "buttons side by side";
             }
+            const DLGITEMTEMPLATE& last = items.back();
+            EXPECT_LE(std::abs(items[2].x - (header.cx - last.x - last.cx)), 1) << "buttons centred";
         }
     }
 }
@@ -145,4 +151,13 @@ TEST_F(SimulatedDialogTest, EachDialogBeepsAsAnInformationMessage)
     ASSERT_EQ(beeps.size(), 2u);
     for (const sim::CallRecord& beep : beeps)
         EXPECT_EQ(beep.flags, static_cast<DWORD>(MB_ICONINFORMATION));
+}
+
+// However long the text, the dialog stays on the screen: the text is clipped.
+TEST(MessageDialogTemplate, LongTextKeepsTheDialogOnTheScreen)
+{
+    const auto data = buildMessageDialogTemplate(std::string(10000, 'w').c_str(), MessageButtons::Ok);
+    DLGTEMPLATE header;
+    std::memcpy(&header, data.data(), sizeof header);
+    EXPECT_LE(header.cy, 450);
 }
