@@ -95,6 +95,8 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
 
             const DLGITEMTEMPLATE& message = items[1];
             EXPECT_GE(message.x, items[0].x + items[0].cx) << "text beside the icon";
+            EXPECT_EQ(items[0].cx, items[0].cy) << "a square icon";
+            EXPECT_EQ(items[0].y, message.y) << "level with the text's first line";
             // Even at a generous 60 characters a line the text needs this
             // height, and one line more for wrapping; and the icon's.
             EXPECT_GE(message.cy, static_cast<short>(((text.size() + 59) / 60 + 1) * 8));
