@@ -66,13 +66,17 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
             EXPECT_EQ(in.text(), "MS Shell Dlg");
 
             // class ordinal, id, title, control kind
+            // The message's "&" is no access key; Tab moves between the buttons.
+            const DWORD firstButton = WS_TABSTOP | WS_GROUP;
             std::vector<std::tuple<WORD, WORD, std::string, DWORD>> expected{
-                {0x82, MessageDialogIconId, "", SS_ICON}, {0x82, MessageDialogTextId, text, SS_LEFT}};
+                {0x82, MessageDialogIconId, "", SS_ICON},
+                {0x82, MessageDialogTextId, text, SS_LEFT | SS_NOPREFIX}};
             if (yesNo)
-                expected.insert(expected.end(), {{0x80, IDYES, "&Yes", BS_DEFPUSHBUTTON},
-                                                 {0x80, IDNO, "&No", BS_PUSHBUTTON}});
+                expected.insert(expected.end(),
+                                {{0x80, IDYES, "&Yes", BS_DEFPUSHBUTTON | firstButton},
+                                 {0x80, IDNO, "&No", BS_PUSHBUTTON | WS_TABSTOP}});
             else
-                expected.push_back({0x80, IDOK, "OK", BS_DEFPUSHBUTTON});
+                expected.push_back({0x80, IDOK, "OK", BS_DEFPUSHBUTTON | firstButton});
             ASSERT_EQ(header.cdit, expected.size());
             std::vector<DLGITEMTEMPLATE> items;
             for (const auto& [classOrdinal, id, title, kind] : expected) {
@@ -84,8 +88,7 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
                 EXPECT_EQ(in.text(), title);
                 EXPECT_EQ(in.read<WORD>(), 0);  // no creation data
                 EXPECT_EQ(items.back().id, id);
-                EXPECT_EQ(items.back().style & (WS_CHILD | WS_VISIBLE | 0x1F),
-                          WS_CHILD | WS_VISIBLE | kind);
+                EXPECT_EQ(items.back().style, WS_CHILD | WS_VISIBLE | kind) << title;
                 EXPECT_GT(items.back().cx, 0) << title;
                 EXPECT_GT(items.back().cy, 0) << title;
                 EXPECT_LE(items.back().x + items.back().cx, header.cx) << title;
