@@ -1,0 +1,53 @@
+// Binding setupapi.dll and newdev.dll at run time.
+#include "native/fixture.h"
+#include "platform/system_libraries.h"
+
+namespace {
+
+class SystemLibrariesTest : public SimTest {
+protected:
+    void TearDown() override
+    {
+        releaseSystemLibraries();
+        SimTest::TearDown();
+    }
+    // GetLastError after a driver install that names no real INF: the
+    // binding's error when the function could not be bound, else the call's
+    // own (ERROR_FILE_NOT_FOUND).
+    DWORD errorOfACall()
+    {
+        SetLastError(0xdeadbeef);
+        EXPECT_FALSE(newdev::UpdateDriverForPlugAndPlayDevicesA(nullptr, "USB\\X", "C:\\X.INF",
+                                                                INSTALLFLAG_FORCE, nullptr));
+        return GetLastError();
+    }
+};
+
+// A binding that failed fails every later call of the same export with its
+// own error, and is tried once; a release forgets the library and what was
+// bound from it, so the next export binds afresh.
+TEST_F(SystemLibrariesTest, BindingFailuresKeepTheirErrorUntilTheRelease)
+{
+    m.systemDirectory = std::string(260, 'd');  // does not fit MAX_PATH with its zero
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_EQ(m.callCounts["GetSystemDirectoryA"], 1);
+
+    releaseSystemLibraries();
+    m.systemDirectory = "C";
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+
+    releaseSystemLibraries();
+    m.failCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED, 1);
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
+
+    releaseSystemLibraries();
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    releaseSystemLibraries();
+    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+}
+
+}  // namespace
