@@ -50,4 +50,28 @@ TEST_F(SystemLibrariesTest, BindingFailuresKeepTheirErrorUntilTheRelease)
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
 
+// No set is opened unless the function that destroys it is bound; each
+// function's binding is kept apart, its failure included.
+TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
+{
+    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);  // SetupDiDestroyDeviceInfoList
+    SetLastError(0);
+    EXPECT_EQ(setupapi::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES),
+              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    EXPECT_EQ(setupapi::SetupDiCreateDeviceInfoList(nullptr, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(m.callCounts["GetProcAddress"], 1);
+    releaseSystemLibraries();
+    m.callCounts.clear();
+
+    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 2);  // SetupDiGetClassDevsA, after the other
+    for (int call = 0; call < 2; ++call) {
+        SetLastError(0);
+        EXPECT_EQ(setupapi::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES),
+                  INVALID_HANDLE_VALUE);
+        EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
+    }
+    EXPECT_EQ(m.callCounts["GetProcAddress"], 2);
+}
+
 }  // namespace
