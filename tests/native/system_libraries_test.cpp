@@ -74,4 +74,33 @@ TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
     EXPECT_EQ(m.callCounts["GetProcAddress"], 2);
 }
 
+// Without the library every call gives its failure result and the
+// binding's error.
+TEST_F(SystemLibrariesTest, EveryCallFailsWithoutItsLibrary)
+{
+    m.systemLibraries.clear();
+    SP_DEVINFO_DATA data{};
+    data.cbSize = sizeof data;
+    HDEVINFO set = reinterpret_cast<HDEVINFO>(0x10);
+    DWORD size = 0;
+    BYTE buffer[4] = {};
+    const auto failed = [](BOOL result) { return !result && GetLastError() == ERROR_MOD_NOT_FOUND; };
+    EXPECT_EQ(setupapi::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES), INVALID_HANDLE_VALUE);
+    EXPECT_EQ(setupapi::SetupDiCreateDeviceInfoList(nullptr, nullptr), INVALID_HANDLE_VALUE);
+    EXPECT_TRUE(failed(setupapi::SetupDiEnumDeviceInfo(set, 0, &data)));
+    EXPECT_TRUE(failed(setupapi::SetupDiGetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, nullptr,
+                                                                   buffer, sizeof buffer, &size)));
+    EXPECT_TRUE(failed(setupapi::SetupDiSetDeviceRegistryPropertyA(set, &data, SPDRP_HARDWAREID, buffer,
+                                                                   sizeof buffer)));
+    EXPECT_TRUE(failed(setupapi::SetupDiCreateDeviceInfoA(set, "System", nullptr, nullptr, nullptr,
+                                                          DICD_GENERATE_ID, &data)));
+    EXPECT_TRUE(failed(setupapi::SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &data)));
+    EXPECT_TRUE(failed(setupapi::SetupDiRemoveDevice(set, &data)));
+    EXPECT_TRUE(failed(setupapi::SetupDiDeleteDeviceInfo(set, &data)));
+    EXPECT_TRUE(failed(setupapi::SetupDiDestroyDeviceInfoList(set)));
+    EXPECT_TRUE(failed(newdev::UpdateDriverForPlugAndPlayDevicesA(nullptr, "USB\\X", "C:\\X.INF",
+                                                                  INSTALLFLAG_FORCE, nullptr)));
+    EXPECT_EQ(m.callCounts.count("SetupDiEnumDeviceInfo"), 0u);
+}
+
 }  // namespace
