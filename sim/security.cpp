@@ -92,6 +92,8 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS info
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
     if (infoClass != TokenGroups)
         return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+    if (!info && infoLength != 0)
+        return sim::failWith(ERROR_NOACCESS, FALSE);  // Windows probes the buffer it is told of
     const auto& opened = *static_cast<const OpenedToken*>(h->payload.get());
     if (!(opened.access & TOKEN_QUERY))
         return sim::failWith(ERROR_ACCESS_DENIED, FALSE);
