@@ -235,10 +235,12 @@ void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
 
 void sim::subkeyRemoved() { ++subkeyRemovals; }
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult)
 {
     sim::CallRecord record{"RegOpenKeyExA"};
     record.flags = samDesired;
+    record.size = ulOptions;  // reserved: must be zero
     record.text = lpSubKey ? lpSubKey : "";
     machine().calls.push_back(record);
     if (DWORD e = machine().injectedFault("RegOpenKeyExA"))

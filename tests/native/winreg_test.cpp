@@ -253,8 +253,14 @@ TEST_F(WinRegTest, RightsTraceAndCallOrderOfTheChangingCalls)
     ASSERT_GE(m.callLog.size(), 2u);
     EXPECT_EQ(m.callLog[m.callLog.size() - 2].first, "RegFlushKey");
     EXPECT_EQ(m.callLog.back().first, "RegCloseKey");
-    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA"))
+    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA")) {
         EXPECT_EQ(r.flags, static_cast<REGSAM>(KEY_ALL_ACCESS)) << r.text;
+        EXPECT_EQ(r.size, 0u) << "the reserved options of " << r.text;
+    }
+    m.calls.clear();
+    auto fromRoot = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "\\Software\\JQ");
+    ASSERT_EQ(m.callsOf("RegOpenKeyExA").size(), 1u);
+    EXPECT_EQ(m.callsOf("RegOpenKeyExA")[0].size, 0u);
 }
 
 // NT counts name lengths in characters; with a double-byte code page a name
