@@ -67,6 +67,9 @@ TEST_F(WinRegTest, LeadingBackslashResolvesFromTheRoot)
     ASSERT_FALSE(WinRegOpenFailed);
     EXPECT_EQ(registry->ReadString("\\Software\\Other", "Name", ""), "from the root");
     EXPECT_EQ(registry->ReadString("Software\\Other", "Name", ""), "from the open key");
+    registry->eraseSection("\\Software\\Other");
+    EXPECT_FALSE(m.keyExists("HKLM\\Software\\Other"));
+    EXPECT_TRUE(m.keyExists(under("Software\\Other")));
 }
 
 TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
