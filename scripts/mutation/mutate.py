@@ -313,9 +313,9 @@ def main():
     todo_sorted = sorted(todo, key=lambda m: (m.path.endswith(".h"), order[m.path], m.line))
 
     started = time.time()
-    log(f"mutation: {len(mutants)} mutants in {len(files)} files, "
-        f"{len(mutants) - len(todo) if args.sample is None else len(equivalent)} on the equivalent list; "
-        "building the scratch tree")
+    on_list = sum(m in equivalent for m in mutants)
+    log(f"mutation: {len(mutants)} mutants in {len(files)} files, {on_list} on the equivalent list, "
+        f"{len(todo)} to run; building the scratch tree")
     timeouts = baseline()
     log(f"mutation: baseline built and passing ({time.time() - started:.0f} s); "
         f"stage time limits {', '.join('%.0f s' % t for t in timeouts)}")
