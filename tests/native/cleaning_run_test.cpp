@@ -138,10 +138,16 @@ TEST_F(CleaningRunTest, EachRunFixesItsOwnModeAndWindow)
     const std::string shortId = "VID_2F7A&PID_B8F9";   // short and long USB lists
     const HWND window = reinterpret_cast<HWND>(0x5150);
 
-    EXPECT_EQ(cleanDeviceKeys(window, false, false, false, false), 1);  // pedals
+    EXPECT_EQ(cleanDeviceKeys(window, true, false, false, false), 1);  // pedals, aux
     EXPECT_EQ(ParentWindow, window);
     EXPECT_TRUE(checkId(PedalId));
+    EXPECT_TRUE(checkId(AuxId));
     EXPECT_FALSE(checkId(UsbJoystickId));
+
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, false, true, false), 1);  // analog, no aux
+    EXPECT_TRUE(checkId(analogId));
+    EXPECT_FALSE(checkId(AuxId));
+    EXPECT_FALSE(checkId(PedalId));
 
     EXPECT_EQ(cleanDeviceKeys(nullptr, true, true, false, true), 1);  // short USB list, aux
     EXPECT_EQ(ParentWindow, nullptr);
@@ -150,10 +156,8 @@ TEST_F(CleaningRunTest, EachRunFixesItsOwnModeAndWindow)
     EXPECT_TRUE(checkId(AuxId));
     EXPECT_FALSE(checkId(UsbJoystickId));
 
-    EXPECT_EQ(cleanDeviceKeys(nullptr, false, false, true, false), 1);  // analog, no aux
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, false, true, false), 1);  // analog again
     EXPECT_TRUE(checkId(analogId));
-    EXPECT_FALSE(checkId(AuxId));
-    EXPECT_FALSE(checkId(PedalId));
 
     EXPECT_EQ(cleanDeviceKeys(nullptr, false, true, false, false), 1);  // long USB list
     EXPECT_TRUE(checkId(UsbJoystickId));
