@@ -255,13 +255,20 @@ def run_mutants(mutants, timeouts, on_result):
             write_file(path, "\n".join(m.apply(lines)).encode("latin-1"))
             current = m.path
             start = time.time()
-            ok, _ = build_product_and_link() if m.path.endswith(".h") else build()
+            header = m.path.endswith(".h")
+            ok, _ = build_product_and_link() if header else build()
             if not ok:
                 status, stage = "unbuilt", None
             elif object_digest() == digest:
                 status, stage = "uncompiled", None
             else:
                 killed, stage = run_suite(timeouts)
+                if not killed and header:
+                    # An inline function that a test file also compiles may
+                    # have been linked from the test's unchanged copy: a
+                    # survivor is built again with the tests compiled too.
+                    ok, _ = build()
+                    killed, stage = run_suite(timeouts) if ok else (False, None)
                 status = "killed" if killed else "survived"
             on_result(i, m, status, stage, time.time() - start)
     finally:
