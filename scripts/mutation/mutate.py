@@ -269,6 +269,10 @@ def run_mutants(mutants, timeouts, on_result):
                     # survivor is built again with the tests compiled too.
                     ok, _ = build()
                     killed, stage = run_suite(timeouts) if ok else (False, None)
+                    # The tests' objects now hold the mutant: build them again
+                    # from the original before the next header mutant links them.
+                    write_file(path, originals[m.path])
+                    build()
                 status = "killed" if killed else "survived"
             on_result(i, m, status, stage, time.time() - start)
     finally:
