@@ -1,6 +1,7 @@
 #include "native/fixture.h"
 
 #include "support/errors.h"
+#include "support/handle_owners.h"
 #include "support/osinfo.h"
 
 using sim::WindowsVersion;
@@ -172,4 +173,13 @@ TEST_F(OsInfoTest, FailuresInsideTheTokenCheckLeaveANonAdministratorAndCloseEver
     EXPECT_EQ(call(IsAdmin), 0);
     EXPECT_EQ(call(IsWinXp), 1);
     EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+}
+
+// A handle owner handed out for a new handle closes the one it held.
+TEST_F(OsInfoTest, OwnerClosesItsHandleBeforeReceivingAnother)
+{
+    TokenHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
+    EXPECT_EQ(m.openHandleCount(sim::HandleKind::Token), 1u);
 }
