@@ -99,6 +99,10 @@ TEST_F(DeviceIdTemplates, DigitsGoOverTheLastFourCharactersUntilTheNextLoad)
     EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_A57E");
     EXPECT_STREQ(JovexEnumDeviceId, "Jovex\\VID_2F7A&PID_0000");
 
+    // An id too short to hold the digits gives none.
+    EXPECT_EQ(productDigitsOf("VID_2F7A&PID_B8F9"), "B8F9");
+    EXPECT_EQ(productDigitsOf("VID_2F7A&PID_B8F"), "");
+    EXPECT_EQ(productDigitsOf("VID_2F7A&P"), "");
     // Digits that cannot fill the slot would leave a text that names nothing.
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, productDigitsOf("VID_2F7A&PID_B8F")));
     EXPECT_FALSE(setProductDigits(HidEnumDeviceId, std::string_view("A\0BC", 4)));
