@@ -58,7 +58,8 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
             // brought to the foreground: it has no parent to come up over.
             const DWORD style = WS_POPUP | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT |
                                 DS_CENTER | DS_SETFOREGROUND | DS_3DLOOK;
-            EXPECT_EQ(header.style, style);
+            const DWORD headerStyle = header.style;
+            EXPECT_EQ(headerStyle, style);
             EXPECT_EQ(in.read<WORD>(), 0);  // menu
             EXPECT_EQ(in.read<WORD>(), 0);  // class
             EXPECT_EQ(in.text(), "Information");
@@ -88,7 +89,8 @@ TEST(MessageDialogTemplate, ItemsAreDwordAlignedAndTheTextFits)
                 EXPECT_EQ(in.text(), title);
                 EXPECT_EQ(in.read<WORD>(), 0);  // no creation data
                 EXPECT_EQ(items.back().id, id);
-                EXPECT_EQ(items.back().style, WS_CHILD | WS_VISIBLE | kind) << title;
+                const DWORD itemStyle = items.back().style;  // the packed record is not aligned for a reference
+                EXPECT_EQ(itemStyle, WS_CHILD | WS_VISIBLE | kind) << title;
                 EXPECT_GT(items.back().cx, 0) << title;
                 EXPECT_GT(items.back().cy, 0) << title;
                 EXPECT_LE(items.back().x + items.back().cx, header.cx) << title;
