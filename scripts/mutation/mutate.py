@@ -97,10 +97,11 @@ def files_in_scope(patterns):
     excluded = [line.split()[0] for line in read_list("excluded.txt")]
     found = []
     for pattern in patterns:
+        named = not any(c in pattern for c in "*?[")  # a file named outright is never left out
         for path in sorted(glob.glob(os.path.join(ROOT, pattern), recursive=True)):
             rel = os.path.relpath(path, ROOT)
             if os.path.isfile(path) and rel not in found \
-                    and not any(fnmatch.fnmatch(rel, e) for e in excluded):
+                    and (named or not any(fnmatch.fnmatch(rel, e) for e in excluded)):
                 found.append(rel)
     return found
 
@@ -283,7 +284,8 @@ def run_mutants(mutants, timeouts, on_result):
 def main():
     ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--files", nargs="+", default=["src/**/*.cpp", "src/**/*.h"],
-                    help="globs relative to the repository (scripts/mutation/excluded.txt applies)")
+                    help="files or globs relative to the repository; scripts/mutation/excluded.txt "
+                         "applies to what a glob matches, not to a file named outright")
     ap.add_argument("--sample", type=int, help="run this many mutants drawn at random")
     ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
     ap.add_argument("--rerun-survivors", action="store_true",
