@@ -39,6 +39,7 @@ HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_c
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
+    machine().calls.push_back(sim::CallRecord{"CloseHandle"});
     if (sim::failWithInjectedFault("CloseHandle"))
         return FALSE;
     if (!machine().closeHandle(hObject, sim::HandleKind::Token))

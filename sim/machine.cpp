@@ -170,6 +170,7 @@ void Machine::reset()
     dialogAnswers.clear();
     dialogs.clear();
     debugOutput.clear();
+    calls.clear();
     setWindows(WindowsVersion::WinXP);
     setAdministrator(true);
 }
@@ -204,6 +205,16 @@ void Machine::setWindows(WindowsVersion v)
     systemLibraries = {"setupapi.dll"};
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
         systemLibraries.insert("newdev.dll");
+    enumTreeWriteProtected = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+}
+
+std::vector<CallRecord> Machine::callsOf(const std::string& call) const
+{
+    std::vector<CallRecord> out;
+    for (const CallRecord& r : calls)
+        if (r.call == call)
+            out.push_back(r);
+    return out;
 }
 
 void Machine::setAdministrator(bool admin)

@@ -124,6 +124,26 @@ struct DriverInstallRecord {
     BOOL reboot = FALSE;
 };
 
+// ---------------------------------------------------------------- arguments
+
+// One call with the arguments that Windows acts on but whose effect this
+// machine does not model (a parent window, a buffer size told, a flag), so
+// that a test can hold the product to them. Which fields a call fills is
+// written at each call; the others stay zero.
+struct CallRecord {
+    explicit CallRecord(std::string name, HWND parent = nullptr, DWORD flagsPassed = 0,
+                        DWORD sizeTold = 0)
+        : call(std::move(name)), window(parent), flags(flagsPassed), size(sizeTold)
+    {
+    }
+    std::string call;
+    HWND window = nullptr;  // parent window
+    DWORD flags = 0;        // flags, property, access mask
+    DWORD size = 0;         // buffer size told to the call
+    std::string text;       // enumerator, hardware id, key path, data written
+    BOOL option = FALSE;    // OpenThreadToken: open as self
+};
+
 // ------------------------------------------------------------------- faults
 
 struct Fault {
@@ -226,6 +246,16 @@ public:
     std::string openHandleReport() const;      // one line per open handle
 
     DWORD lastError = 0;
+
+    // Every setup API, driver install, token, SID and key-open call, in order.
+    std::vector<CallRecord> calls;
+    std::vector<CallRecord> callsOf(const std::string& call) const;
+
+    // On the NT family the device tree under HKLM\System\CurrentControlSet\Enum
+    // belongs to the system: an administrator may read it but an open asking
+    // for more (KEY_ALL_ACCESS) is refused. setWindows sets this for the NT
+    // family and clears it for the 9x family.
+    bool enumTreeWriteProtected = false;
 
 private:
     std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> roots_;

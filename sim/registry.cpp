@@ -54,6 +54,18 @@ std::string keyPath(const RegKey& key)
     return path;
 }
 
+// The NT device tree: its security descriptor grants administrators reading
+// only, and every key below inherits it.
+bool inWriteProtectedTree(const RegKey& key)
+{
+    if (!machine().enumTreeWriteProtected)
+        return false;
+    static const std::string tree = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum";
+    const std::string path = keyPath(key);
+    return path.size() >= tree.size() && sim::equalNoCase(path.substr(0, tree.size()), tree) &&
+           (path.size() == tree.size() || path[tree.size()] == '\\');
+}
+
 // What a handle stands for. The roots live as long as the machine, so a
 // handle on one shares no ownership of it.
 LONG lookUp(HKEY hKey, KeyHandle& found)
@@ -223,8 +235,14 @@ void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
 
 void sim::subkeyRemoved() { ++subkeyRemovals; }
 
-LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult)
+LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
+                          PHKEY phkResult)
 {
+    sim::CallRecord record{"RegOpenKeyExA"};
+    record.flags = samDesired;
+    record.size = ulOptions;  // reserved: must be zero
+    record.text = lpSubKey ? lpSubKey : "";
+    machine().calls.push_back(record);
     if (DWORD e = machine().injectedFault("RegOpenKeyExA"))
         return static_cast<LONG>(e);
     if (!phkResult)
@@ -238,6 +256,8 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, REGSAM samDesired, 
     if (LONG error = findBelow(base.key, lpSubKey, key))
         return error;
     if (!keyAllows(*key, samDesired))
+        return ERROR_ACCESS_DENIED;
+    if (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))
         return ERROR_ACCESS_DENIED;
     *phkResult = newHandle(key, samDesired);
     return ERROR_SUCCESS;
@@ -268,7 +288,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
             key = it->second;
             continue;
         }
-        if (!key->writable || !key->readable)
+        if (!key->writable || !key->readable || inWriteProtectedTree(*key))
             return ERROR_ACCESS_DENIED;
         auto child = std::make_shared<RegKey>();
         child->name = name;
@@ -277,7 +297,8 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
         key = child;
         created = true;
     }
-    if (!created && !keyAllows(*key, samDesired))
+    if (!created && (!keyAllows(*key, samDesired) ||
+                     (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))))
         return ERROR_ACCESS_DENIED;
     if (lpdwDisposition)
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -321,14 +342,29 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         return ERROR_INVALID_PARAMETER;
     const RegKey& key = *handle.key;
 
-    // Name lengths in characters, without the terminating zero.
+    // Name lengths in characters, without the terminating zero. NT stores
+    // names in Unicode and counts them so: with a double-byte code page one
+    // character of an ANSI name may take two bytes (a lead byte and a trail).
+    const bool countCharacters =
+        machine().dbcsEnabled && machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    const auto length = [countCharacters](const std::string& name) {
+        if (!countCharacters)
+            return name.size();
+        size_t characters = 0;
+        for (size_t i = 0; i < name.size(); ++i, ++characters) {
+            const auto byte = static_cast<unsigned char>(name[i]);
+            if (byte >= 0x81 && byte <= 0xFE && i + 1 < name.size())
+                ++i;  // a lead byte and its trail byte
+        }
+        return characters;
+    };
     size_t longestSubkey = 0;
     for (const auto& entry : key.subkeys)
-        longestSubkey = std::max(longestSubkey, entry.second->name.size());
+        longestSubkey = std::max(longestSubkey, length(entry.second->name));
     size_t longestValueName = 0;
     size_t largestData = 0;
     for (const RegValue& v : key.values) {
-        longestValueName = std::max(longestValueName, v.name.size());
+        longestValueName = std::max(longestValueName, length(v.name));
         largestData = std::max(largestData, v.data.size());
     }
 

@@ -35,17 +35,28 @@ std::vector<BYTE> parseSid(const std::string& text)
 
 size_t sidLength(PSID sid) { return 8 + 4 * static_cast<const BYTE*>(sid)[1]; }
 
-BOOL openToken(const sim::Token& token, PHANDLE out)
+// A token handle carries the rights it was opened with: reading the groups
+// needs TOKEN_QUERY.
+struct OpenedToken {
+    sim::Token token;
+    DWORD access = 0;
+};
+
+BOOL openToken(const sim::Token& token, DWORD access, PHANDLE out)
 {
     *out = machine().addHandle(sim::HandleKind::Token, "token",
-                               std::make_shared<sim::Token>(token));
+                               std::make_shared<OpenedToken>(OpenedToken{token, access}));
     return TRUE;
 }
 
 }  // namespace
 
-BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD, BOOL, PHANDLE TokenHandle)
+BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenAsSelf,
+                            PHANDLE TokenHandle)
 {
+    sim::CallRecord record{"OpenThreadToken", nullptr, DesiredAccess};
+    record.option = OpenAsSelf;
+    machine().calls.push_back(record);
     if (sim::failWithInjectedFault("OpenThreadToken"))
         return FALSE;
     sim::Machine& m = machine();
@@ -55,11 +66,12 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD, BOOL, PHANDLE TokenHandl
         return sim::failWith(m.threadTokenError, FALSE);
     if (!m.threadToken)
         return sim::failWith(ERROR_NO_TOKEN, FALSE);
-    return openToken(*m.threadToken, TokenHandle);
+    return openToken(*m.threadToken, DesiredAccess, TokenHandle);
 }
 
-BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle)
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
 {
+    machine().calls.push_back(sim::CallRecord{"OpenProcessToken", nullptr, DesiredAccess});
     if (sim::failWithInjectedFault("OpenProcessToken"))
         return FALSE;
     sim::Machine& m = machine();
@@ -67,7 +79,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD, PHANDLE TokenHandle)
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
     if (m.processTokenError)
         return sim::failWith(m.processTokenError, FALSE);
-    return openToken(m.processToken, TokenHandle);
+    return openToken(m.processToken, DesiredAccess, TokenHandle);
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS infoClass,
@@ -80,7 +92,12 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS info
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
     if (infoClass != TokenGroups)
         return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
-    const auto& token = *static_cast<const sim::Token*>(h->payload.get());
+    if (!info && infoLength != 0)
+        return sim::failWith(ERROR_NOACCESS, FALSE);  // Windows probes the buffer it is told of
+    const auto& opened = *static_cast<const OpenedToken*>(h->payload.get());
+    if (!(opened.access & TOKEN_QUERY))
+        return sim::failWith(ERROR_ACCESS_DENIED, FALSE);
+    const sim::Token& token = opened.token;
 
     std::vector<std::vector<BYTE>> sids;
     for (const sim::TokenGroup& g : token.groups)
@@ -109,6 +126,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
                                      DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
                                      DWORD s7, PSID* pSid)
 {
+    machine().calls.push_back(sim::CallRecord{"AllocateAndInitializeSid", nullptr, count});
     if (sim::failWithInjectedFault("AllocateAndInitializeSid"))
         return FALSE;
     if (!authority || !pSid || count > 8)
@@ -131,6 +149,7 @@ BOOL WINAPI EqualSid(PSID a, PSID b)
 
 PVOID WINAPI FreeSid(PSID pSid)
 {
+    machine().calls.push_back(sim::CallRecord{"FreeSid"});
     // Windows returns NULL on success and the SID when it was not freed.
     return machine().closeHandle(pSid, sim::HandleKind::Sid) ? nullptr : pSid;
 }

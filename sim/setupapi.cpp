@@ -274,8 +274,12 @@ std::optional<std::vector<sim::RegKey*>> deviceKeysFor(const char* enumerator)
 
 }  // namespace
 
-HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND, DWORD Flags)
+HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
+                                     DWORD Flags)
 {
+    sim::CallRecord record{"SetupDiGetClassDevsA", hwndParent, Flags};
+    record.text = Enumerator ? Enumerator : "";
+    machine().calls.push_back(record);
     if (sim::failWithInjectedFault("SetupDiGetClassDevsA"))
         return INVALID_HANDLE_VALUE;
     if (Flags & DIGCF_DEVICEINTERFACE)
@@ -334,6 +338,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
+    machine().calls.push_back(
+        sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize});
     if (sim::failWithInjectedFault("SetupDiGetDeviceRegistryPropertyA"))
         return FALSE;
     DevInfoSet* set = nullptr;
@@ -366,6 +372,11 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
 {
+    sim::CallRecord record{"SetupDiSetDeviceRegistryPropertyA", nullptr, Property,
+                           PropertyBufferSize};
+    if (PropertyBuffer)
+        record.text.assign(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
+    machine().calls.push_back(record);
     if (sim::failWithInjectedFault("SetupDiSetDeviceRegistryPropertyA"))
         return FALSE;
     DevInfoSet* set = nullptr;
@@ -397,8 +408,9 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     return TRUE;
 }
 
-HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND)
+HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
 {
+    machine().calls.push_back(sim::CallRecord{"SetupDiCreateDeviceInfoList", hwndParent});
     if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoList"))
         return INVALID_HANDLE_VALUE;
     DevInfoSet* set = nullptr;
@@ -406,9 +418,12 @@ HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND)
 }
 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
-                                     const GUID* ClassGuid, PCSTR, HWND, DWORD CreationFlags,
-                                     PSP_DEVINFO_DATA DeviceInfoData)
+                                     const GUID* ClassGuid, PCSTR, HWND hwndParent,
+                                     DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
 {
+    sim::CallRecord record{"SetupDiCreateDeviceInfoA", hwndParent, CreationFlags};
+    record.text = DeviceName ? DeviceName : "";
+    machine().calls.push_back(record);
     if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoA"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -630,9 +645,13 @@ BOOL failInstall(sim::DriverInstallRecord record, DWORD error)
 
 }  // namespace
 
-BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR FullInfPath,
-                                               DWORD InstallFlags, PBOOL bRebootRequired)
+BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareId,
+                                               LPCSTR FullInfPath, DWORD InstallFlags,
+                                               PBOOL bRebootRequired)
 {
+    sim::CallRecord call{"UpdateDriverForPlugAndPlayDevicesA", hwndParent, InstallFlags};
+    call.text = HardwareId ? HardwareId : "";
+    machine().calls.push_back(call);
     if (sim::failWithInjectedFault("UpdateDriverForPlugAndPlayDevicesA"))
         return FALSE;
     sim::Machine& m = machine();
@@ -657,8 +676,9 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND, LPCSTR HardwareId, LPCSTR F
     record.result = TRUE;
     record.reboot = m.driverInstallAsksReboot ? TRUE : FALSE;
     m.driverInstalls.push_back(record);
-    if (bRebootRequired)
-        *bRebootRequired = record.reboot;
+    // Windows writes the flag only when a restart is needed: the caller clears it.
+    if (bRebootRequired && record.reboot)
+        *bRebootRequired = TRUE;
     m.lastError = ERROR_SUCCESS;
     return TRUE;
 }

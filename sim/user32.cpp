@@ -308,8 +308,9 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
     return systemIcon(static_cast<WORD>(id));
 }
 
-BOOL WINAPI MessageBeep(UINT)
+BOOL WINAPI MessageBeep(UINT uType)
 {
+    sim::machine().calls.push_back(sim::CallRecord{"MessageBeep", nullptr, uType});
     return sim::failWithInjectedFault("MessageBeep") ? FALSE : TRUE;
 }
 

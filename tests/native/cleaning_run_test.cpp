@@ -1,3 +1,5 @@
+#include "cleaning/clean_run.h"
+#include "cleaning/matching.h"
 #include "native/cleaning_support.h"
 
 namespace {
@@ -125,6 +127,76 @@ TEST_F(CleaningRunTest, UnreadableDeviceInstanceEndsTheRunWithWhatWasFound)
     EXPECT_TRUE(startsWith(trace().back(), "  I2K: Error caught at the export - ")) << trace().back();
 
     EXPECT_EQ(call(RemoveUsbDevices), 1);  // nothing found before it this time
+}
+
+// Every run fixes its whole mode and window itself, also for a user it then
+// turns away: nothing a previous run chose carries over. checkId after a run
+// answers by the mode that run left.
+TEST_F(CleaningRunTest, EachRunFixesItsOwnModeAndWindow)
+{
+    const std::string analogId = "VID_2F7A&PID_0301";  // analog list only
+    const std::string shortId = "VID_2F7A&PID_B8F9";   // short and long USB lists
+    const HWND window = reinterpret_cast<HWND>(0x5150);
+
+    EXPECT_EQ(cleanDeviceKeys(window, true, false, false, false), 1);  // pedals, aux
+    EXPECT_EQ(ParentWindow, window);
+    EXPECT_TRUE(checkId(PedalId));
+    EXPECT_TRUE(checkId(AuxId));
+    EXPECT_FALSE(checkId(UsbJoystickId));
+
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, false, true, false), 1);  // analog, no aux
+    EXPECT_TRUE(checkId(analogId));
+    EXPECT_FALSE(checkId(AuxId));
+    EXPECT_FALSE(checkId(PedalId));
+
+    EXPECT_EQ(cleanDeviceKeys(nullptr, true, true, false, true), 1);  // short USB list, aux
+    EXPECT_EQ(ParentWindow, nullptr);
+    EXPECT_FALSE(IdMatchFound);
+    EXPECT_TRUE(checkId(shortId));
+    EXPECT_TRUE(checkId(AuxId));
+    EXPECT_FALSE(checkId(UsbJoystickId));
+
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, false, true, false), 1);  // analog again
+    EXPECT_TRUE(checkId(analogId));
+
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, true, false, false), 1);  // long USB list
+    EXPECT_TRUE(checkId(UsbJoystickId));
+    EXPECT_FALSE(checkId(analogId));
+    EXPECT_FALSE(checkId(AuxId));
+
+    m.setAdministrator(false);
+    reload();
+    IdMatchFound = true;
+    EXPECT_EQ(cleanDeviceKeys(window, true, false, false, false), 2);
+    EXPECT_FALSE(IdMatchFound);
+    EXPECT_EQ(ParentWindow, window);
+    EXPECT_TRUE(checkId(PedalId));
+    EXPECT_FALSE(checkId(UsbJoystickId));
+    EXPECT_TRUE(checkId(AuxId));
+    EXPECT_FALSE(CachedVersion4);
+    EXPECT_TRUE(CachedWin2k);
+}
+
+TEST_F(CleaningRunTest, AnalogRunOnTheNtFamilyCleansGamePortAndHid)
+{
+    EXPECT_EQ(cleanDeviceKeys(nullptr, false, true, true, false), 1);
+    EXPECT_EQ(sequence(), (Lines{"DELKEYS: cleanDeviceKeys", "  Deletinge W2k Enum Keys",
+                                 "DELKEYS: deleteEnumGamePortKeys2k", "DELKEYS: deleteEnumHidKeys2k",
+                                 "  Deletinge Settings and OEM Keys",
+                                 "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys"}));
+}
+
+// The first routine's error ends the run: none of the routines after it runs.
+TEST_F(CleaningRunTest, ErrorInARoutineStopsTheRoutinesAfterIt)
+{
+    onWindows(sim::WindowsVersion::Win98);
+    m.setDword("HKLM\\Enum\\USB\\" + std::string(UsbJoystickId) + "\\0000", "Driver", 3);
+    seed(PedalId);
+    const Keys before = m.allKeys();
+    EXPECT_EQ(call(RemoveUsbDevices), 0);
+    EXPECT_EQ(sequence(), (Lines{"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys",
+                                 "  Deletinge W9x Enum Keys", "DELKEYS: deleteEnumUsbKeys"}));
+    EXPECT_EQ(m.allKeys(), before);
 }
 
 }  // namespace

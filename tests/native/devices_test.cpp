@@ -1,4 +1,5 @@
 // Finding, counting and removing the root device node.
+#include "devices/device_state.h"
 #include "devices/root_devices.h"
 #include "native/fixture.h"
 #include "platform/system_libraries.h"
@@ -68,7 +69,11 @@ TEST_F(RootDevicesTest, ExistenceTestStopsAtTheFirstMatch)
     EXPECT_TRUE(devnodeExists());
     releaseSystemLibraries();
     EXPECT_EQ(m.callCounts["SetupDiEnumDeviceInfo"], 1);
-    EXPECT_EQ(trace().back(), "  I2K: Exiting devnodeExists");
+    EXPECT_EQ(trace(), (Lines{"INST2K: devnodeExists", "  I2K: Got DeviceInfoSet Handle!",
+                              "  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
+                              "  I2K: EnumDevInfo Success - bSiz:13  Hdw Id:root\\jq_pilotdeck:",
+                              "  I2K: Found One!", "  I2K: Doing SetupDiDestroyInfo",
+                              "  I2K: Exiting devnodeExists"}));
 }
 
 TEST_F(RootDevicesTest, FailedCallsPassOverOrEndTheScan)
@@ -169,6 +174,53 @@ TEST_F(RootDevicesTest, MissingSetupLibraryCountsAsNoDevice)
     EXPECT_EQ(call(RootDeviceCount), 0);
     EXPECT_EQ(call(RemoveRootDevice), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
+}
+
+// The cleaning run gets the window; the root scan itself asks for its set
+// with none, and tells each property read of 250 bytes.
+TEST_F(RootDevicesTest, RemoveHandsItsWindowToTheCleaningRunOnly)
+{
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
+    m.addDevice({"USB\\VID_2F7A&PID_00A1\\1", {"USB\\VID_2F7A&PID_00A1"}, HidClass, "", true});
+    const std::string auxOem = "HKLM\\System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties"
+                               "\\Joystick\\OEM\\VID_2F7A&PID_C26B";
+    m.createKey(auxOem);
+    const HWND window = reinterpret_cast<HWND>(0x99);
+    EXPECT_EQ(RemoveRootDevice(window, nullptr, nullptr), 1);
+    EXPECT_FALSE(m.keyExists(auxOem)) << "the run consults the aux list too";
+    const auto sets = m.callsOf("SetupDiGetClassDevsA");
+    ASSERT_EQ(sets.size(), 2u);
+    EXPECT_EQ(sets[0].window, window);
+    EXPECT_EQ(sets[0].flags, static_cast<DWORD>(DIGCF_ALLCLASSES));
+    EXPECT_EQ(sets[1].window, nullptr);
+    EXPECT_EQ(sets[1].flags, static_cast<DWORD>(DIGCF_PRESENT));
+    EXPECT_EQ(sets[1].text, "");
+    const auto reads = m.callsOf("SetupDiGetDeviceRegistryPropertyA");
+    ASSERT_EQ(reads.size(), 1u);
+    EXPECT_EQ(reads[0].size, 250u);
+    EXPECT_EQ(reads[0].flags, static_cast<DWORD>(SPDRP_HARDWAREID));
+}
+
+// A property value the system did not end is read no further than the
+// bytes the call was told of, nor past 255 characters; and what a call left
+// in the buffer is gone at the next load, so such a value ends where its
+// bytes end.
+TEST_F(RootDevicesTest, UnendedHardwareIdEndsAtTheBufferOrTheLoad)
+{
+    BYTE buffer[256];
+    std::fill(std::begin(buffer), std::end(buffer), BYTE('a'));
+    EXPECT_EQ(firstTextOf(buffer, 250).size(), 250u);
+    EXPECT_EQ(firstTextOf(buffer, 256).size(), 255u);
+
+    addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck and more"});
+    EXPECT_EQ(call(RootDeviceCount), 0);
+    m.reset();
+    reload();
+    addSystemDevice("SYSTEM\\0000", {});
+    const std::string id = "root\\jq_pilotdeck";
+    m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\ROOT\\SYSTEM\\0000", "HardwareID", REG_MULTI_SZ,
+               std::vector<BYTE>(id.begin(), id.end()));
+    EXPECT_EQ(call(RootDeviceCount), 1);
 }
 
 }  // namespace

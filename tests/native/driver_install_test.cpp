@@ -97,14 +97,101 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0001"));
     EXPECT_TRUE(traced("  I2K: Devnode already exists"));
+    EXPECT_TRUE(traced("  I2K: UpdateDriverForPlugAndPlayDevices Passed - Reboot Required!"));
     EXPECT_FALSE(traced("IR: createDevnode"));
     EXPECT_EQ(call(NeedReboot), 1);
 
-    // A failed install never clears the flag, and is the export's answer.
+    // A failed install never clears the flag, and is the export's answer;
+    // nor does a later install that needs no restart. Only InitModule does.
     m.files.clear();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
     EXPECT_EQ(call(NeedReboot), 1);
+    m.files = {RootInf};
+    m.driverInstallAsksReboot = false;
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_EQ(call(NeedReboot), 1);
+    EXPECT_EQ(call(InitModule), 1);
+    EXPECT_EQ(call(NeedReboot), 0);
+}
+
+// The creation sets up its own element: the scan before it may have failed
+// before it touched one.
+TEST_F(DriverInstallTest, CreationAfterAScanThatCouldNotStart)
+{
+    m.failCall("SetupDiGetClassDevsA", ERROR_GEN_FAILURE, 1);
+    EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
+    EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Lines{"ROOT\\SYSTEM\\0000"}));
+}
+
+// Both exports take the folder they are given, an empty one included.
+TEST_F(DriverInstallTest, EmptyFolderReplacesTheOneBefore)
+{
+    EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
+    EXPECT_EQ(call(CreateRootDevice, ""), 0);
+    EXPECT_TRUE(traced("INST2K: createRootDevice - targetDir:"));
+    EXPECT_EQ(m.driverInstalls.back().infPath, "\\JQDRV2K3.INF");
+    EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
+    EXPECT_EQ(call(UpdateDevices, nullptr), 0);
+    EXPECT_TRUE(traced("INST2K: updateDevices - targetDir:"));
+}
+
+// What Windows is told and the simulation would otherwise take in any form:
+// no parent window, a forced install, 250 bytes for each property read, the
+// hardware id list with its two zeros, and the 32 update ids in list order.
+TEST_F(DriverInstallTest, SetupCallsGetTheArgumentsWindowsActsOn)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    m.addDevice({first + "\\1", {first}, HidClass, "{36FC9E60-C465-11CF-8056-444553540000}\\0007", true});
+    const HWND window = reinterpret_cast<HWND>(0x77);
+    EXPECT_EQ(CreateRootDevice(window, nullptr, "C:\\JQ"), 1);
+    EXPECT_EQ(UpdateDevices(window, nullptr, "C:\\JQ"), 0);
+
+    for (const sim::CallRecord& r : m.calls) {
+        EXPECT_EQ(r.window, nullptr) << r.call;
+        if (r.call == "UpdateDriverForPlugAndPlayDevicesA") {
+            EXPECT_EQ(r.flags, static_cast<DWORD>(INSTALLFLAG_FORCE));
+        } else if (r.call == "SetupDiGetDeviceRegistryPropertyA") {
+            EXPECT_EQ(r.size, 250u);
+        }
+    }
+    EXPECT_EQ(m.callsOf("UpdateDriverForPlugAndPlayDevicesA").size(), 2u);
+    const auto set = m.callsOf("SetupDiSetDeviceRegistryPropertyA");
+    ASSERT_EQ(set.size(), 1u);
+    EXPECT_EQ(set[0].flags, static_cast<DWORD>(SPDRP_HARDWAREID));
+    EXPECT_EQ(set[0].size, 19u);
+    EXPECT_EQ(set[0].text, std::string("root\\jq_pilotdeck\0\0", 19));
+    const auto created = m.callsOf("SetupDiCreateDeviceInfoA");
+    ASSERT_EQ(created.size(), 1u);
+    EXPECT_EQ(created[0].flags, static_cast<DWORD>(DICD_GENERATE_ID));
+    EXPECT_EQ(created[0].text, "System");
+
+    Lines enumerators;
+    for (const sim::CallRecord& r : m.callsOf("SetupDiGetClassDevsA")) {
+        if (r.flags == (DIGCF_PRESENT | DIGCF_ALLCLASSES))
+            enumerators.push_back(r.text);
+        else
+            EXPECT_EQ(r.flags, static_cast<DWORD>(DIGCF_PRESENT)) << r.text;
+    }
+    ASSERT_EQ(enumerators.size(), UpdateVidPidCount);
+    for (size_t i = 0; i < UpdateVidPidCount; ++i)
+        EXPECT_EQ(enumerators[i], std::string("USB\\") + UpdateVidPids[i]);
+    const Lines lines = traceFrom("INST2K: updateDevices - targetDir:C:\\JQ");
+    ASSERT_GE(lines.size(), 16u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 16),
+              (Lines{"INST2K: updateDevices - targetDir:C:\\JQ",
+                     "  I2K: Creating Info Set for: \"USB\\VID_2F7A&PID_00A1\"",
+                     "  I2K: Got DeviceInfoSet Handle!", "  I2K: Doing SetupDiEnumDeviceInfo",
+                     "  I2K: SetupDiEnumDeviceInfo OKAY!",
+                     "  I2K: Driver Value: \"{36FC9E60-C465-11CF-8056-444553540000}\\0007\"",
+                     "  I2K: Found One - Updating Device Driver!", "INST2K: updateDeviceDriver",
+                     "INST2K: setPathString - folder: \"C:\\JQ\"  file: \"JQDRV2K1.INF\"",
+                     "  I2K: setPathString returning: \"C:\\JQ\\JQDRV2K1.INF\"",
+                     "  I2K: UpdateDriverForPlugAndPlayDevices Passed - No Reboot Required!",
+                     "  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: EnumDeviceInfo Error:103",
+                     "  I2K: Doing SetupDiDestroyInfo",
+                     "  I2K: Creating Info Set for: \"USB\\VID_2F7A&PID_F4BE\"",
+                     "  I2K: Could not get HDEVINFO"}));
 }
 
 TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
@@ -194,6 +281,9 @@ TEST_F(DriverInstallTest, UpdateDevicesReinstallsOnlyForeignOrMissingDrivers)
     EXPECT_EQ(lines.back(), "  I2K: Exiting updateDevices");
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Found One - Updating Device Driver!"), 1);
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: GetRegistryProperty Error - tVal:D"), 1);
+    const auto failedRead = std::find(lines.begin(), lines.end(), "  I2K: GetRegistryProperty Error - tVal:D");
+    ASSERT_NE(failedRead, lines.end());
+    EXPECT_EQ(*(failedRead + 1), "  I2K: Doing SetupDiEnumDeviceInfo") << "a device without a driver is passed over";
     EXPECT_EQ(std::count(lines.begin(), lines.end(), "  I2K: Could not get HDEVINFO"),
               static_cast<long>(UpdateVidPidCount - 2));
     EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0003\""));
@@ -219,6 +309,33 @@ TEST_F(DriverInstallTest, UpdateDevicesGoesOnPastFailures)
     EXPECT_TRUE(m.driverInstalls.empty());
     EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:7E"));
     EXPECT_EQ(call(NeedReboot), 0);
+}
+
+// A Driver value the system did not end ends where its bytes end after a
+// load, whatever an earlier call left in the buffer.
+TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    m.addDevice({first + "\\1", {first}, HidClass, VendorDriver, true});
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(m.driverInstalls.empty());
+
+    m.reset();
+    reload();
+    m.files = {UsbInf};
+    m.addDevice({first + "\\1", {first}, HidClass, "", true});
+    const std::string part = "{5C0A7E31-2B94";
+    m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\1", "Driver", REG_SZ,
+               std::vector<BYTE>(part.begin(), part.end()));
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94\""));
+    EXPECT_EQ(m.driverInstalls.size(), 1u);
+
+    // Nor does a class that differs from the vendor's in its last digit count.
+    const std::string second = std::string("USB\\") + UpdateVidPids[1];
+    m.addDevice({second + "\\1", {second}, HidClass, "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D18}\\0001", true});
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_EQ(m.driverInstalls.back().hardwareId, second);
 }
 
 }  // namespace

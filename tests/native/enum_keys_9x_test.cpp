@@ -217,4 +217,27 @@ TEST_F(EnumKeys9xTest, DriverValueThatIsNotTextEndsTheRoutine)
     EXPECT_EQ(m.allKeys(), before);  // and every key object released: see TearDown
 }
 
+// A device key that will not open (here: the open itself fails) gives no
+// driver values but is deleted whole all the same. A driver value of seven
+// characters gives its seventh to the joystick key name.
+TEST_F(EnumKeys9xTest, DeviceKeyThatWillNotOpenIsStillDeleted)
+{
+    addInstance(device("USB", UsbJoystickId), "0000", "MEDIA\\0003");
+    m.createKey(Class + "\\MEDIA\\0003");
+    m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // the enumerator key opens, the device key not
+    deleteEnumUsbKeys();
+    EXPECT_FALSE(m.keyExists(device("USB", UsbJoystickId)));
+    EXPECT_TRUE(m.keyExists(Class + "\\MEDIA\\0003"));
+
+    m.clearFaults();
+    addInstance(device("HID", PedalId), "0000", "MEDIA\\7");
+    addInstance(device("HID", PedalId), "0001", "MEDIA\\");
+    m.createKey(Joystick);
+    clearTrace();
+    deleteEnumHidKeys();
+    const Lines gone = deletions(trace());
+    EXPECT_EQ(Lines(gone.end() - 2, gone.end()),
+              (Lines{JoystickFile + "msjstick.drv<7>", JoystickFile + "msjstick.drv<>"}));
+}
+
 }  // namespace

@@ -151,4 +151,37 @@ TEST_F(EnumKeysNtTest, MissingSetupLibraryLeavesTheDevices)
     EXPECT_TRUE(m.deviceExists(id));
 }
 
+// Each routine writes only its own template, the last matching name's digits
+// winning, and asks for every set with the run's window, of all classes,
+// attached or not. The enumeration tree itself is opened for reading only.
+TEST_F(EnumKeysNtTest, EachRoutineKeepsItsTemplateAndPassesTheRunsWindow)
+{
+    addDevice(std::string("USB\\") + UsbJoystickId, "1");
+    addDevice(std::string("USB\\") + PedalId, "1", false);
+    addDevice(std::string("HID\\") + UsbJoystickId, "7&1");
+    const HWND window = reinterpret_cast<HWND>(0x4d2);
+    EXPECT_EQ(cleanDeviceKeys(window, true, true, false, false), 0);
+
+    EXPECT_STREQ(UsbEnumDeviceId, "USB\\VID_2F7A&PID_1A24");
+    EXPECT_STREQ(HidEnumDeviceId, "HID\\VID_2F7A&PID_00A1");
+    EXPECT_STREQ(JovexEnumDeviceId, "Jovex\\VID_2F7A&PID_0000");
+    EXPECT_STREQ(GamePortEnumDeviceId, "GamePort\\VID_2F7A&PID_0000");
+    Lines asked;
+    for (const sim::CallRecord& r : m.callsOf("SetupDiGetClassDevsA")) {
+        EXPECT_EQ(r.window, window);
+        EXPECT_EQ(r.flags, static_cast<DWORD>(DIGCF_ALLCLASSES));
+        asked.push_back(r.text);
+    }
+    EXPECT_EQ(asked, (Lines{"USB\\VID_2F7A&PID_00A1", "USB\\VID_2F7A&PID_1A24",
+                            "HID\\VID_2F7A&PID_00A1"}));
+    size_t opens = 0;
+    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA")) {
+        if (startsWith(r.text, "System\\CurrentControlSet\\Enum")) {
+            EXPECT_EQ(r.flags, static_cast<REGSAM>(KEY_READ)) << r.text;
+            ++opens;
+        }
+    }
+    EXPECT_EQ(opens, 3u);
+}
+
 }  // namespace

@@ -73,3 +73,17 @@ TEST_F(ExportsTest, TextArgumentsAreNeverReadAsFormatDirectives)
     EXPECT_EQ(call(SetTargetDir, "C:\\100%s"), 0);
     EXPECT_EQ(trace().back(), "INST2K: setTargetDir - folder:C:\\100%s");
 }
+
+// An error inside a hook reaches the trace, not the host: the first hook
+// then stops the uninstall, the second still answers 0. (A dialog that the
+// script leaves unanswered raises one in the simulation.)
+TEST_F(ExportsTest, HooksAnswerSafelyWhenTheirWorkRaisesAnError)
+{
+    m.setAdministrator(false);
+    EXPECT_EQ(call(UninstInitialize), -1);
+    EXPECT_EQ(trace().back().rfind("  I2K: Error caught at the export - ", 0), 0u) << trace().back();
+    m.setAdministrator(true);
+    reload();
+    EXPECT_EQ(call(UninstUnInitialize), 0);
+    EXPECT_EQ(trace().back().rfind("  I2K: Error caught at the export - ", 0), 0u) << trace().back();
+}

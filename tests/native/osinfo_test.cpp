@@ -1,6 +1,7 @@
 #include "native/fixture.h"
 
 #include "support/errors.h"
+#include "support/handle_owners.h"
 #include "support/osinfo.h"
 
 using sim::WindowsVersion;
@@ -61,6 +62,15 @@ TEST_F(OsInfoTest, QueriesAnswerNoUntilTheFactsAreRead)
     EXPECT_EQ(m.callCounts.count("GetVersionExA"), 0u) << "the queries must not read the facts";
     EXPECT_EQ(call(IsAdmin), 1);  // IsAdmin reads them
     EXPECT_EQ(call(IsWinXp), 1);
+
+    m.setWindows(WindowsVersion::WinMe);
+    reload();
+    EXPECT_FALSE(osIsAdmin()) << "a load forgets the facts read before it";
+    EXPECT_FALSE(osIsVersion4());
+    EXPECT_EQ(call(IsWinMe), 0);
+    EXPECT_EQ(call(IsAdmin), 1);
+    EXPECT_TRUE(osIsVersion4());
+    EXPECT_EQ(call(IsWinMe), 1);
 }
 
 TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
@@ -73,6 +83,36 @@ TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
     EXPECT_EQ(call(IsAdmin), 1);
     EXPECT_EQ(call(InitModule), 1);
     EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+
+    // IsAdmin answers no when its own read failed, and yes from then on.
+    reload();
+    EXPECT_EQ(call(IsAdmin), 0);
+    EXPECT_EQ(call(IsAdmin), 1);
+}
+
+// Asked for querying only, the thread's token as the process itself sees
+// it; everything built is released, the SID last.
+TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
+{
+    m.threadToken = sim::Token{{{sim::AdministratorsSid}}};
+    EXPECT_TRUE(tokenIsAdmin());
+    const auto thread = m.callsOf("OpenThreadToken");
+    ASSERT_EQ(thread.size(), 1u);
+    EXPECT_EQ(thread[0].flags, static_cast<DWORD>(TOKEN_QUERY));
+    EXPECT_TRUE(thread[0].option);
+    std::vector<std::string> order;
+    for (const sim::CallRecord& r : m.calls)
+        order.push_back(r.call);
+    EXPECT_EQ(order, (std::vector<std::string>{"OpenThreadToken", "AllocateAndInitializeSid",
+                                               "CloseHandle", "FreeSid"}));
+
+    m.calls.clear();
+    m.threadToken.reset();
+    EXPECT_TRUE(tokenIsAdmin());
+    const auto process = m.callsOf("OpenProcessToken");
+    ASSERT_EQ(process.size(), 1u);
+    EXPECT_EQ(process[0].flags, static_cast<DWORD>(TOKEN_QUERY));
+    EXPECT_EQ(m.calls.back().call, "FreeSid");
 }
 
 TEST_F(OsInfoTest, AdministratorsGroupCountsWhateverItsAttributes)
@@ -104,7 +144,7 @@ TEST_F(OsInfoTest, ThreadTokenComesFirstAndOnlyNoTokenFallsBackToTheProcess)
 
     m.threadTokenError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(tokenIsAdmin());
-    EXPECT_EQ(m.callCounts.count("OpenProcessToken"), 1u) << "only the earlier call opened it";
+    EXPECT_EQ(m.callCounts["OpenProcessToken"], 1) << "only the earlier call opened it";
 
     m.threadTokenError = 0;
     m.processTokenError = ERROR_ACCESS_DENIED;
@@ -133,4 +173,13 @@ TEST_F(OsInfoTest, FailuresInsideTheTokenCheckLeaveANonAdministratorAndCloseEver
     EXPECT_EQ(call(IsAdmin), 0);
     EXPECT_EQ(call(IsWinXp), 1);
     EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+}
+
+// A handle owner handed out for a new handle closes the one it held.
+TEST_F(OsInfoTest, OwnerClosesItsHandleBeforeReceivingAnother)
+{
+    TokenHandle token;
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
+    ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
+    EXPECT_EQ(m.openHandleCount(sim::HandleKind::Token), 1u);
 }

@@ -58,6 +58,11 @@ TEST_F(SettingsKeysTest, PedalRunKeepsOtherJoysticksAndPassesOverAnUnopenableKey
 
     deleteJoystickSettingsKeys();
     EXPECT_EQ(m.allKeys(), keysWithout(before, {SettingsNt + "\\" + PedalId}));
+    EXPECT_EQ(routineLines(trace()),
+              (Lines{"DELKEYS: deleteJoystickSettingsKeys", "  EU: nKeys:2",
+                     "  EU: vidPidStr:VID_2F7A&PID_00A1", "  EU: vidPidStr:VID_2F7A&PID_1A24",
+                     "  EU: Freeing JoystickSettings Key Reg Object",
+                     "  EU: Exiting deleteJoystickSettingsKeys"}));
 
     clearTrace();
     CachedWin2k = false;
@@ -95,6 +100,22 @@ TEST_F(SettingsKeysTest, AsdValuesGoAndTheirKeysStay)
     deleteAsdKeys();
     EXPECT_FALSE(m.valueExists(AsdSecond, UsbJoystickId));
     EXPECT_EQ(routineLines(trace()).at(1), "  EU: First nVals:0");
+
+    // A missing second subkey counts none either: not the first one's again.
+    freshMachine(sim::WindowsVersion::Win98);
+    m.setString(AsdFirst, OtherVendorId, "1");
+    deleteAsdKeys();
+    EXPECT_EQ(routineLines(trace()),
+              (Lines{"DELKEYS: deleteAsdKeys", "  EU: First nVals:1", "  EU: First vidPidStr:VID_045E&PID_0008",
+                     "  EU: Processing Second ASD Reg Object", "  EU: Second nVals:0",
+                     "  EU: Freeing Second ASD Reg Object", "  EU: Exiting deleteAsdKeys"}));
+
+    // No ASD\Prob key: the routine opens nothing and says so.
+    freshMachine(sim::WindowsVersion::Win98);
+    deleteAsdKeys();
+    EXPECT_EQ(trace(), (Lines{"DELKEYS: deleteAsdKeys",
+                              "WINREG: OpenWithKey - FileName:System\\CurrentControlSet\\Control\\ASD\\Prob",
+                              "  WR: OpenKey FAILED!", "  EU: Exiting deleteAsdKeys"}));
 }
 
 TEST_F(SettingsKeysTest, InterfaceKeysAreJudgedByTheirDeviceInstance)

@@ -18,9 +18,9 @@ struct TestKey {
     }
 };
 
-HKEY openKey(const char* path, TestKey& out)
+HKEY openKey(const char* path, TestKey& out, REGSAM access = KEY_ALL_ACCESS)
 {
-    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_ALL_ACCESS, &out.key), ERROR_SUCCESS)
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &out.key), ERROR_SUCCESS)
         << path;
     return out.key;
 }
@@ -117,7 +117,12 @@ TEST_F(SimRegistryEnumTest, AWalkSeesDeviceKeysTheSetupApiRemoves)
                            "VID_0004&PID_0004"})
         m.addDevice({std::string("USB\\") + id + "\\1", {std::string("USB\\") + id}, hid, "", true});
     TestKey usb;
-    openKey("System\\CurrentControlSet\\Enum\\USB", usb);
+    // Administrators may only read the NT device tree.
+    TestKey refused;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "System\\CurrentControlSet\\Enum\\USB", 0,
+                            KEY_ALL_ACCESS, &refused.key),
+              ERROR_ACCESS_DENIED);
+    openKey("System\\CurrentControlSet\\Enum\\USB", usb, KEY_READ);
     EXPECT_EQ(nameAt(usb.key, 2), "VID_0003&PID_0003");
 
     HDEVINFO set = SetupDiGetClassDevsA(nullptr, "USB\\VID_0001&PID_0001", nullptr, DIGCF_ALLCLASSES);

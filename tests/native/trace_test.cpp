@@ -60,6 +60,20 @@ TEST_F(TraceTest, MismatchedArgumentsAreTheCallersFault)
     EXPECT_THROW(TraceFmt("%s", 3), ETraceFormatError);
     EXPECT_THROW(TraceFmt("none", 3), ETraceFormatError);
     EXPECT_TRUE(m.debugOutput.empty());
+
+    // The error names the fault and the format, for whoever reads it in
+    // the trace line of the export that caught it.
+    const auto message = [](auto write) {
+        try {
+            write();
+        } catch (const ETraceFormatError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(message([] { TraceFmt("a %s"); }), "trace format has more directives than arguments: a %s");
+    EXPECT_EQ(message([] { TraceFmt("b %d", "text"); }), "trace argument of the wrong kind for %d in: b %d");
+    EXPECT_EQ(message([] { TraceFmt("c", 3); }), "trace format has fewer directives than arguments: c");
 }
 
 TEST_F(TraceTest, ModuleLoadTurnsTheSwitchOff)

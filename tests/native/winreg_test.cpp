@@ -67,6 +67,9 @@ TEST_F(WinRegTest, LeadingBackslashResolvesFromTheRoot)
     ASSERT_FALSE(WinRegOpenFailed);
     EXPECT_EQ(registry->ReadString("\\Software\\Other", "Name", ""), "from the root");
     EXPECT_EQ(registry->ReadString("Software\\Other", "Name", ""), "from the open key");
+    registry->eraseSection("\\Software\\Other");
+    EXPECT_FALSE(m.keyExists("HKLM\\Software\\Other"));
+    EXPECT_TRUE(m.keyExists(under("Software\\Other")));
 }
 
 TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
@@ -222,4 +225,66 @@ TEST_F(WinRegTest, FailedObjectDoesNothing)
     EXPECT_TRUE(m.valueExists("HKLM\\Sub", "Name"));
     EXPECT_TRUE(trace().empty());
     EXPECT_TRUE(m.callCounts.empty());
+}
+
+// Every open of a changing object asks for KEY_ALL_ACCESS exactly; both
+// deletions trace their two lines (the value's with its "|value" part)
+// before the store is touched; a subkey that will not open is deleted all
+// the same; release flushes the key before it closes it.
+TEST_F(WinRegTest, RightsTraceAndCallOrderOfTheChangingCalls)
+{
+    m.setString(under("Sub"), "Value", "v");
+    m.createKey(under("Leaf"));
+    m.logCalls = true;
+    {
+        auto registry = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, Base);
+        clearTrace();
+        m.callLog.clear();
+        registry->DeleteKey("Sub", "Value");
+        m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1);
+        registry->eraseSection("Leaf");
+    }
+    EXPECT_EQ(trace(), (Lines{"WINREG: DeleteKey - DEBUG OFF", "  WR: Deleting:Software\\JQ|Sub|Value",
+                              "WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:Software\\JQ|Leaf"}));
+    EXPECT_FALSE(m.valueExists(under("Sub"), "Value"));
+    EXPECT_FALSE(m.keyExists(under("Leaf")));
+    std::vector<std::pair<std::string, size_t>> changes;
+    for (const auto& entry : m.callLog)
+        if (entry.first == "RegDeleteValueA" || entry.first == "RegDeleteKeyA")
+            changes.push_back(entry);
+    EXPECT_EQ(changes, (std::vector<std::pair<std::string, size_t>>{{"RegDeleteValueA", 2}, {"RegDeleteKeyA", 4}}));
+    ASSERT_GE(m.callLog.size(), 2u);
+    EXPECT_EQ(m.callLog[m.callLog.size() - 2].first, "RegFlushKey");
+    EXPECT_EQ(m.callLog.back().first, "RegCloseKey");
+    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA")) {
+        EXPECT_EQ(r.flags, static_cast<REGSAM>(KEY_ALL_ACCESS)) << r.text;
+        EXPECT_EQ(r.size, 0u) << "the reserved options of " << r.text;
+    }
+    m.calls.clear();
+    auto fromRoot = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "\\Software\\JQ");
+    ASSERT_EQ(m.callsOf("RegOpenKeyExA").size(), 1u);
+    EXPECT_EQ(m.callsOf("RegOpenKeyExA")[0].size, 0u);
+}
+
+// NT counts name lengths in characters; with a double-byte code page a name
+// needs up to twice as many bytes, and is read whole. The rule is read once.
+TEST_F(WinRegTest, DoubleByteNamesAreReadWhole)
+{
+    // Read on the first walk of a load: a fresh load reads it again.
+    {
+        TStringList none;
+        openBase()->ReadSections(none);
+    }
+    m.dbcsEnabled = true;
+    reload();
+    const std::string wide = "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8";  // five characters in ten bytes
+    m.createKey(under(wide));
+    m.setString(under("V"), wide, "v");
+    auto registry = openBase();
+    TStringList list;
+    registry->ReadSections(list);
+    EXPECT_EQ(names(list), (Lines{"V", wide}));
+    registry->ReadSection("V", list);
+    EXPECT_EQ(names(list), (Lines{wide}));
+    EXPECT_EQ(m.callCounts["GetSystemMetrics"], 2);
 }

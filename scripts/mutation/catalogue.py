@@ -1,0 +1,279 @@
+"""Single-token changes to C++ source lines.
+
+Every mutant changes one token (or removes one statement) of one file and
+keeps the number of lines, so that a mutant is named by file, line and the
+change, and the rest of the file stays where it was.
+"""
+
+import re
+from dataclasses import dataclass
+
+
+@dataclass(frozen=True)
+class Mutant:
+    path: str        # relative to the repository, e.g. src/support/winreg.cpp
+    line: int        # 1-based line of the first line changed
+    kind: str        # operator family (ror, lcr, neg, aor, const, bool, flag, stmt, swap, text)
+    original: str    # the changed lines as they stand, stripped, joined by " "
+    mutated: str     # the same lines after the change
+    new_lines: tuple  # (first index, replacement lines) applied to the file
+
+    @property
+    def key(self):
+        """What the equivalent-mutant list names: stable while the line's text stays."""
+        return f"{self.path}: {self.original} => {self.mutated}"
+
+    def where(self):
+        return f"{self.path}:{self.line}: {self.original} => {self.mutated}"
+
+    def apply(self, lines):
+        first, replacement = self.new_lines
+        out = list(lines)
+        out[first:first + len(replacement)] = replacement
+        return out
+
+
+# --- masking: which characters of a file are code, text literal or comment ---
+
+CODE, STRING, CHAR, COMMENT = 0, 1, 2, 3
+
+
+def mask_file(text):
+    """One class per character; preprocessor lines count as comment-free code."""
+    m = [CODE] * len(text)
+    i, n = 0, len(text)
+    while i < n:
+        c = text[i]
+        if text.startswith("//", i):
+            j = text.find("\n", i)
+            j = n if j < 0 else j
+            for k in range(i, j):
+                m[k] = COMMENT
+            i = j
+        elif text.startswith("/*", i):
+            j = text.find("*/", i + 2)
+            j = n if j < 0 else j + 2
+            for k in range(i, j):
+                if text[k] != "\n":
+                    m[k] = COMMENT
+            i = j
+        elif c == '"' or c == "'":
+            kind = STRING if c == '"' else CHAR
+            m[i] = kind
+            j = i + 1
+            while j < n and text[j] != c and text[j] != "\n":
+                m[j] = kind
+                if text[j] == "\\" and j + 1 < n:
+                    m[j + 1] = kind
+                    j += 1
+                j += 1
+            if j < n:
+                m[j] = kind
+            i = j + 1
+        else:
+            i += 1
+    return m
+
+
+def split_masked(text, m):
+    """Lines of the file, each with its mask, and the line with non-code blanked."""
+    out = []
+    start = 0
+    for line in text.split("\n"):
+        lm = m[start:start + len(line)]
+        code = "".join(ch if k == CODE else " " for ch, k in zip(line, lm))
+        out.append((line, lm, code))
+        start += len(line) + 1
+    return out
+
+
+# --- the operators ---
+
+# Spaced binary operators only: the code base writes them so, and that keeps
+# template brackets, "->" and "<<" out.
+REPLACEMENTS = [
+    ("ror", " == ", " != "), ("ror", " != ", " == "),
+    ("ror", " < ", " <= "), ("ror", " <= ", " < "),
+    ("ror", " > ", " >= "), ("ror", " >= ", " > "),
+    ("lcr", " && ", " || "), ("lcr", " || ", " && "),
+    ("aor", " + ", " - "), ("aor", " - ", " + "),
+    ("aor", " += ", " -= "), ("aor", " -= ", " += "),
+    ("aor", " |= ", " &= "), ("aor", " | ", " & "), ("aor", " & ", " | "),
+]
+
+WORDS = {"true": "false", "false": "true", "TRUE": "FALSE", "FALSE": "TRUE"}
+
+INT_RE = re.compile(r"(?<![\w.])(0[xX][0-9A-Fa-f]+|\d+)([uUlL]*)(?![\w.])")
+# Not a macro call, and not a type name (one followed by the name it declares).
+FLAG_RE = re.compile(r"(?<![\w:])([A-Z][A-Z0-9]*_[A-Z0-9_]+)\b(?!\s*\()(?!\s*[&*]?\s*[A-Za-z_])")
+# A parameter list: a type followed by a name, so a declaration, not a call.
+DECLARATION_RE = re.compile(r"\(.*\b(?!sizeof\b)[A-Za-z_][\w:<>]*\s*[&*]?\s+[&*]?[A-Za-z_]\w*\s*[,)]|= *(delete|default)\b"
+                            r"|^[A-Z][A-Z0-9_]*\(")
+NEG_RE = re.compile(r"(?<![\w)\]!=<>])!(?=[\w(])")
+INCDEC_RE = re.compile(r"(\+\+|--)")
+CALL_STMT_RE = re.compile(r"^(?:[A-Za-z_][\w]*(?:::|\.|->))*[A-Za-z_]\w*\s*\(")
+ASSIGN_STMT_RE = re.compile(r"^[A-Za-z_][\w.\->\[\]]*\s*(?:=|\+=|-=|\|=|&=)\s*[^=]")
+INCDEC_STMT_RE = re.compile(r"^(?:\+\+|--)[A-Za-z_][\w.\->]*;$|^[A-Za-z_][\w.\->]*(?:\+\+|--);$")
+NOT_CALLS = {"if", "while", "for", "switch", "return", "sizeof", "catch", "static_assert",
+             "alignof", "decltype", "defined"}
+
+SKIP_LINE_RE = re.compile(r"^\s*(#|static_assert\b|namespace\b|using\b|template\b|extern\s+\"C\")")
+
+
+def _replace_at(line, start, end, new):
+    return line[:start] + new + line[end:]
+
+
+def _const_variants(literal):
+    if literal.lower().startswith("0x"):
+        v = int(literal, 16)
+        width = len(literal) - 2
+        return ["0x%0*X" % (width, v + 1)] if v != 1 else ["0x0"]
+    v = int(literal)
+    if v == 1:
+        return ["0"]
+    return [str(v + 1)]
+
+
+def _strip_last_char(content):
+    """The literal with one character fewer: the last one, or the first one when
+    the text ends in a format directive or an escape that would break."""
+    if not content:
+        return None
+    if re.search(r"%[sdx]$", content) or content.endswith("\\\\") and len(content) == 2:
+        body = content[1:] if not content.startswith("\\") else content[2:]
+        return body
+    if re.search(r"\\.$", content) and not content.endswith("\\\\"):
+        return content[:-2]
+    if content.endswith("\\\\"):
+        return content[:-2]
+    return content[:-1]
+
+
+def _balanced_end(lines_code, first):
+    """Index of the line where the statement started on `first` ends (";" at
+    depth 0), or None when it does not end within a few lines."""
+    depth = 0
+    for i in range(first, min(first + 8, len(lines_code))):
+        code = lines_code[i]
+        for ch in code:
+            if ch in "([{":
+                depth += 1
+            elif ch in ")]}":
+                depth -= 1
+                if depth < 0:
+                    return None
+        stripped = code.rstrip()
+        if depth == 0:
+            return i if stripped.endswith(";") else None
+    return None
+
+
+def _top_level_args(code, open_index):
+    """Spans of the top-level arguments of the call whose "(" is at open_index,
+    or None when the call does not close on this line."""
+    depth = 0
+    spans = []
+    start = open_index + 1
+    for i in range(open_index, len(code)):
+        ch = code[i]
+        if ch in "([{":
+            depth += 1
+        elif ch in ")]}":
+            depth -= 1
+            if depth == 0:
+                spans.append((start, i))
+                return spans
+        elif ch == "," and depth == 1:
+            spans.append((start, i))
+            start = i + 1
+    return None
+
+
+SIMPLE_ARG_RE = re.compile(r"^&?[A-Za-z_][\w.:\->]*(?:\(\))?$|^-?\d+$|^0[xX][0-9A-Fa-f]+$|^nullptr$")
+
+
+def mutants_of(path, text):
+    m = mask_file(text)
+    rows = split_masked(text, m)
+    lines = [r[0] for r in rows]
+    codes = [r[2] for r in rows]
+    result = []
+
+    def add(idx, kind, new_line):
+        if new_line == lines[idx]:
+            return
+        result.append(Mutant(path, idx + 1, kind, lines[idx].strip(), new_line.strip(),
+                             (idx, (new_line,))))
+
+    for idx, (line, lm, code) in enumerate(rows):
+        if not code.strip() or SKIP_LINE_RE.match(code):
+            continue
+        # operators
+        for kind, old, new in REPLACEMENTS:
+            start = 0
+            while True:
+                pos = code.find(old, start)
+                if pos < 0:
+                    break
+                start = pos + 1
+                # " & " in a declaration ("const T & x") or " - " in "x = - 1" are rare here
+                add(idx, kind, _replace_at(line, pos, pos + len(old), new))
+        for mt in NEG_RE.finditer(code):
+            add(idx, "neg", _replace_at(line, mt.start(), mt.end(), ""))
+        for mt in INCDEC_RE.finditer(code):
+            new = "--" if mt.group(1) == "++" else "++"
+            add(idx, "aor", _replace_at(line, mt.start(), mt.end(), new))
+        for word, new in WORDS.items():
+            for mt in re.finditer(r"\b%s\b" % word, code):
+                add(idx, "bool", _replace_at(line, mt.start(), mt.end(), new))
+        for mt in INT_RE.finditer(code):
+            before = code[:mt.start()].rstrip()
+            after = code[mt.end():].lstrip()
+            if before.endswith("[") and after.startswith("]"):
+                continue  # array sizes and fixed indexes
+            for v in _const_variants(mt.group(1)):
+                add(idx, "const", _replace_at(line, mt.start(1), mt.end(1), v))
+        for mt in FLAG_RE.finditer(code):
+            add(idx, "flag", _replace_at(line, mt.start(1), mt.end(1), "0"))
+        # text literals: one character fewer
+        for mt in re.finditer(r'"((?:[^"\\]|\\.)*)"', line):
+            if lm[mt.start()] != STRING:
+                continue
+            new = _strip_last_char(mt.group(1))
+            if new is None:
+                continue
+            add(idx, "text", _replace_at(line, mt.start(1), mt.end(1), new))
+        # swapped neighbouring arguments of a call that closes on this line
+        for mt in re.finditer(r"\b([A-Za-z_]\w*)\s*\(", code):
+            if mt.group(1) in NOT_CALLS:
+                continue
+            spans = _top_level_args(code, mt.end() - 1)
+            if not spans or len(spans) < 2:
+                continue
+            for (a0, a1), (b0, b1) in zip(spans, spans[1:]):
+                a, b = line[a0:a1].strip(), line[b0:b1].strip()
+                if a == b or not SIMPLE_ARG_RE.match(code[a0:a1].strip()) \
+                        or not SIMPLE_ARG_RE.match(code[b0:b1].strip()):
+                    continue
+                lead_a = line[a0:a1][:len(line[a0:a1]) - len(line[a0:a1].lstrip())]
+                lead_b = line[b0:b1][:len(line[b0:b1]) - len(line[b0:b1].lstrip())]
+                new_line = line[:a0] + lead_a + b + "," + lead_b + a + line[b1:]
+                add(idx, "swap", new_line)
+        # a removed statement: a call, an assignment, ++/--, break, continue
+        stripped = code.strip()
+        head = re.match(r"^([A-Za-z_]\w*)", stripped)
+        is_call = CALL_STMT_RE.match(stripped) and head and head.group(1) not in NOT_CALLS
+        is_assign = ASSIGN_STMT_RE.match(stripped) and " " not in stripped.split("=")[0].strip()
+        if is_call and DECLARATION_RE.search(stripped):
+            is_call = False
+        if stripped in ("break;", "continue;") or INCDEC_STMT_RE.match(stripped) \
+                or ((is_call or is_assign) and not stripped.endswith("{")):
+            last = _balanced_end(codes, idx)
+            if last is not None and (last == idx or is_call or is_assign):
+                indent = line[:len(line) - len(line.lstrip())]
+                replacement = (indent + "{}",) + tuple("" for _ in range(idx + 1, last + 1))
+                original = " ".join(lines[i].strip() for i in range(idx, last + 1))
+                result.append(Mutant(path, idx + 1, "stmt", original, "{} (statement removed)",
+                                     (idx, replacement)))
+    return result

@@ -1,0 +1,453 @@
+#!/usr/bin/env python3
+"""Mutation run over src/: one single-token change at a time, each built in a
+scratch copy of the tree and run against the native suite.
+
+    scripts/mutate.sh                     every mutant of the files in scope
+    scripts/mutate.sh --sample 12 --seed 7   a random sample (for CI)
+    scripts/mutate.sh --rerun-survivors   only the survivors of the last run
+    scripts/mutate.sh --files 'src/cleaning/*.cpp' ...   other files
+    scripts/mutate.sh --list              print the mutants, run nothing
+
+The working tree is never touched: the tree is copied to build/mutation/tree
+and built once in build/mutation/native; each mutant rewrites one file of the
+copy, so only that file is compiled again before the test binary is linked.
+Results go to build/mutation/ (results.json, survivors.txt, report.txt).
+"""
+
+import argparse
+import fnmatch
+import glob
+import hashlib
+import json
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import catalogue  # noqa: E402
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+HERE = os.path.join(ROOT, "scripts", "mutation")
+WORK = os.path.join(ROOT, "build", "mutation")
+TREE = os.path.join(WORK, "tree")
+BUILD = os.path.join(WORK, "native")
+COPIED = ["CMakeLists.txt", "src", "sim", "tests/CMakeLists.txt", "tests/native", "tests/contract"]
+TEST_BINARY = os.path.join(BUILD, "tests", "jq_native_tests")
+
+# The suite in three stages, quickest first, so that most mutants are
+# killed within a fraction of a second. The random-machine oracle runs with
+# fewer machines than in the test run; its seed stays the fixed default.
+SLOW = ["RandomMachinesTest.*", "FaultSweepTest.*"]
+STAGES = [
+    ("fast", "-" + ":".join(SLOW), {}),
+    ("sweep", "FaultSweepTest.*", {}),
+    ("random", "RandomMachinesTest.*", {"JQ_RANDOM_MACHINES": "400"}),
+]
+
+
+def log(*args):
+    print(*args, flush=True)
+
+
+def read_list(name):
+    """Non-comment lines of a committed list file."""
+    path = os.path.join(HERE, name)
+    if not os.path.exists(path):
+        return []
+    out = []
+    with open(path, encoding="utf-8") as f:
+        for raw in f:
+            line = raw.rstrip("\n")
+            if line.strip() and not line.lstrip().startswith("#"):
+                out.append(line)
+    return out
+
+
+class EquivalentList:
+    """Entries "path: original => mutated # reason" match that change on any
+    line with that text; "path:line: ..." only on that line (for a line whose
+    text recurs where the same change would tell)."""
+
+    def __init__(self):
+        self.reasons = {}
+        for line in read_list("equivalent.txt"):
+            entry, _, reason = line.partition(" # ")
+            path, _, rest = entry.partition(": ")
+            self.reasons[f"{path}: {rest.strip()}"] = reason.strip()
+
+    def reason(self, m):
+        return self.reasons.get(m.where().split(": ", 1)[0] + ": " + m.key.split(": ", 1)[1]) \
+            or self.reasons.get(m.key)
+
+    def __contains__(self, m):
+        return self.reason(m) is not None
+
+    def __len__(self):
+        return len(self.reasons)
+
+    def stale(self, mutants):
+        used = {m.key for m in mutants} | {m.where() for m in mutants}
+        return sorted(k for k in self.reasons if k not in used)
+
+
+def files_in_scope(patterns):
+    excluded = [line.split()[0] for line in read_list("excluded.txt")]
+    found = []
+    for pattern in patterns:
+        named = not any(c in pattern for c in "*?[")  # a file named outright is never left out
+        for path in sorted(glob.glob(os.path.join(ROOT, pattern), recursive=True)):
+            rel = os.path.relpath(path, ROOT)
+            if os.path.isfile(path) and rel not in found \
+                    and (named or not any(fnmatch.fnmatch(rel, e) for e in excluded)):
+                found.append(rel)
+    return found
+
+
+def all_mutants(files):
+    out = []
+    for rel in files:
+        with open(os.path.join(ROOT, rel), encoding="latin-1") as f:
+            out.extend(catalogue.mutants_of(rel, f.read()))
+    return out
+
+
+# --- the scratch tree and its build ---
+
+def sync_tree():
+    """Copy what the native test build needs, writing only files that differ
+    so that make sees no change where there is none."""
+    wanted = set()
+    for item in COPIED:
+        src = os.path.join(ROOT, item)
+        paths = [src] if os.path.isfile(src) else [
+            os.path.join(d, f) for d, _, fs in os.walk(src) for f in fs]
+        for path in paths:
+            rel = os.path.relpath(path, ROOT)
+            if "__pycache__" in rel:
+                continue
+            wanted.add(rel)
+            with open(path, "rb") as f:
+                data = f.read()
+            if rel == "CMakeLists.txt":
+                # a mutant that only draws a warning (an unused variable) still runs
+                data = data.replace(b"-Werror", b"")
+            write_if_changed(os.path.join(TREE, rel), data)
+    for d, _, fs in os.walk(TREE):
+        for f in fs:
+            rel = os.path.relpath(os.path.join(d, f), TREE)
+            if rel not in wanted:
+                os.remove(os.path.join(d, f))
+
+
+def write_if_changed(path, data):
+    if os.path.exists(path):
+        with open(path, "rb") as f:
+            if f.read() == data:
+                return
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
+def write_file(path, data):
+    """Write and make sure make sees it as newer than its object file, even
+    within the file system's time granularity."""
+    with open(path, "wb") as f:
+        f.write(data)
+    now = time.time()
+    os.utime(path, (now + 2, now + 2))
+
+
+# No optimisation and no debug information: quick to build, and a mutant in
+# code that is not compiled leaves the objects byte for byte as they were.
+# The stack protector turns a write past a local buffer into a crash.
+FLAGS = "-O0 -g0 -fstack-protector-all"
+
+
+def configure():
+    subprocess.run(["cmake", "-S", TREE, "-B", BUILD, "-DCMAKE_BUILD_TYPE=",
+                    "-DCMAKE_CXX_FLAGS=" + FLAGS, "-DCMAKE_C_FLAGS=" + FLAGS],
+                   check=True, stdout=subprocess.DEVNULL)
+
+
+def build(jobs=2):
+    r = subprocess.run(["cmake", "--build", BUILD, "--target", "jq_native_tests", "-j", str(jobs)],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    return r.returncode == 0, r.stdout.decode(errors="replace")
+
+
+def build_product_and_link():
+    """For a header mutant: compile the product (and the simulator) again, not
+    the tests, and link the test binary from the tests' objects as they are.
+    The tests keep the expectations they were compiled with, and a header that
+    every test file includes does not cost a rebuild of the whole suite."""
+    r = subprocess.run(["cmake", "--build", BUILD, "--target", "jq_product", "-j", "2"],
+                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    if r.returncode != 0:
+        return False, r.stdout.decode(errors="replace")
+    tests = os.path.join(BUILD, "tests")
+    with open(os.path.join(tests, "CMakeFiles", "jq_native_tests.dir", "link.txt")) as f:
+        command = f.read().strip()
+    r = subprocess.run(command, shell=True, cwd=tests, stdout=subprocess.PIPE,
+                       stderr=subprocess.STDOUT)
+    return r.returncode == 0, r.stdout.decode(errors="replace")
+
+
+def object_digest():
+    """One digest over every object file of the product and the simulator:
+    a mutant that leaves them all as they were was never compiled."""
+    h = hashlib.sha256()
+    for d in ("CMakeFiles/jq_product.dir", "sim"):
+        for base, _, fs in sorted(os.walk(os.path.join(BUILD, d))):
+            for f in sorted(fs):
+                if f.endswith(".o"):
+                    with open(os.path.join(base, f), "rb") as o:
+                        h.update(f.encode() + hashlib.sha256(o.read()).digest())
+    return h.hexdigest()
+
+
+def run_suite(timeouts):
+    """(killed, which stage killed it or None)."""
+    for (name, flt, extra), limit in zip(STAGES, timeouts):
+        env = dict(os.environ, **extra)
+        try:
+            r = subprocess.run([TEST_BINARY, "--gtest_filter=" + flt, "--gtest_fail_fast",
+                                "--gtest_brief=1"], stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL, env=env, timeout=limit, cwd=BUILD)
+        except subprocess.TimeoutExpired:
+            return True, name + " (timeout)"
+        if r.returncode != 0:
+            return True, name
+    return False, None
+
+
+def baseline():
+    sync_tree()
+    configure()
+    ok, out = build()
+    if not ok:
+        sys.exit("the unmutated tree does not build:\n" + out[-3000:])
+    timeouts = []
+    for name, flt, extra in STAGES:
+        start = time.time()
+        r = subprocess.run([TEST_BINARY, "--gtest_filter=" + flt, "--gtest_brief=1"],
+                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                           env=dict(os.environ, **extra), cwd=BUILD)
+        took = time.time() - start
+        if r.returncode != 0:
+            sys.exit(f"the unmutated suite fails in stage {name}:\n"
+                     + r.stdout.decode(errors="replace")[-3000:])
+        timeouts.append(max(5.0, 8 * took))
+    return timeouts
+
+
+def run_mutants(mutants, timeouts, on_result):
+    digest = object_digest()
+    current = None  # the file of the scratch tree that holds a mutant
+    originals = {}
+    try:
+        for i, m in enumerate(mutants):
+            if current and current != m.path:
+                write_file(os.path.join(TREE, current), originals[current])
+                current = None
+            path = os.path.join(TREE, m.path)
+            if m.path not in originals:
+                with open(os.path.join(ROOT, m.path), "rb") as f:
+                    originals[m.path] = f.read()
+            lines = originals[m.path].decode("latin-1").split("\n")
+            write_file(path, "\n".join(m.apply(lines)).encode("latin-1"))
+            current = m.path
+            start = time.time()
+            header = m.path.endswith(".h")
+            ok, _ = build_product_and_link() if header else build()
+            if not ok:
+                status, stage = "unbuilt", None
+            elif object_digest() == digest:
+                status, stage = "uncompiled", None
+            else:
+                killed, stage = run_suite(timeouts)
+                if not killed and header:
+                    # An inline function that a test file also compiles may
+                    # have been linked from the test's unchanged copy: a
+                    # survivor is built again with the tests compiled too.
+                    ok, _ = build()
+                    killed, stage = run_suite(timeouts) if ok else (False, None)
+                    # The tests' objects now hold the mutant: build them again
+                    # from the original before the next header mutant links them.
+                    write_file(path, originals[m.path])
+                    build()
+                status = "killed" if killed else "survived"
+            on_result(i, m, status, stage, time.time() - start)
+    finally:
+        if current:
+            write_file(os.path.join(TREE, current), originals[current])
+
+
+def main():
+    ap = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--files", nargs="+", default=["src/**/*.cpp", "src/**/*.h"],
+                    help="files or globs relative to the repository; scripts/mutation/excluded.txt "
+                         "applies to what a glob matches, not to a file named outright")
+    ap.add_argument("--sample", type=int, help="run this many mutants drawn at random")
+    ap.add_argument("--seed", type=int, default=1, help="seed of the sample")
+    ap.add_argument("--rerun-survivors", action="store_true",
+                    help="run only the mutants that survived the last run, and update its results")
+    ap.add_argument("--list", action="store_true", help="print the mutants and stop")
+    ap.add_argument("--fresh", action="store_true",
+                    help="forget the results of files outside this run's scope")
+    args = ap.parse_args()
+
+    files = files_in_scope(args.files)
+    mutants = all_mutants(files)
+    equivalent = EquivalentList()
+    os.makedirs(WORK, exist_ok=True)
+    results_path = os.path.join(WORK, "results.json")
+
+    if args.list:
+        for m in mutants:
+            log(m.where() + ("   [equivalent]" if m in equivalent else ""))
+        log(f"{len(mutants)} mutants in {len(files)} files")
+        return 0
+
+    stale = equivalent.stale(mutants)
+    previous = {}
+    if args.rerun_survivors:
+        with open(results_path) as f:
+            previous = {r["where"]: r for r in json.load(f)["mutants"]}
+        todo = [m for m in mutants if m not in equivalent
+                and previous.get(m.where(), {}).get("status", "survived") in ("survived", "equivalent")]
+    else:
+        todo = [m for m in mutants if m not in equivalent]
+    if args.sample is not None:
+        # Drawn in order from one shuffle: a mutant that does not build or
+        # changes no object is replaced by the next one drawn.
+        todo = random.Random(args.seed).sample(todo, len(todo))
+    # A header mutant rebuilds every file that includes it, and so does putting
+    # the header back: one file's mutants run together, the headers last.
+    order = {p: i for i, p in enumerate(files)}
+    todo_sorted = sorted(todo, key=lambda m: (m.path.endswith(".h"), order[m.path], m.line))
+
+    started = time.time()
+    on_list = sum(m in equivalent for m in mutants)
+    log(f"mutation: {len(mutants)} mutants in {len(files)} files, {on_list} on the equivalent list, "
+        f"{len(todo)} to run; building the scratch tree")
+    timeouts = baseline()
+    log(f"mutation: baseline built and passing ({time.time() - started:.0f} s); "
+        f"stage time limits {', '.join('%.0f s' % t for t in timeouts)}")
+
+    records = dict(previous)
+    counted = [0]
+    seen = [0]
+
+    class Enough(Exception):
+        pass
+
+    def on_result(i, m, status, stage, took):
+        records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line, "kind": m.kind,
+                              "status": status, "stage": stage, "seconds": round(took, 2)}
+        if status in ("killed", "survived"):
+            counted[0] += 1
+        mark = {"killed": "killed by " + str(stage), "survived": "SURVIVED",
+                "unbuilt": "does not build", "uncompiled": "not compiled (objects unchanged)"}[status]
+        seen[0] += 1
+        log(f"[{seen[0]}/{len(todo)}] {m.where()}  -> {mark} ({took:.1f} s)")
+        if args.sample is not None and counted[0] >= args.sample:
+            raise Enough()
+
+    try:
+        if args.sample is None:
+            run_mutants(todo_sorted, timeouts, on_result)
+        else:
+            drawn = 0
+            while counted[0] < args.sample and drawn < len(todo):
+                batch = todo[drawn:drawn + args.sample - counted[0]]
+                drawn += len(batch)
+                run_mutants(sorted(batch, key=lambda m: (m.path.endswith(".h"), m.path, m.line)),
+                            timeouts, on_result)
+    except Enough:
+        pass
+    except KeyboardInterrupt:
+        # What ran is kept: a later --rerun-survivors runs the rest.
+        log("mutation: interrupted; the results so far are kept")
+        done = set(records)
+        for m in todo:
+            if m.where() not in done:
+                records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
+                                      "kind": m.kind, "status": "survived", "stage": "not run",
+                                      "seconds": 0}
+
+    if args.sample is not None:
+        ran = [r for r in records.values() if r["status"] in ("killed", "survived")]
+        passed = sum(r["status"] == "killed" for r in ran)
+        failed = sum(r["status"] == "survived" for r in ran)
+        for r in ran:
+            if r["status"] == "survived":
+                log("survivor: " + r["where"])
+        log(f"mutation sample of {len(ran)} (seed {args.seed}) in {time.time() - started:.0f} s")
+        log(f"{passed} passed, {failed} failed")
+        return 1 if failed else 0
+
+    # the full run (or a rerun merged into it)
+    for m in mutants:
+        if m in equivalent:
+            records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
+                                  "kind": m.kind, "status": "equivalent", "stage": None,
+                                  "reason": equivalent.reason(m)}
+    live = {m.where() for m in mutants}
+    # The results of files outside this run's scope stay as the last run that
+    # covered them left them, so that runs over parts of src/ add up.
+    others = []
+    if os.path.exists(results_path) and not args.fresh:
+        with open(results_path) as f:
+            others = [r for r in json.load(f)["mutants"] if r["path"] not in files]
+    for r in others:
+        records[r["where"]] = r
+        live.add(r["where"])
+    files = sorted(set(files) | {r["path"] for r in others})
+    rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
+            if w in live]
+    with open(results_path, "w") as f:
+        json.dump({"files": files, "mutants": rows}, f, indent=1)
+    survivors = [r["where"] for r in rows if r["status"] == "survived"]
+    with open(os.path.join(WORK, "survivors.txt"), "w") as f:
+        f.write("".join(s + "\n" for s in survivors))
+
+    report = []
+    per = {}
+    for r in rows:
+        per.setdefault(r["path"], {"killed": 0, "survived": 0, "equivalent": 0, "unbuilt": 0,
+                                   "uncompiled": 0})[r["status"]] += 1
+    report.append(f"{'file':42} {'made':>5} {'killed':>6} {'surv.':>5} {'equiv.':>6} "
+                  f"{'unbuilt':>7} {'uncomp.':>7}")
+    tot = {"killed": 0, "survived": 0, "equivalent": 0, "unbuilt": 0, "uncompiled": 0}
+    for path in sorted(per):
+        c = per[path]
+        for k in tot:
+            tot[k] += c[k]
+        report.append(f"{path:42} {sum(c.values()):5} {c['killed']:6} {c['survived']:5} "
+                      f"{c['equivalent']:6} {c['unbuilt']:7} {c['uncompiled']:7}")
+    scored = tot["killed"] + tot["survived"]
+    score = 100.0 * tot["killed"] / scored if scored else 100.0
+    report.append(f"{'total':42} {sum(tot.values()):5} {tot['killed']:6} {tot['survived']:5} "
+                  f"{tot['equivalent']:6} {tot['unbuilt']:7} {tot['uncompiled']:7}")
+    report.append(f"score: {tot['killed']} of {scored} non-equivalent mutants killed ({score:.1f}%); "
+                  f"{tot['unbuilt']} do not build and {tot['uncompiled']} change no object file "
+                  "(neither is counted)")
+    if stale:
+        report.append("equivalent-list entries that match no mutant any more: " + "; ".join(stale))
+    report.append(f"survivors: {os.path.relpath(os.path.join(WORK, 'survivors.txt'), ROOT)}; "
+                  f"time {time.time() - started:.0f} s")
+    text = "\n".join(report)
+    with open(os.path.join(WORK, "report.txt"), "w") as f:
+        f.write(text + "\n")
+    log(text)
+    for s in survivors:
+        log("survivor: " + s)
+    return 1 if survivors else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
