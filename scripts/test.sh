@@ -13,11 +13,16 @@
 #                 said so, on one that does not)
 #   fuzz          the libFuzzer targets (clang, AddressSanitizer, UBSan), each
 #                 for a bounded time: JQ_FUZZ_SECONDS, default 20
+#   mutation      a bounded random sample of the mutation run
+#                 (scripts/mutate.sh): JQ_MUTANTS mutants, default 12, with
+#                 the seed JQ_MUTATION_SEED (default: the date), printed so
+#                 that a failing sample can be run again; fails when a
+#                 sampled mutant survives that is not on the equivalent list
 #   win64         not in the default run: the x86_64 build, its contract
 #                 tests and end-to-end cases under wine64 (a second platform
 #                 for porting checks, not what ships)
 #
-#   scripts/test.sh [TIER...]     (default: native native-asan win32 wine32 fuzz)
+#   scripts/test.sh [TIER...]     (default: native native-asan win32 wine32 fuzz mutation)
 #
 # Logs go to build/test-logs/. Exits non-zero when any step fails; the last
 # line is "N passed, N failed" over every test run (a build that fails counts
@@ -35,9 +40,9 @@ logs=$root/build/test-logs
 mkdir -p "$logs"
 
 tiers=("$@")
-[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 wine32 fuzz)
+[ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 wine32 fuzz mutation)
 for tier in "${tiers[@]}"; do
-    case $tier in native | native-asan | win32 | wine32 | win64 | fuzz) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
+    case $tier in native | native-asan | win32 | wine32 | win64 | fuzz | mutation) ;; *) echo "unknown tier: $tier"; exit 2 ;; esac
 done
 
 summary=()
@@ -211,6 +216,10 @@ for tier in "${tiers[@]}"; do
             skipped "end-to-end tests (wine64)"
             skipped "NSIS amd64-unicode installer (wine64)"
         fi
+        ;;
+    mutation)
+        step "mutation sample (${JQ_MUTANTS:-12} mutants)" mutation-sample test \
+            scripts/mutate.sh --sample "${JQ_MUTANTS:-12}" --seed "${JQ_MUTATION_SEED:-$(date +%Y%m%d)}"
         ;;
     fuzz)
         step "fuzzers (${JQ_FUZZ_SECONDS:-20} s each)" fuzz test scripts/fuzz.sh "${JQ_FUZZ_SECONDS:-20}"

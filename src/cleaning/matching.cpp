@@ -161,6 +161,27 @@ bool checkDriverClass(const std::string& text)
     return found;
 }
 
+bool idListsAnsweredByLookup()
+{
+    struct List {
+        const char* const* entries;
+        size_t count;
+        ProductSet& set;
+    };
+    const List lists[] = {{UsbVidPids, std::size(UsbVidPids), UsbProducts},
+                          {UsbVidPidsShort, std::size(UsbVidPidsShort), UsbShortProducts},
+                          {AnalogVidPids, std::size(AnalogVidPids), AnalogProducts},
+                          {PedalVidPids, std::size(PedalVidPids), PedalProducts},
+                          {AuxVidPids, std::size(AuxVidPids), AuxProducts}};
+    bool byLookup = true;
+    for (const List& list : lists) {
+        if (!list.set.built)
+            buildProductSet(list.set, list.entries, list.count);
+        byLookup = byLookup && list.set.byNumber && list.set.size == list.count;
+    }
+    return byLookup;
+}
+
 bool checkDeviceId(const std::string& id)
 {
     if (UseShortUsbList)

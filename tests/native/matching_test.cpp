@@ -57,6 +57,10 @@ TEST_F(Matching, UpperCaseIdAndDriverClass)
     EXPECT_FALSE(checkDriverClass("Ports\\0002"));
     EXPECT_FALSE(checkDriverClass(""));
     EXPECT_FALSE(checkDriverClass("MEDIA/0003"));
+    // A class name counts only with the backslash that ends it.
+    for (const char* other : {"HIDDEN\\0001", "HIDCLASSIC\\0001", "MEDIAS\\0003", "JOVEXPAD\\0001",
+                              "KEYBOARDS\\0001", "MOUSEPAD\\0001"})
+        EXPECT_FALSE(checkDriverClass(other)) << other;
 }
 
 TEST_F(Matching, ListChecksTraceEachCompareUntilTheFirstMatch)
@@ -256,6 +260,9 @@ TEST_F(Matching, SwitchOffGivesTheAnswersAndMatchFlagOfTheTracedListOrderScan)
     // Both answers must be common, or the comparison proves little.
     EXPECT_GT(matches, 4000u);
     EXPECT_LT(matches, 16000u);
+    // And the answers above came from the lookup, not from a scan that
+    // would give them too, only slower.
+    EXPECT_TRUE(idListsAnsweredByLookup());
 }
 
 TEST_F(Matching, SwitchOffMatchesEveryEntryOfTheChosenListInEitherCaseAndNoOther)

@@ -1,6 +1,9 @@
+#include "cleaning/jqpids.h"
 #include "native/fixture.h"
+#include "native/machine_builders.h"
 
 #include <algorithm>
+#include <iterator>
 
 namespace {
 
@@ -211,3 +214,35 @@ TEST_F(UninstallHooksTest, ErrorThatEndsTheCleaningRunIsTracedAndTheRemovalGoesO
     EXPECT_NE(std::find(error, lines.end(), "  I2K: Got DeviceInfoSet Handle!"), lines.end());
     EXPECT_EQ(lines.back(), Exit);
 }
+
+// The hook's cleaning run uses the long USB list with the aux devices, and
+// leaves the game-port (analog) devices alone: a settings key of each kind
+// of id shows which lists it ran with.
+TEST_F(UninstallHooksTest, UnInitializeCleansTheLongUsbListAndTheAuxDevicesOnly)
+{
+    const auto in = [](const char* id, const char* const* list, size_t count) {
+        return std::any_of(list, list + count, [id](const char* entry) { return std::string(entry) == id; });
+    };
+    const auto firstOnlyIn = [&](const char* const* list, size_t count, auto... others) {
+        for (size_t i = 0; i < count; ++i)
+            if (!(in(list[i], others.first, others.second) || ...))
+                return std::string(list[i]);
+        return std::string();
+    };
+    using L = std::pair<const char* const*, size_t>;
+    const L usb{UsbVidPids, UsbVidPidCount}, shortUsb{UsbVidPidsShort, UsbVidPidShortCount},
+        analog{AnalogVidPids, AnalogVidPidCount}, aux{AuxVidPids, AuxVidPidCount};
+    const std::string longUsbOnly = firstOnlyIn(usb.first, usb.second, shortUsb, aux, analog);
+    const std::string auxOnly = firstOnlyIn(aux.first, aux.second, usb, analog);
+    const std::string analogOnly = firstOnlyIn(analog.first, analog.second, usb, aux);
+    ASSERT_FALSE(longUsbOnly.empty() || auxOnly.empty() || analogOnly.empty());
+
+    for (const std::string& id : {longUsbOnly, auxOnly, analogOnly})
+        m.createKey(builders::join(builders::SettingsNt, id));
+    m.dialogAnswers = {DialogAnswer::Ok};
+    EXPECT_EQ(call(UninstUnInitialize), 0);
+    EXPECT_FALSE(m.keyExists(builders::join(builders::SettingsNt, longUsbOnly)));
+    EXPECT_FALSE(m.keyExists(builders::join(builders::SettingsNt, auxOnly)));
+    EXPECT_TRUE(m.keyExists(builders::join(builders::SettingsNt, analogOnly)));
+}
+
