@@ -4,9 +4,7 @@
 #include "cleaning/jqpids.h"
 #include "support/tracers.h"
 
-#include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <cstring>
 #include <iterator>
 
@@ -21,86 +19,18 @@ static_assert(VendorPrefixLength == ProductDigitsOffset, "the product digits fol
 
 inline char upperCaseChar(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
-// 0 to 15 for an upper-case hexadecimal digit, else -1.
-inline int hexDigitValue(char c)
+// Every entry of a list is the vendor's prefix and four upper-case
+// hexadecimal digits, so an entry occurs in the upper-cased id exactly where
+// the prefix occurs, in any case, with the entry's digits behind it. Finding
+// the prefix once and comparing the four characters behind it with each
+// entry's digits gives the list-order scan's answer without an upper-cased
+// copy of the id or one search of it per entry; a name without the prefix,
+// most names on a machine, is passed over in one pass.
+bool occursIn(const std::string& id, const char* const* list, size_t count)
 {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The product number of four upper-case hexadecimal digits, else -1.
-int productNumber(const char* digits)
-{
-    int number = 0;
-    for (size_t i = 0; i < ProductDigitsLength; ++i) {
-        const int value = hexDigitValue(digits[i]);
-        if (value < 0)
-            return -1;
-        number = number * 16 + value;
-    }
-    return number;
-}
-
-// One id list as a set of product numbers, so that an id is answered by
-// finding the vendor's prefix once and looking up the four characters
-// behind it, instead of searching it for every entry. That is the same
-// answer: every entry is the prefix and four upper-case hexadecimal digits,
-// so an entry occurs in the upper-cased id exactly where the prefix does
-// with the entry's digits behind it. A list with an entry of any other form
-// would not be answered alike, and is scanned instead.
-struct ProductSet {
-    bool built;
-    bool byNumber;
-    size_t size;
-    uint16_t numbers[UsbVidPidCount];  // sorted; the longest list fits
-};
-
-ProductSet UsbProducts;
-ProductSet UsbShortProducts;
-ProductSet AnalogProducts;
-ProductSet PedalProducts;
-ProductSet AuxProducts;
-
-// The lists never change, so a set is built once, on first use.
-void buildProductSet(ProductSet& set, const char* const* list, size_t count)
-{
-    set.built = true;
-    set.byNumber = count <= std::size(set.numbers);
-    set.size = 0;
-    for (size_t i = 0; i < count && set.byNumber; ++i) {
-        const char* entry = list[i];
-        const int number = std::strlen(entry) == VidPidLength &&
-                                   std::memcmp(entry, VendorPrefix, VendorPrefixLength) == 0
-                               ? productNumber(entry + ProductDigitsOffset)
-                               : -1;
-        if (number < 0)
-            set.byNumber = false;
-        else
-            set.numbers[set.size++] = static_cast<uint16_t>(number);
-    }
-    std::sort(set.numbers, set.numbers + set.size);
-}
-
-bool occursIn(const std::string& id, const char* const* list, size_t count, ProductSet& set)
-{
-    if (!set.built)
-        buildProductSet(set, list, count);
-    if (!set.byNumber) {
-        const std::string upper = upperCaseId(id);
-        for (size_t i = 0; i < count; ++i)
-            if (upper.find(list[i]) != std::string::npos)
-                return true;
-        return false;
-    }
     const char* const text = id.data();
-    const size_t size = id.size();
-    for (size_t at = 0; at + VidPidLength <= size; ++at) {
-        if (upperCaseChar(text[at]) != VendorPrefix[0])
-            continue;
-        size_t matched = 1;
+    for (size_t at = 0; at + VidPidLength <= id.size(); ++at) {
+        size_t matched = 0;
         while (matched < VendorPrefixLength &&
                upperCaseChar(text[at + matched]) == VendorPrefix[matched])
             ++matched;
@@ -109,22 +39,21 @@ bool occursIn(const std::string& id, const char* const* list, size_t count, Prod
         char digits[ProductDigitsLength];
         for (size_t i = 0; i < ProductDigitsLength; ++i)
             digits[i] = upperCaseChar(text[at + ProductDigitsOffset + i]);
-        const int number = productNumber(digits);
-        if (number >= 0 &&
-            std::binary_search(set.numbers, set.numbers + set.size, static_cast<uint16_t>(number)))
-            return true;
+        for (size_t i = 0; i < count; ++i)
+            if (std::memcmp(list[i] + ProductDigitsOffset, digits, ProductDigitsLength) == 0)
+                return true;
     }
     return false;
 }
 
 // With the trace switch on, entries are compared in list order and the
 // first one found ends the scan, so the trace shows exactly how far each
-// check went. With it off only the answer counts, and the set gives it.
+// check went. With it off only the answer counts.
 bool checkList(const char* entryLine, const std::string& id, const char* const* list,
-               size_t count, ProductSet& products)
+               size_t count)
 {
     if (!TraceEnabled)
-        return occursIn(id, list, count, products);
+        return occursIn(id, list, count);
     TraceFmt(entryLine, id);
     const std::string upper = upperCaseId(id);
     TraceFmt("  EU: nVidPids:%d", static_cast<int>(count) - 1);
@@ -143,10 +72,8 @@ bool checkList(const char* entryLine, const std::string& id, const char* const* 
 std::string upperCaseId(const std::string& id)
 {
     std::string upper = id;
-    for (char& c : upper) {
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    }
+    for (char& c : upper)
+        c = upperCaseChar(c);
     return upper;
 }
 
@@ -161,52 +88,27 @@ bool checkDriverClass(const std::string& text)
     return found;
 }
 
-bool idListsAnsweredByLookup()
-{
-    struct List {
-        const char* const* entries;
-        size_t count;
-        ProductSet& set;
-    };
-    const List lists[] = {{UsbVidPids, std::size(UsbVidPids), UsbProducts},
-                          {UsbVidPidsShort, std::size(UsbVidPidsShort), UsbShortProducts},
-                          {AnalogVidPids, std::size(AnalogVidPids), AnalogProducts},
-                          {PedalVidPids, std::size(PedalVidPids), PedalProducts},
-                          {AuxVidPids, std::size(AuxVidPids), AuxProducts}};
-    bool byLookup = true;
-    for (const List& list : lists) {
-        if (!list.set.built)
-            buildProductSet(list.set, list.entries, list.count);
-        byLookup = byLookup && list.set.byNumber && list.set.size == list.count;
-    }
-    return byLookup;
-}
-
 bool checkDeviceId(const std::string& id)
 {
     if (UseShortUsbList)
         return checkList("DELKEYS: checkDeviceId:%s", id, UsbVidPidsShort,
-                         std::size(UsbVidPidsShort), UsbShortProducts);
-    return checkList("DELKEYS: checkDeviceId:%s", id, UsbVidPids, std::size(UsbVidPids),
-                     UsbProducts);
+                         std::size(UsbVidPidsShort));
+    return checkList("DELKEYS: checkDeviceId:%s", id, UsbVidPids, std::size(UsbVidPids));
 }
 
 bool checkAnalogId(const std::string& id)
 {
-    return checkList("DELKEYS: checkAnalogId:%s", id, AnalogVidPids, std::size(AnalogVidPids),
-                     AnalogProducts);
+    return checkList("DELKEYS: checkAnalogId:%s", id, AnalogVidPids, std::size(AnalogVidPids));
 }
 
 bool checkPedalId(const std::string& id)
 {
-    return checkList("DELKEYS: checkPedalId:%s", id, PedalVidPids, std::size(PedalVidPids),
-                     PedalProducts);
+    return checkList("DELKEYS: checkPedalId:%s", id, PedalVidPids, std::size(PedalVidPids));
 }
 
 bool checkAuxDeviceId(const std::string& id)
 {
-    return checkList("DELKEYS: checkAuxDeviceId:%s", id, AuxVidPids, std::size(AuxVidPids),
-                     AuxProducts);
+    return checkList("DELKEYS: checkAuxDeviceId:%s", id, AuxVidPids, std::size(AuxVidPids));
 }
 
 bool checkId(const std::string& id)

@@ -22,9 +22,3 @@ bool checkAuxDeviceId(const std::string& id);
 // The test the cleaning routines apply to every name they meet, by the mode
 // flags of the run under way; sets IdMatchFound on a match.
 bool checkId(const std::string& id);
-
-// True when, with the trace switch off, every id list is answered by looking
-// the product digits up rather than by scanning the list: each list holds
-// only the vendor's id texts, every one of them in the lookup. The cost of a
-// cleaning run rests on it, and no answer shows it.
-bool idListsAnsweredByLookup();
