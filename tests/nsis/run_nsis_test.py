@@ -45,6 +45,9 @@ sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 from run_e2e import DEBUGSTR, WINE64, Wine, unescape  # noqa: E402
 
+sys.path.insert(0, HERE)
+from wine32 import Checks  # noqa: E402
+
 RUN_TIMEOUT = 180
 
 INSTALLER = "jqsetup-amd64.exe"
@@ -79,25 +82,6 @@ UNINSTALL_RESULTS = [
     ("RootDeviceCount", "0"),
     ("Unloaded", "1"),
 ]
-
-
-class Checks:
-    def __init__(self):
-        self.passed = 0
-        self.failed = 0
-
-    def check(self, name, ok, detail=""):
-        if ok:
-            self.passed += 1
-            print("PASS %s" % name)
-        else:
-            self.failed += 1
-            print("FAIL %s%s" % (name, ": " + detail if detail else ""))
-        sys.stdout.flush()
-        return ok
-
-    def skip(self, name, why):
-        print("SKIP %s: %s" % (name, why))
 
 
 def makensis(target, dll, outfile):

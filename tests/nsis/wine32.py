@@ -1,6 +1,7 @@
 """A WoW64 Wine prefix for the 32-bit installer tests, and the checks' tally.
 
-Shared by tests/nsis/run_nsis_x86.py and tests/inno/run_inno_test.py.
+Shared by tests/nsis/run_nsis_x86.py and tests/inno/run_inno_test.py; the
+tally by tests/nsis/run_nsis_test.py too.
 Python 3 standard library only.
 
 Every Wine process of one prefix must run under the same display: a GUI
@@ -83,6 +84,9 @@ class Checks:
             print("FAIL %s%s" % (name, ": " + detail if detail else ""))
         sys.stdout.flush()
         return ok
+
+    def skip(self, name, why):
+        print("SKIP %s: %s" % (name, why))
 
     def summary(self):
         print("%d passed, %d failed" % (self.passed, self.failed))
