@@ -22,6 +22,7 @@ import json
 import os
 import random
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -299,6 +300,12 @@ def main():
     ap.add_argument("--fresh", action="store_true",
                     help="forget the results of files outside this run's scope")
     args = ap.parse_args()
+
+    # A run stopped by a time limit (timeout sends SIGTERM) keeps what it has
+    # measured, as one stopped by Ctrl-C does.
+    def stop(signum, frame):
+        raise KeyboardInterrupt()
+    signal.signal(signal.SIGTERM, stop)
 
     files = files_in_scope(args.files)
     mutants = all_mutants(files)
