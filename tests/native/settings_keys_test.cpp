@@ -110,6 +110,17 @@ TEST_F(SettingsKeysTest, AsdValuesGoAndTheirKeysStay)
                      "  EU: Processing Second ASD Reg Object", "  EU: Second nVals:0",
                      "  EU: Freeing Second ASD Reg Object", "  EU: Exiting deleteAsdKeys"}));
 
+    // A value name past 255 characters is judged, and named, by its first 255.
+    freshMachine(sim::WindowsVersion::Win98);
+    const std::string longName = std::string(PedalId) + std::string(283, 'x');
+    m.setString(AsdFirst, longName, "1");
+    deleteAsdKeys();
+    const Lines longLines = routineLines(trace());
+    ASSERT_GE(longLines.size(), 4u);
+    EXPECT_EQ(longLines[2], "  EU: First vidPidStr:" + longName.substr(0, 255));
+    EXPECT_EQ(longLines[3], "  DK: Deleting ASD Subkey 1");
+    EXPECT_TRUE(IdMatchFound);
+
     // No ASD\Prob key: the routine opens nothing and says so.
     freshMachine(sim::WindowsVersion::Win98);
     deleteAsdKeys();
