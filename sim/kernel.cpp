@@ -33,6 +33,15 @@ int WINAPI GetSystemMetrics(int nIndex)
     return 0;
 }
 
+UINT WINAPI GetACP(void) { return machine().codePage; }
+
+BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar)
+{
+    if (CodePage == CP_ACP)
+        CodePage = machine().codePage;
+    return sim::isLeadByte(CodePage, TestChar) ? TRUE : FALSE;
+}
+
 // The pseudo handles Windows gives: they need no closing.
 HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
 HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
@@ -90,6 +99,7 @@ const Export exportsTable[] = {
     {"setupapi.dll", "SetupDiDeleteDeviceInfo", asFarProc(&SetupDiDeleteDeviceInfo)},
     {"setupapi.dll", "SetupDiDestroyDeviceInfoList", asFarProc(&SetupDiDestroyDeviceInfoList)},
     {"setupapi.dll", "SetupDiGetDeviceInstanceIdA", asFarProc(&SetupDiGetDeviceInstanceIdA)},
+    {"ntdll.dll", "NtDeleteKey", asFarProc(&NtDeleteKey)},
     {"newdev.dll", "UpdateDriverForPlugAndPlayDevicesA",
      asFarProc(&UpdateDriverForPlugAndPlayDevicesA)},
 };

@@ -48,20 +48,7 @@ std::string joinPath(const std::string& a, const std::string& b)
 
 static std::vector<std::string> splitPath(const std::string& path)
 {
-    std::vector<std::string> parts;
-    std::string part;
-    for (char c : path) {
-        if (c == '\\') {
-            if (!part.empty())
-                parts.push_back(part);
-            part.clear();
-        } else {
-            part += c;
-        }
-    }
-    if (!part.empty())
-        parts.push_back(part);
-    return parts;
+    return splitMachinePath(path, machine().codePage);
 }
 
 std::vector<std::string> multiStrings(const RegValue& value)
@@ -81,9 +68,13 @@ std::vector<std::string> multiStrings(const RegValue& value)
     return texts;
 }
 
+// A machine path may name a Unicode key by its UTF-8 name; the registry
+// calls never look there (registry.cpp).
 RegKey* RegKey::child(const std::string& childName) const
 {
     auto it = subkeys.find(childName);
+    if (it == subkeys.end())
+        it = subkeys.find(std::string(1, '\0') + childName);
     return it == subkeys.end() ? nullptr : it->second.get();
 }
 
@@ -152,11 +143,13 @@ void Machine::reset()
     handles_.clear();
     nextHandle_ = 0x1000;
     faults_.clear();
+    failAllocation(0);
     callCounts.clear();
     logCalls = false;
     callLog.clear();
     lastError = 0;
     dbcsEnabled = false;
+    codePage = 1252;
     processToken = Token{};
     threadToken.reset();
     threadTokenError = 0;
@@ -203,8 +196,10 @@ void Machine::setWindows(WindowsVersion v)
     }
     // newdev.dll came with Windows 2000; the 9x family has only setupapi.dll.
     systemLibraries = {"setupapi.dll"};
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT)
+    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
         systemLibraries.insert("newdev.dll");
+        systemLibraries.insert("ntdll.dll");
+    }
     enumTreeWriteProtected = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
@@ -288,11 +283,56 @@ RegKey* Machine::createKey(const std::string& path)
             created->name = parts[i];
             created->parent = key;
             next = created.get();
-            key->subkeys[parts[i]] = created;
+            key->subkeys[subkeyIndex(*created)] = created;
         }
         key = next;
     }
     return key;
+}
+
+void Machine::setCodePage(UINT cp)
+{
+    codePage = cp;
+    dbcsEnabled = cp == 932 || cp == 936 || cp == 949 || cp == 950;
+}
+
+RegKey* Machine::createUnicodeKey(const std::string& parentPath, const std::string& utf8Name)
+{
+    RegKey* parent = createKey(parentPath);
+    auto created = std::make_shared<RegKey>();
+    created->name = utf8Name;
+    created->unicodeName = true;
+    created->parent = parent;
+    parent->subkeys[subkeyIndex(*created)] = created;
+    return created.get();
+}
+
+RegKey* Machine::createLink(const std::string& path, const std::string& targetPath)
+{
+    RegKey* link = createKey(path);
+    link->linkTarget = targetPath;
+    // Windows keeps the target as a native path in UTF-16, without a zero.
+    std::string native = targetPath;
+    const size_t slash = native.find('\\');
+    native = "\\REGISTRY\\MACHINE" + (slash == std::string::npos ? "" : native.substr(slash));
+    std::vector<BYTE> data;
+    for (char c : native) {
+        data.push_back(static_cast<BYTE>(c));
+        data.push_back(0);
+    }
+    link->values.push_back(RegValue{"SymbolicLinkValue", REG_LINK, data});
+    return link;
+}
+
+std::shared_ptr<RegKey> Machine::sharedKey(const std::string& path)
+{
+    RegKey* key = findKey(path);
+    if (!key)
+        return nullptr;
+    if (!key->parent)
+        return std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), key);
+    auto it = key->parent->subkeys.find(subkeyIndex(*key));
+    return it == key->parent->subkeys.end() ? nullptr : it->second;
 }
 
 void Machine::setValue(const std::string& keyPath, const std::string& name, DWORD type,

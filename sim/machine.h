@@ -51,10 +51,32 @@ struct RegKey {
     bool readable = true;          // false: every open is refused
     bool writable = true;          // false: opens asking for more than KEY_READ are refused
     bool deleted = false;          // set when the key is deleted; open handles then fail
+    // The name holds characters that the machine's code page has no byte
+    // for, kept as UTF-8: the single-byte calls hand it out with best fit
+    // (ansiName) and can never open the key by that form (subkeyIndex).
+    bool unicodeName = false;
+    // A symbolic link (made with REG_OPTION_CREATE_LINK): the path of the
+    // key it stands for, "HKLM\\...". It has no subkeys of its own.
+    std::string linkTarget;
 
     RegKey* child(const std::string& childName) const;
     const RegValue* value(const std::string& valueName) const;
 };
+
+// The name of a key as RegEnumKeyExA hands it out: the stored name, or a
+// Unicode name converted to the machine's code page with best fit.
+std::string ansiName(const RegKey& key);
+// The key under which a key is filed among its parent's subkeys: its name,
+// or for a Unicode name one that no single-byte path can spell.
+std::string subkeyIndex(const RegKey& key);
+// Whether a byte begins a double-byte character in the code page.
+bool isLeadByte(UINT codePage, unsigned char byte);
+// The names of a path, split at the backslashes that stand alone (not the
+// second byte of a double-byte character). False for a leading backslash.
+bool splitRegistryPath(const char* path, UINT codePage, std::vector<std::string>& names);
+// The same for a machine path ("HKLM\\A\\B"), which may begin with a
+// backslash and, built by a test, hold a zero byte inside a name.
+std::vector<std::string> splitMachinePath(const std::string& path, UINT codePage);
 
 // ------------------------------------------------------------------- handles
 
@@ -167,6 +189,11 @@ public:
     void setWindows(WindowsVersion version);
     OSVERSIONINFOA version{};
     bool dbcsEnabled = false;
+    // The ANSI code page (GetACP), by which the single-byte registry calls
+    // convert names. Setting a double-byte one (932, 936, 949, 950) turns
+    // SM_DBCSENABLED on as well.
+    UINT codePage = 1252;
+    void setCodePage(UINT cp);
 
     // Security: the process token, and the calling thread's own token when it
     // has one (impersonation). Without one OpenThreadToken gives
@@ -193,6 +220,14 @@ public:
     bool valueExists(const std::string& keyPath, const std::string& name);
     std::optional<std::string> stringValue(const std::string& keyPath, const std::string& name);
     void setReadOnly(const std::string& path, bool readOnly = true);
+    // A key named in Unicode (UTF-8 here) below an existing or new parent:
+    // a name with characters beyond the code page, such as U+FF3C.
+    RegKey* createUnicodeKey(const std::string& parentPath, const std::string& utf8Name);
+    // A symbolic link at path that stands for the key at targetPath, with
+    // its SymbolicLinkValue (REG_LINK) as Windows keeps it.
+    RegKey* createLink(const std::string& path, const std::string& targetPath);
+    // The key at a path as a shared owner (the roots: an alias, owning nothing).
+    std::shared_ptr<RegKey> sharedKey(const std::string& path);
     // Every key path below a root, depth first, "HKLM\A", "HKLM\A\B", ...
     std::vector<std::string> allKeys(const std::string& rootPath = "HKLM");
 
@@ -225,6 +260,9 @@ public:
     // Faults: make a call fail with an error, always or on its Nth call.
     void failCall(const std::string& call, DWORD error, int occurrence = 0);
     void clearFaults();
+    // The Nth allocation (operator new) from now throws std::bad_alloc; 0
+    // disarms. reset() disarms it too.
+    void failAllocation(long nth);
     // Counts the call; the error to inject, or 0 to let the call run.
     DWORD injectedFault(const char* call);
     std::map<std::string, int> callCounts;  // every simulated call made, by name

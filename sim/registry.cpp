@@ -94,45 +94,56 @@ LONG lookUp(HKEY hKey, REGSAM needed, KeyHandle& found)
     return ERROR_SUCCESS;
 }
 
-// The names of a relative path. A path may not begin with a backslash;
-// doubled and trailing backslashes are passed over.
-bool splitPath(const char* path, std::vector<std::string>& names)
+// Windows follows a chain of links only so far; a link to itself ends here.
+constexpr int MaxLinkHops = 16;
+
+// The key a link stands for, or null when its target does not exist.
+std::shared_ptr<RegKey> linkTargetOf(const RegKey& link)
 {
-    names.clear();
-    if (!path)
-        return true;
-    if (path[0] == '\\')
-        return false;
-    std::string name;
-    for (const char* p = path;; ++p) {
-        if (*p == '\\' || *p == '\0') {
-            if (!name.empty())
-                names.push_back(name);
-            name.clear();
-            if (*p == '\0')
-                break;
-        } else {
-            name += *p;
-        }
-    }
-    return true;
+    std::shared_ptr<RegKey> key = machine().sharedKey(link.linkTarget);
+    return key && !key->deleted ? key : nullptr;
 }
 
+// Every name of the path is looked up with its single-byte spelling (a
+// Unicode name is filed where none can reach it). A link met on the way is
+// followed, and so is one at the end unless the open asks for the link
+// itself (REG_OPTION_OPEN_LINK).
 LONG findBelow(const std::shared_ptr<RegKey>& start, const char* path,
-               std::shared_ptr<RegKey>& found)
+               std::shared_ptr<RegKey>& found, bool openLink = false)
 {
     std::vector<std::string> names;
-    if (!splitPath(path, names))
+    if (!sim::splitRegistryPath(path, machine().codePage, names))
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> key = start;
-    for (const std::string& name : names) {
-        auto it = key->subkeys.find(name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        auto it = key->subkeys.find(names[i]);
         if (it == key->subkeys.end())
             return ERROR_FILE_NOT_FOUND;
         key = it->second;
+        const bool last = i + 1 == names.size();
+        for (int hops = 0; !key->linkTarget.empty() && !(last && openLink); ++hops) {
+            if (hops == MaxLinkHops)
+                return ERROR_CANT_RESOLVE_FILENAME;
+            key = linkTargetOf(*key);
+            if (!key)
+                return ERROR_FILE_NOT_FOUND;
+        }
     }
     found = key;
     return ERROR_SUCCESS;
+}
+
+// Windows makes no key deeper than 512 levels below its root. A machine may
+// still hold deeper ones (a hive edited offline): the tests build them
+// directly, not through these calls.
+constexpr size_t MaxKeyDepth = 512;
+
+size_t depthOf(const RegKey& key)
+{
+    size_t depth = 0;
+    for (const RegKey* k = key.parent; k; k = k->parent)
+        ++depth;
+    return depth;
 }
 
 HKEY newHandle(const std::shared_ptr<RegKey>& key, REGSAM access)
@@ -231,6 +242,20 @@ void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
         *lpcchClass = 0;
 }
 
+constexpr DWORD StatusAccessDenied = 0xC0000022;
+constexpr DWORD StatusInvalidHandle = 0xC0000008;
+constexpr DWORD StatusKeyDeleted = 0xC000017C;
+constexpr DWORD StatusCannotDelete = 0xC0000121;
+
+void removeKey(const std::shared_ptr<RegKey>& target)
+{
+    RegKey* parent = target->parent;
+    target->deleted = true;
+    target->parent = nullptr;
+    parent->subkeys.erase(sim::subkeyIndex(*target));  // may drop the last owner of target
+    sim::subkeyRemoved();
+}
+
 }  // namespace
 
 void sim::subkeyRemoved() { ++subkeyRemovals; }
@@ -249,11 +274,17 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
         return ERROR_INVALID_PARAMETER;
     *phkResult = nullptr;
 
+    // The options are reserved on the 9x family; NT knows one that opens a
+    // link as itself.
+    const bool nt = machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    if (ulOptions & ~static_cast<DWORD>(nt ? REG_OPTION_OPEN_LINK : 0))
+        return ERROR_INVALID_PARAMETER;
+
     KeyHandle base;
     if (LONG error = lookUp(hKey, base))
         return error;
     std::shared_ptr<RegKey> key;
-    if (LONG error = findBelow(base.key, lpSubKey, key))
+    if (LONG error = findBelow(base.key, lpSubKey, key, (ulOptions & REG_OPTION_OPEN_LINK) != 0))
         return error;
     if (!keyAllows(*key, samDesired))
         return ERROR_ACCESS_DENIED;
@@ -277,7 +308,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     if (LONG error = lookUp(hKey, base))
         return error;
     std::vector<std::string> names;
-    if (!splitPath(lpSubKey, names))
+    if (!sim::splitRegistryPath(lpSubKey, machine().codePage, names))
         return ERROR_BAD_PATHNAME;
 
     std::shared_ptr<RegKey> key = base.key;
@@ -286,10 +317,14 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
         auto it = key->subkeys.find(name);
         if (it != key->subkeys.end()) {
             key = it->second;
+            if (!key->linkTarget.empty() && !(key = linkTargetOf(*key)))
+                return ERROR_FILE_NOT_FOUND;
             continue;
         }
         if (!key->writable || !key->readable || inWriteProtectedTree(*key))
             return ERROR_ACCESS_DENIED;
+        if (depthOf(*key) >= MaxKeyDepth)
+            return ERROR_BADKEY;
         auto child = std::make_shared<RegKey>();
         child->name = name;
         child->parent = key.get();
@@ -360,7 +395,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     };
     size_t longestSubkey = 0;
     for (const auto& entry : key.subkeys)
-        longestSubkey = std::max(longestSubkey, length(entry.second->name));
+        longestSubkey = std::max(longestSubkey, length(sim::ansiName(*entry.second)));
     size_t longestValueName = 0;
     size_t largestData = 0;
     for (const RegValue& v : key.values) {
@@ -404,7 +439,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
         return ERROR_NO_MORE_ITEMS;
 
     auto it = subkeyAt(handle.key, dwIndex);
-    if (LONG error = giveName(it->second->name, lpName, lpcchName))
+    if (LONG error = giveName(sim::ansiName(*it->second), lpName, lpcchName))
         return error;
     giveEmptyClass(lpClass, lpcchClass);
     if (lpftLastWriteTime)
@@ -503,13 +538,29 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
     }
     if (!target->parent || !target->subkeys.empty())
         return ERROR_ACCESS_DENIED;  // a root, or a key with subkeys
-
-    RegKey* parent = target->parent;
-    target->deleted = true;
-    target->parent = nullptr;
-    parent->subkeys.erase(target->name);  // may drop the last owner of target
-    sim::subkeyRemoved();
+    removeKey(target);
     return ERROR_SUCCESS;
+}
+
+// The native call that deletes the key a handle stands for: for a handle
+// opened with REG_OPTION_OPEN_LINK, the link itself. RegDeleteKeyA, which
+// opens the name it is given, would delete the link's target instead.
+LONG WINAPI NtDeleteKey(HANDLE keyHandle)
+{
+    machine().calls.push_back(sim::CallRecord{"NtDeleteKey"});
+    if (machine().injectedFault("NtDeleteKey"))
+        return static_cast<LONG>(StatusAccessDenied);
+    KeyHandle handle;
+    if (LONG error = lookUp(static_cast<HKEY>(keyHandle), DELETE, handle))
+        return static_cast<LONG>(error == ERROR_ACCESS_DENIED ? StatusAccessDenied
+                                 : error == ERROR_KEY_DELETED ? StatusKeyDeleted
+                                                              : StatusInvalidHandle);
+    if (!handle.key->parent)
+        return static_cast<LONG>(StatusAccessDenied);
+    if (!handle.key->subkeys.empty())
+        return static_cast<LONG>(StatusCannotDelete);
+    removeKey(handle.key);
+    return 0;
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)

@@ -161,7 +161,7 @@ void deleteTree(sim::RegKey* key)
     };
     mark(*key);
     if (key->parent) {
-        key->parent->subkeys.erase(key->name);
+        key->parent->subkeys.erase(sim::subkeyIndex(*key));
         sim::subkeyRemoved();
     }
 }

@@ -29,3 +29,6 @@ T failWith(DWORD error, T result)
 }
 
 }  // namespace sim
+
+// ntdll's NtDeleteKey, which the product binds at run time: an NTSTATUS.
+LONG WINAPI NtDeleteKey(HANDLE keyHandle);

@@ -82,11 +82,12 @@ std::string joystickKeyName(const std::string& driver)
 }
 
 // Reads the driver value of each instance of one matching device and
-// deletes the instance keys. The device key's object is released here,
-// before the caller deletes the device key itself.
-void deleteInstances(const std::string& deviceKeyPath)
+// deletes the instance keys. The device key is opened by its name below the
+// enumerator key, never by a path rebuilt from the root. Its object is
+// released here, before the caller deletes the device key itself.
+void deleteInstances(const TWinRegistry& enumerator, const std::string& id)
 {
-    RegistryKey device = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, deviceKeyPath);
+    RegistryKey device = TWinRegistry::OpenWithKey(enumerator, KeyName(id));
     if (WinRegOpenFailed)
         return;
 
@@ -94,9 +95,10 @@ void deleteInstances(const std::string& deviceKeyPath)
     device->ReadSections(*ThirdList);
     const int instances = ThirdList->count();
     for (int i = 0; i < instances; ++i) {
-        const std::string& instance = (*ThirdList)[i];
+        const KeyName instance((*ThirdList)[i]);
         // Read before the instance key goes, since the value lives in it.
-        const std::string driver = idString(device->ReadString(instance, "Driver", ""));
+        // A value that is not text is no driver: it must not end the run.
+        const std::string driver = idString(readTextOrNothing(*device, instance, "Driver"));
         TraceFmt("  EU: Adding to ValueList:%s", driver);
         if (checkDriverClass(driver))
             SecondList->append(driver);
@@ -121,10 +123,10 @@ void enumeratorStep(const EnumRoutine& routine)
         if (!checkId(id))
             continue;
         TraceMsg("  EU: checkId returned TRUE, opening subReg Key");
-        deleteInstances(KeyPath + "\\" + id);
+        deleteInstances(*enumerator, id);
         // Also when the device key would not open: an unreadable device key
         // of the vendor's is still one to remove.
-        enumerator->eraseSection(name);
+        enumerator->eraseSection(KeyName(name));
     }
 
     TraceMsg(routine.enumeratorReleaseLine);

@@ -76,6 +76,12 @@ void deleteEnumKeys2k(const Enumerator& e)
         if (!checkId(id))
             continue;
         TraceMsg("  EU: checkId returned TRUE, opening subReg Key");
+        // The device id is the key's name below the enumerator; a text that
+        // is not one key name would name another device, or none.
+        if (!isOneKeyName(name)) {
+            TraceFmt("  WR: Not one key name, left:%s", name);
+            continue;
+        }
         writeProductDigits(e.deviceId, e.deviceIdSize, productDigitsOf(id));
         // The nodes to remove are those of the device id the key names. The
         // template holds only the product digits, so for a key with more

@@ -41,7 +41,7 @@ void sweepSubkeys(const SubkeySweep& sweep)
                 const std::string& vidPidStr = asIdString(name, shortened);
                 TraceFmt("  EU: vidPidStr:%s", vidPidStr);
                 if (checkId(vidPidStr))
-                    key->eraseSection(name);
+                    key->eraseSection(KeyName(name));
             }
             TraceMsg(sweep.releaseLine);
         }
@@ -114,10 +114,10 @@ void sweepInterfaceClass(const InterfaceClass& interfaceClass)
     const int names = FirstList->count();
     TraceFmt(interfaceClass.countLine, names);
     for (int i = 0; i < names; ++i) {
-        const std::string& name = (*FirstList)[i];
-        // A value that is not text raises ERegistryException, which ends the
-        // cleaning run; what was deleted before it stays deleted.
-        const std::string vidPidStr = idString(key->ReadString(name, "DeviceInstance", ""));
+        const KeyName name((*FirstList)[i]);
+        // The value may be another program's: one that is not text names no
+        // device, and the sweep goes on with the next key.
+        const std::string vidPidStr = idString(readTextOrNothing(*key, name, "DeviceInstance"));
         TraceFmt(interfaceClass.nameLine, vidPidStr);
         if (checkId(vidPidStr))
             key->eraseSection(name);

@@ -1,7 +1,6 @@
 #include "host/exports.h"
 
 #include "cleaning/clean_run.h"
-#include "cleaning/cleaning_state.h"
 #include "devices/driver_install.h"
 #include "devices/root_devices.h"
 #include "host/module_state.h"
@@ -49,16 +48,17 @@ LONG guarded(Work work, LONG onError)
     return guardedWith(work, [onError] { return onError; });
 }
 
-// A cleaning export that an error cut short still answers truthfully
-// whether anything of the vendor's was found before the error.
+// A cleaning export that an error cut short answers 1. It never answers 0,
+// which tells the installer that the vendor's keys were found and cleaned:
+// a run that stopped early has not cleaned them, whatever it had found.
 LONG cleaningExport(const char* entryLine, HWND window, bool includeAux, bool deviceIds)
 {
-    return guardedWith(
+    return guarded(
         [&] {
             TraceMsg(entryLine);
             return static_cast<LONG>(cleanDeviceKeys(window, includeAux, deviceIds, false, false));
         },
-        [] { return IdMatchFound ? 0L : 1L; });
+        1);
 }
 
 }  // namespace

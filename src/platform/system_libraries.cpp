@@ -27,6 +27,7 @@ struct SystemLibrary {
 
 SystemLibrary setupApiLibrary("setupapi.dll");
 SystemLibrary newdevLibrary("newdev.dll");
+SystemLibrary ntdllLibrary("ntdll.dll");
 
 HMODULE loadLibrary(SystemLibrary& lib)
 {
@@ -99,6 +100,7 @@ void releaseSystemLibraries()
 {
     freeLibrary(setupApiLibrary);
     freeLibrary(newdevLibrary);
+    freeLibrary(ntdllLibrary);
 }
 
 namespace setupapi {
@@ -196,3 +198,17 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
 }
 
 }  // namespace newdev
+
+namespace ntdll {
+
+// Declared by no Windows header the module includes: NTSTATUS NTAPI
+// NtDeleteKey(HANDLE), NTAPI being the standard call convention.
+typedef LONG(WINAPI NtDeleteKeyFunction)(HANDLE);
+
+LONG NtDeleteKey(HKEY key)
+{
+    return callBound<NtDeleteKeyFunction>(ntdllLibrary, "NtDeleteKey", StatusNotBound,
+                                          static_cast<HANDLE>(key));
+}
+
+}  // namespace ntdll

@@ -35,6 +35,16 @@ BOOL UpdateDriverForPlugAndPlayDevicesA(HWND parent, LPCSTR hardwareId, LPCSTR f
                                         DWORD installFlags, PBOOL rebootRequired);
 }  // namespace newdev
 
+// ntdll.dll, on the NT family only: the one call that deletes a registry
+// link itself (the key a handle opened with REG_OPTION_OPEN_LINK stands
+// for), where RegDeleteKeyA would open the name again, through the link, and
+// delete its target. The result is an NTSTATUS, 0 for success; a call that
+// cannot be bound answers StatusNotBound.
+namespace ntdll {
+constexpr LONG StatusNotBound = static_cast<LONG>(0xC0000001);  // STATUS_UNSUCCESSFUL
+LONG NtDeleteKey(HKEY key);
+}  // namespace ntdll
+
 // Frees the libraries loaded since the last release. Every export calls it
 // on its way out, so no library stays loaded between the host's calls.
 void releaseSystemLibraries();

@@ -227,10 +227,12 @@ TEST_F(WinRegTest, FailedObjectDoesNothing)
     EXPECT_TRUE(m.callCounts.empty());
 }
 
-// Every open of a changing object asks for KEY_ALL_ACCESS exactly; both
-// deletions trace their two lines (the value's with its "|value" part)
-// before the store is touched; a subkey that will not open is deleted all
-// the same; release flushes the key before it closes it.
+// Every open of a changing object asks for KEY_ALL_ACCESS exactly, and on
+// NT to see a link as itself; both deletions trace their two lines (the
+// value's with its "|value" part) before the store is touched; a subkey that
+// will not open is deleted all the same, once a second open, with only the
+// rights to tell a link and delete, shows it is no link; release flushes the
+// key before it closes it. On the 9x family the options stay zero.
 TEST_F(WinRegTest, RightsTraceAndCallOrderOfTheChangingCalls)
 {
     m.setString(under("Sub"), "Value", "v");
@@ -256,14 +258,24 @@ TEST_F(WinRegTest, RightsTraceAndCallOrderOfTheChangingCalls)
     ASSERT_GE(m.callLog.size(), 2u);
     EXPECT_EQ(m.callLog[m.callLog.size() - 2].first, "RegFlushKey");
     EXPECT_EQ(m.callLog.back().first, "RegCloseKey");
-    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA")) {
-        EXPECT_EQ(r.flags, static_cast<REGSAM>(KEY_ALL_ACCESS)) << r.text;
-        EXPECT_EQ(r.size, 0u) << "the reserved options of " << r.text;
+    const std::vector<sim::CallRecord> opens = m.callsOf("RegOpenKeyExA");
+    ASSERT_EQ(opens.size(), 4u);
+    for (const sim::CallRecord& r : opens) {
+        const REGSAM rights = r.text == "Leaf" && &r == &opens.back()
+                                  ? static_cast<REGSAM>(DELETE | KEY_QUERY_VALUE)
+                                  : static_cast<REGSAM>(KEY_ALL_ACCESS);
+        EXPECT_EQ(r.flags, rights) << r.text;
+        EXPECT_EQ(r.size, static_cast<DWORD>(REG_OPTION_OPEN_LINK)) << "the options of " << r.text;
     }
     m.calls.clear();
+    m.setWindows(sim::WindowsVersion::Win98);
+    reload();
     auto fromRoot = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "\\Software\\JQ");
-    ASSERT_EQ(m.callsOf("RegOpenKeyExA").size(), 1u);
-    EXPECT_EQ(m.callsOf("RegOpenKeyExA")[0].size, 0u);
+    fromRoot->eraseSection("Sub");
+    EXPECT_FALSE(m.keyExists(under("Sub")));
+    ASSERT_EQ(m.callsOf("RegOpenKeyExA").size(), 2u);
+    for (const sim::CallRecord& r : m.callsOf("RegOpenKeyExA"))
+        EXPECT_EQ(r.size, 0u) << "the reserved options of " << r.text;
 }
 
 // NT counts name lengths in characters; with a double-byte code page a name
