@@ -8,7 +8,9 @@
 #   win32         the shipped i686 DLL, with its static checks
 #   wine32        the shipped DLL under wine32 in a WoW64 prefix: the
 #                 cross-built i686 contract tests, the end-to-end cases with
-#                 the 32-bit host program, and the example installers
+#                 the 32-bit host program, the example installers, and the
+#                 hostile machines (registries made to lead the cleaning
+#                 outside the vendor's keys)
 #                 (needs a machine that runs 32-bit programs; skipped, and
 #                 said so, on one that does not)
 #   fuzz          the libFuzzer targets (clang, AddressSanitizer, UBSan), each
@@ -178,7 +180,8 @@ for tier in "${tiers[@]}"; do
         ;;
     wine32)
         wine32_steps=("contract tests (wine32)" "end-to-end tests (wine32)" "NSIS installer, XP (wine32)"
-                      "Inno Setup installer, 7 (wine32)" "preview agrees with the DLL (wine32)")
+                      "Inno Setup installer, 7 (wine32)" "preview agrees with the DLL (wine32)"
+                      "hostile machines (wine32)")
         problem=$(wine32_problem)
         if [ -n "$problem" ]; then
             for name in "${wine32_steps[@]}"; do unavailable "$name" "$problem"; done
@@ -199,6 +202,7 @@ for tier in "${tiers[@]}"; do
             else
                 skipped "${wine32_steps[4]}"
             fi
+            step "${wine32_steps[5]}" hostile-tests test python3 tests/hostile/run_hostile.py --build build/win32
         else
             for name in "${wine32_steps[@]}"; do skipped "$name"; done
         fi
@@ -211,6 +215,8 @@ for tier in "${tiers[@]}"; do
             step "end-to-end tests (wine64)" e2e-tests-64 test python3 tests/e2e/run_e2e.py --build build/win64
             step "NSIS amd64-unicode installer (wine64)" nsis-tests-64 test \
                 python3 tests/nsis/run_nsis_test.py --build build/win64 --win32 build/win32
+            step "hostile machines (wine64)" hostile-tests-64 test \
+                python3 tests/hostile/run_hostile.py --build build/win64
         else
             skipped "contract tests (wine64)"
             skipped "end-to-end tests (wine64)"

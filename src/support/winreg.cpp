@@ -27,9 +27,12 @@ void readFacts()
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof(version);
     ntFamily = GetVersionExA(&version) && version.dwPlatformId == VER_PLATFORM_WIN32_NT;
-    // On NT the store counts name lengths in characters, and with double-byte
-    // code pages an ANSI name may need two bytes for one of them.
-    nameLengthsDoubled = ntFamily && GetSystemMetrics(SM_DBCSENABLED) != 0;
+    // NT counts name lengths in characters, and with a double-byte code page
+    // an ANSI name may need two bytes for one of them. The 9x family counts
+    // bytes, but a 9x version reported by a layer over NT (Wine's, a
+    // compatibility mode's) counts characters still: the room is doubled
+    // wherever the code page is double-byte, which costs a few bytes at most.
+    nameLengthsDoubled = GetSystemMetrics(SM_DBCSENABLED) != 0;
     ansiCodePage = GetACP();
 }
 
