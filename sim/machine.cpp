@@ -178,6 +178,7 @@ void Machine::setWindows(WindowsVersion v)
         {WindowsVersion::Win95, 4, 0, 950, VER_PLATFORM_WIN32_WINDOWS},
         {WindowsVersion::Win98, 4, 10, 2222, VER_PLATFORM_WIN32_WINDOWS},
         {WindowsVersion::WinMe, 4, 90, 3000, VER_PLATFORM_WIN32_WINDOWS},
+        {WindowsVersion::NT4, 4, 0, 1381, VER_PLATFORM_WIN32_NT},
         {WindowsVersion::Win2000, 5, 0, 2195, VER_PLATFORM_WIN32_NT},
         {WindowsVersion::WinXP, 5, 1, 2600, VER_PLATFORM_WIN32_NT},
         {WindowsVersion::Server2003, 5, 2, 3790, VER_PLATFORM_WIN32_NT},
@@ -194,10 +195,12 @@ void Machine::setWindows(WindowsVersion v)
         version.dwBuildNumber = r.build;
         version.dwPlatformId = r.platform;
     }
-    // newdev.dll came with Windows 2000; the 9x family has only setupapi.dll.
+    // newdev.dll came with Windows 2000; the 9x family and NT 4.0 have only
+    // setupapi.dll.
     systemLibraries = {"setupapi.dll"};
     if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        systemLibraries.insert("newdev.dll");
+        if (version.dwMajorVersion >= 5)
+            systemLibraries.insert("newdev.dll");
         systemLibraries.insert("ntdll.dll");
     }
     enumTreeWriteProtected = version.dwPlatformId == VER_PLATFORM_WIN32_NT;

@@ -91,7 +91,8 @@ struct Handle {
 
 // ---------------------------------------------------------- OS and security
 
-enum class WindowsVersion { Win95, Win98, WinMe, Win2000, WinXP, Server2003, Vista, Win7 };
+// NT 4.0 is of the NT platform but has the major version 4 of the 9x family.
+enum class WindowsVersion { Win95, Win98, WinMe, NT4, Win2000, WinXP, Server2003, Vista, Win7 };
 
 struct TokenGroup {
     std::string sid;  // "S-1-5-32-544"

@@ -20,24 +20,42 @@ protected:
     }
 };
 
-TEST_F(OsInfoTest, VersionAnswersForEachWindows)
+// The rules go by the version numbers alone: NT 4.0, of the NT platform, has
+// the major version 4 and so goes with the 9x family, and 5.2 is "Win2k" but
+// not XP. Each Windows is asked for a user who is not an administrator, and
+// an administrator's cleaning shows which family's road it takes.
+TEST_F(OsInfoTest, VersionAnswersAndRoadForEachWindows)
 {
     struct Row {
         WindowsVersion v;
-        LONG win2k, winMe, winXp;
+        LONG win2k, winMe, winXp, admin;
+        const char* road;
     } rows[] = {
-        {WindowsVersion::Win95, 0, 0, 0},  {WindowsVersion::Win98, 0, 0, 0},
-        {WindowsVersion::WinMe, 0, 1, 0},  {WindowsVersion::Win2000, 1, 0, 0},
-        {WindowsVersion::WinXP, 1, 0, 1},  {WindowsVersion::Server2003, 1, 0, 0},
-        {WindowsVersion::Vista, 0, 0, 0},  {WindowsVersion::Win7, 0, 0, 0},
+        {WindowsVersion::Win95, 0, 0, 0, 1, "  Deletinge W9x Enum Keys"},
+        {WindowsVersion::Win98, 0, 0, 0, 1, "  Deletinge W9x Enum Keys"},
+        {WindowsVersion::WinMe, 0, 1, 0, 1, "  Deletinge W9x Enum Keys"},
+        {WindowsVersion::NT4, 0, 0, 0, 1, "  Deletinge W9x Enum Keys"},
+        {WindowsVersion::Win2000, 1, 0, 0, 0, "  Deletinge W2k Enum Keys"},
+        {WindowsVersion::WinXP, 1, 0, 1, 0, "  Deletinge W2k Enum Keys"},
+        {WindowsVersion::Server2003, 1, 0, 0, 0, "  Deletinge W2k Enum Keys"},
+        {WindowsVersion::Vista, 0, 0, 0, 0, "  Deletinge W2k Enum Keys"},
+        {WindowsVersion::Win7, 0, 0, 0, 0, "  Deletinge W2k Enum Keys"},
     };
     for (const Row& r : rows) {
         SCOPED_TRACE(static_cast<int>(r.v));
+        m.setAdministrator(false);
         Answers a = answersOn(r.v);
         EXPECT_EQ(a.win2k, r.win2k);
         EXPECT_EQ(a.winMe, r.winMe);
         EXPECT_EQ(a.winXp, r.winXp);
-        EXPECT_EQ(a.admin, 1);
+        EXPECT_EQ(a.admin, r.admin);
+        m.setAdministrator(true);  // the NT family cleans for an administrator only
+        reload();
+        clearTrace();
+        call(RemoveUsbDevices);
+        const std::vector<std::string> lines = trace();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[2], r.road);
     }
 }
 

@@ -188,7 +188,7 @@ When UninstInitialize answers -1 the run stops there, as an uninstaller does.
 
 Options:
   --snapshot FILE       the snapshot, for a file whose name does not end in .reg
-  --windows VERSION     95, 98, me, 2000, xp (the default), 2003, vista or 7
+  --windows VERSION     95, 98, me, nt4, 2000, xp (the default), 2003, vista or 7
   --not-admin           the user is not an administrator
   --answer A[,A]...     answers to the dialogs in turn: yes, no, ok, enter,
                         escape or close (the close box); dialogs beyond them

@@ -134,7 +134,8 @@ bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version)
 {
     static const std::pair<const char*, sim::WindowsVersion> names[] = {
         {"95", sim::WindowsVersion::Win95},       {"98", sim::WindowsVersion::Win98},
-        {"me", sim::WindowsVersion::WinMe},       {"2000", sim::WindowsVersion::Win2000},
+        {"me", sim::WindowsVersion::WinMe},       {"nt4", sim::WindowsVersion::NT4},
+        {"2000", sim::WindowsVersion::Win2000},
         {"2k", sim::WindowsVersion::Win2000},     {"xp", sim::WindowsVersion::WinXP},
         {"2003", sim::WindowsVersion::Server2003}, {"vista", sim::WindowsVersion::Vista},
         {"7", sim::WindowsVersion::Win7},
@@ -153,6 +154,7 @@ std::string windowsVersionName(sim::WindowsVersion version)
     case sim::WindowsVersion::Win95: return "Windows 95 (4.0)";
     case sim::WindowsVersion::Win98: return "Windows 98 (4.10)";
     case sim::WindowsVersion::WinMe: return "Windows Me (4.90)";
+    case sim::WindowsVersion::NT4: return "Windows NT 4.0 (4.0)";
     case sim::WindowsVersion::Win2000: return "Windows 2000 (5.0)";
     case sim::WindowsVersion::WinXP: return "Windows XP (5.1)";
     case sim::WindowsVersion::Server2003: return "Windows Server 2003 (5.2)";
