@@ -1,4 +1,5 @@
-// Windows entry point of the DLL: only the units' load-time initialisation.
+// Windows entry point of the DLL: the units' load-time initialisation, and at
+// unload what the module and its C++ runtime hold of the host's heap.
 #include "host/module_load.h"
 #include "platform/win32.h"
 
@@ -53,7 +54,7 @@ namespace std {
 extern "C" BOOL __mingw_TLScallback(HANDLE instance, DWORD reason, LPVOID reserved);
 
 // The pool that libstdc++ sets aside at load for exceptions thrown when the
-// heap is exhausted (some 73 KiB); nothing frees it but this.
+// heap is exhausted (64 KiB and more); nothing frees it but this.
 namespace __gnu_cxx {
 void __freeres() noexcept;
 }  // namespace __gnu_cxx
