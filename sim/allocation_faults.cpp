@@ -4,25 +4,41 @@
 // the simulator's alike, which is how it is on Windows too.
 #include "machine.h"
 
+#include <atomic>
 #include <cstdlib>
 #include <new>
 
 namespace {
 
 long allocationsBeforeFault = 0;  // 0: disarmed
+// Made through operator new and not yet deleted; a test may run a watchdog
+// thread beside the product.
+std::atomic<long> liveAllocations{0};
 
 }  // namespace
 
 void sim::Machine::failAllocation(long nth) { allocationsBeforeFault = nth; }
 
+// For the unload test: what a simulated load and unload leave on the heap.
+namespace sim {
+long liveAllocationCount() { return liveAllocations.load(); }
+}  // namespace sim
+
 void* operator new(std::size_t size)
 {
     if (allocationsBeforeFault > 0 && --allocationsBeforeFault == 0)
         throw std::bad_alloc();
-    if (void* memory = std::malloc(size ? size : 1))
+    if (void* memory = std::malloc(size ? size : 1)) {
+        ++liveAllocations;
         return memory;
+    }
     throw std::bad_alloc();
 }
 
-void operator delete(void* memory) noexcept { std::free(memory); }
-void operator delete(void* memory, std::size_t) noexcept { std::free(memory); }
+void operator delete(void* memory) noexcept
+{
+    if (memory)
+        --liveAllocations;
+    std::free(memory);
+}
+void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }

@@ -1,4 +1,5 @@
-// Windows entry point of the DLL: only the units' load-time initialisation.
+// Windows entry point of the DLL: the units' load-time initialisation, and at
+// unload what the module and its C++ runtime hold of the host's heap.
 #include "host/module_load.h"
 #include "platform/win32.h"
 
@@ -45,11 +46,43 @@ namespace std {
 [[noreturn]] void __throw_out_of_range_fmt(const char* format, ...) { throw EStringError(format); }
 }  // namespace std
 
-extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID)
+// The MinGW runtime's thread-key bookkeeping (libgcc's emulated thread-local
+// storage, which the C++ exception code uses, keeps a block per thread
+// there). The runtime calls it from a TLS callback; this DLL has no TLS
+// directory (c_runtime.cpp), so DllMain calls it at the same moments: on
+// attach, and at every thread's and the process's detach.
+extern "C" BOOL __mingw_TLScallback(HANDLE instance, DWORD reason, LPVOID reserved);
+
+// The pool that libstdc++ sets aside at load for exceptions thrown when the
+// heap is exhausted (64 KiB and more); nothing frees it but this.
+namespace __gnu_cxx {
+void __freeres() noexcept;
+}  // namespace __gnu_cxx
+
+extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved)
 {
-    if (reason == DLL_PROCESS_ATTACH) {
-        DisableThreadLibraryCalls(instance);
+    switch (reason) {
+    case DLL_PROCESS_ATTACH:
+        __mingw_TLScallback(instance, reason, reserved);
         moduleLoad();
+        break;
+    case DLL_THREAD_DETACH:
+        __mingw_TLScallback(instance, reason, reserved);
+        break;
+    case DLL_PROCESS_DETACH:
+        // A null `reserved` is FreeLibrary: the host lives on, and everything
+        // the module took from its heap goes back. At process exit the other
+        // threads are gone wherever they stood, perhaps inside the heap or
+        // holding our state, and the heap goes with the process anyway: only
+        // the runtime's own bookkeeping runs then, as it always has.
+        if (!reserved)
+            moduleUnload();
+        __mingw_TLScallback(instance, reason, reserved);
+        if (!reserved)
+            __gnu_cxx::__freeres();
+        break;
+    default:
+        break;
     }
     return TRUE;
 }

@@ -9,6 +9,8 @@
 #include "support/tracers.h"
 #include "support/winreg.h"
 
+#include <string>
+
 void moduleLoad()
 {
     tracersLoad();
@@ -19,4 +21,13 @@ void moduleLoad()
     jqPidsLoad();
     devicesLoad();
     releaseSystemLibraries();
+}
+
+void moduleUnload()
+{
+    // What the module keeps on the heap from one call to the next: its texts.
+    // Their destructors would free them after DllMain too; given back here,
+    // the unload is one step that the simulator's hosts can take and count.
+    std::string().swap(TargetDir);
+    std::string().swap(KeyPath);
 }

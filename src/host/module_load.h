@@ -1,6 +1,9 @@
-// What happens when the library is loaded: every unit's load-time
-// initialisation, so that all module state is as at load. Windows runs it
-// from DllMain; the simulator's hosts run it to simulate a fresh load.
+// What happens when the library is loaded and unloaded: every unit's
+// load-time initialisation, so that all module state is as at load; and at
+// unload, the module's state given back to the host's heap. Windows runs
+// them from DllMain; the simulator's hosts run them to simulate a fresh load
+// and an unload.
 #pragma once
 
 void moduleLoad();
+void moduleUnload();

@@ -6,7 +6,9 @@
 #
 #   tests/cross/run_contract_tests.sh [BUILD_DIR] [gtest options...]
 #
-# BUILD_DIR defaults to build/win32. The exit code is the tests'.
+# BUILD_DIR defaults to build/win32. Then the unload test of the same build
+# (jq_unload_heap_test.exe: the host's heaps after 200 loads and unloads of
+# its JQInst2k.dll). The exit code is 0 when both pass.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -56,3 +58,14 @@ echo "Wine prefix $WINEPREFIX created in $(( $(date +%s) - started )) s"
 "$wine" cmd /c exit >/dev/null 2>&1 </dev/null
 
 "$wine" "$exe" "$@" </dev/null
+status=$?
+
+# The unload test loads the DLL of the same build; it takes no gtest options.
+unload=$build/jq_unload_heap_test.exe
+if [ -f "$unload" ]; then
+    "$wine" "$unload" </dev/null || status=1
+else
+    echo "missing $unload: the unload test did not run" >&2
+    status=1
+fi
+exit $status

@@ -21,14 +21,17 @@ Code reached that has no FDE is read by a linear sweep up to its first
 `ret` or unconditional jump. Indirect jumps cannot be followed and are listed.
 
 The import check holds, per DLL, every function the DLL may import: each one
-exported by that DLL on Windows 98, Me, 2000 and XP, as Microsoft's
-documentation of the function names it under Requirements. The loader of
-those systems refuses a DLL whose import table names a function its DLL does
-not export, so the installer would get no export at all: a name that the
-cross linker's import libraries carry in more than one DLL (kernel32 also
-carries OpenThreadToken, which only Windows 8 and later export from there)
-must be bound to the DLL of the oldest target. Wine exports such names from
-both, so only this check stands for the older loaders.
+exported by that DLL on Windows 95, 98, Me, 2000 and XP, with where that was
+read. The loader of those systems refuses a DLL whose import table names a
+function its DLL does not export, so the installer would get no export at
+all: a name that the cross linker's import libraries carry in more than one
+DLL (kernel32 also carries OpenThreadToken, which only Windows 8 and later
+export from there) must be bound to the DLL of the oldest target. Wine
+exports such names from both, so only this check stands for the older
+loaders. No C runtime DLL may be imported at all (Windows 95 as shipped has
+no msvcrt.dll; the DLL carries its own C functions, src/runtime), and the
+TLS directory must be empty: Windows 95's LoadLibrary fails for a DLL with
+static TLS (Microsoft KB Q118816).
 
 Prints one line per check and a final "N passed, N failed"; exits 1 on any
 failure. Python 3 standard library and i686-w64-mingw32-objdump only.
@@ -62,44 +65,55 @@ EXPORTS = [
 MODULE_NAME = "JQInst2k.dll"
 REQUIRED_IMPORTS = {"kernel32.dll"}
 
-# The functions each DLL may be imported from: exported by it on Windows 98,
-# Me, 2000 and XP. "9x stub" marks a function that the 9x family exports only
-# as a stub which fails with ERROR_CALL_NOT_IMPLEMENTED (a wide-character
-# call, and the security calls, which Windows 95/98/Me provide as stubs so
-# that Win32 programs load); the README says which roads reach them. A name
-# is added here only once its DLL has been checked against Microsoft's page
-# for the function.
+# The functions each DLL may be imported from: exported by it on Windows 95,
+# 98, Me, 2000 and XP. Each name says where that was read:
+#  - kernel32: mingw-w64's mingw-w64-crt/lib32/kernel32.def, which lists the
+#    symbols of 32-bit kernel32.dll in sections by the Windows that introduced
+#    them (checked against its 2025 text);
+#  - advapi32, user32: mingw-w64's lib32 .def files for these two are plain
+#    alphabetical lists, so Microsoft's page for the function stands alone:
+#    its Requirements for 98, Me, 2000 and XP, and the QuickInfo of the MSDN
+#    Library of 1998 for Windows 95 ("Requires Windows 95 or later", or
+#    "Unsupported" for a security call, which 95 exports as a stub).
+# "9x stub" marks a function that the 9x family exports only as a stub that
+# fails with ERROR_CALL_NOT_IMPLEMENTED (a wide-character call, and the
+# security calls, which Windows 95/98/Me provide so that Win32 programs
+# load); the README says which roads reach them.
+K32_ALL = "kernel32.def: all Windows (9x since 95, NT since 3.1)"
+K32_1_15 = "kernel32.def: Win32s 1.15, all 9x, NT since 3.5"
+K32_1_20 = "kernel32.def: Win32s 1.20, all 9x, NT since 3.5"
+MSDN = "Microsoft: Windows 95 or later"
+MSDN_STUB = "Microsoft: NT 3.1 or later; 9x stub"
 TARGET_IMPORTS = {
-    "kernel32.dll": {
-        "CloseHandle": "", "CreateSemaphoreW": "9x stub", "DeleteCriticalSection": "",
-        "DisableThreadLibraryCalls": "", "EnterCriticalSection": "", "FreeLibrary": "",
-        "GetCurrentProcess": "", "GetCurrentThread": "", "GetCurrentThreadId": "",
-        "GetLastError": "", "GetModuleHandleA": "", "GetProcAddress": "",
-        "GetSystemDirectoryA": "", "GetVersionExA": "", "InitializeCriticalSection": "",
-        "LeaveCriticalSection": "", "LoadLibraryA": "", "OutputDebugStringA": "",
-        "ReleaseSemaphore": "", "SetLastError": "", "Sleep": "", "TlsAlloc": "", "TlsFree": "",
-        "TlsGetValue": "", "TlsSetValue": "", "VirtualProtect": "", "VirtualQuery": "",
-        "WaitForSingleObject": "",
-    },
-    "advapi32.dll": {
-        "AllocateAndInitializeSid": "9x stub", "EqualSid": "9x stub", "FreeSid": "9x stub",
-        "GetTokenInformation": "9x stub", "OpenProcessToken": "9x stub",
-        "OpenThreadToken": "9x stub",
-        "RegCloseKey": "", "RegDeleteKeyA": "", "RegDeleteValueA": "", "RegEnumKeyExA": "",
-        "RegEnumValueA": "", "RegFlushKey": "", "RegOpenKeyExA": "", "RegQueryInfoKeyA": "",
-        "RegQueryValueExA": "",
-    },
-    "user32.dll": {
-        "DialogBoxIndirectParamA": "", "EndDialog": "", "GetSystemMetrics": "",
-        "GetWindowLongA": "", "LoadIconA": "", "MessageBeep": "", "SendDlgItemMessageA": "",
-        "SetWindowLongA": "",
-    },
-    # The C run-time that Windows 98 and later carry (msvcrt.dll 6.0), which
-    # the MinGW start-up code and the C++ library's static parts call.
-    "msvcrt.dll": {name: "" for name in (
-        "_amsg_exit _initterm _iob _lock _unlock abort calloc free fwrite malloc memchr memcmp "
-        "memcpy memmove memset realloc strcmp strlen strncmp vfprintf").split()},
+    "kernel32.dll": dict(
+        {name: K32_ALL for name in (
+            "CloseHandle DeleteCriticalSection EnterCriticalSection ExitProcess FreeLibrary GetACP "
+            "GetCurrentProcess GetCurrentThread GetCurrentThreadId GetLastError GetModuleHandleA "
+            "GetProcAddress GetProcessHeap GetSystemDirectoryA HeapAlloc HeapFree HeapReAlloc "
+            "InitializeCriticalSection LeaveCriticalSection LoadLibraryA OutputDebugStringA "
+            "ReleaseSemaphore SetLastError Sleep TerminateProcess TlsAlloc TlsFree TlsGetValue "
+            "TlsSetValue VirtualProtect VirtualQuery WaitForSingleObject").split()},
+        CreateSemaphoreW=K32_ALL + "; 9x stub",
+        GetVersionExA=K32_1_15,
+        DisableThreadLibraryCalls=K32_1_20, IsDBCSLeadByteEx=K32_1_20),
+    "advapi32.dll": dict(
+        {name: MSDN_STUB for name in (
+            "AllocateAndInitializeSid EqualSid FreeSid GetTokenInformation OpenProcessToken "
+            "OpenThreadToken").split()},
+        **{name: MSDN for name in (
+            "RegCloseKey RegDeleteKeyA RegDeleteValueA RegEnumKeyExA RegEnumValueA RegFlushKey "
+            "RegOpenKeyExA RegQueryInfoKeyA RegQueryValueExA").split()}),
+    "user32.dll": {name: MSDN for name in (
+        "DialogBoxIndirectParamA EndDialog GetSystemMetrics GetWindowLongA LoadIconA MessageBeep "
+        "SendDlgItemMessageA SetWindowLongA").split()},
 }
+# C runtime DLLs, none of which every target has: msvcrt.dll came with
+# Windows 98 and NT 4.0, crtdll.dll is Microsoft's old one, the others are
+# Visual C++ and Universal CRT redistributables, and GCC's own.
+C_RUNTIME_DLL = re.compile(
+    r"^(msvcr.*|msvcp.*|crtdll|ucrtbase.*|api-ms-win-crt-.*|vcruntime.*|libstdc\+\+.*|libgcc_s.*"
+    r"|libwinpthread.*)\.dll$", re.IGNORECASE)
+IMAGE_DIRECTORY_ENTRY_TLS = 9
 MAX_SIZE = 160 * 1024
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_DLL = 0x2000
@@ -538,8 +552,11 @@ def main(argv):
     except (PEError, struct.error, ValueError) as e:
         imports, delayed = [], ["unreadable: %s" % e]
     lowered = {dll.lower() for dll, _ in imports}
+    runtimes = [dll for dll, _ in imports if C_RUNTIME_DLL.match(dll)]
+    report.check(not runtimes, "no C runtime DLL imported",
+                 ("imports %s, which Windows 95 as shipped lacks" % ", ".join(runtimes)) if runtimes else "")
     report.check(lowered <= set(TARGET_IMPORTS) and REQUIRED_IMPORTS <= lowered,
-                 "imports only KERNEL32, ADVAPI32, USER32, msvcrt",
+                 "imports only KERNEL32, ADVAPI32, USER32",
                  "found " + ", ".join(dll for dll, _ in imports))
     for dll, functions in imports:
         allowed = TARGET_IMPORTS.get(dll.lower())
@@ -551,10 +568,14 @@ def main(argv):
             homes = [other for other, names in TARGET_IMPORTS.items() if function in names]
             where = ("; on those systems %s exports it" % " and ".join(homes)) if homes else ""
             report.check(False, "%s imported from %s" % (function, dll),
-                         "not exported by %s on Windows 98, Me, 2000 and XP%s" % (dll, where))
+                         "not exported by %s on Windows 95, 98, Me, 2000 and XP%s" % (dll, where))
     count = sum(len(functions) for _, functions in imports)
     report.check(count > 0, "every one of the %d imported functions is exported by its DLL on "
-                 "Windows 98, Me, 2000 and XP" % count)
+                 "Windows 95, 98, Me, 2000 and XP" % count)
+    tls_rva, tls_size = pe.directory(IMAGE_DIRECTORY_ENTRY_TLS)
+    report.check(tls_rva == 0 and tls_size == 0, "no TLS directory",
+                 ("%d bytes at RVA %#x: Windows 95's LoadLibrary refuses a DLL with static TLS "
+                  "(KB Q118816)" % (tls_size, tls_rva)) if tls_rva or tls_size else "")
     report.check(not delayed, "no delay-loaded imports", ", ".join(delayed))
 
     try:

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """Checks check_dll.py against small DLLs built here with the i686 toolchain:
-one shaped like the shipped DLL, which must pass, and faulty ones, each of
-whose faults must be caught. Python 3 standard library; needs
-i686-w64-mingw32-g++ and -windres.
+one shaped like the shipped DLL (with its own C runtime, src/runtime), which
+must pass, and faulty ones, each of whose faults must be caught. Python 3
+standard library; needs i686-w64-mingw32-g++ and -windres.
 """
 
 import os
@@ -13,6 +13,11 @@ import tempfile
 import unittest
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src")
+# The DLL's own C runtime, built as windows/CMakeLists.txt builds it.
+RUNTIME = ([os.path.join(SRC, "runtime", name) for name in ("c_runtime.cpp", "text_bytes.cpp")]
+           + ["-I" + SRC, "-fno-builtin", "-fno-tree-loop-distribute-patterns",
+              "-Wl,--disable-runtime-pseudo-reloc", "-Wl,--disable-auto-import"])
 CHECKER = os.path.join(HERE, "check_dll.py")
 sys.path.insert(0, HERE)
 from check_dll import EXPORTS  # noqa: E402
@@ -69,7 +74,8 @@ class CheckDllTest(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def build(self, tag, source, definition, original_name="JQInst2k.dll", libraries=(), with_version=True):
+    def build(self, tag, source, definition, original_name="JQInst2k.dll", libraries=(), with_version=True,
+              runtime=True):
         folder = os.path.join(self.work, tag)
         os.makedirs(folder)
         for name, text in (("dll.cpp", source), ("dll.def", definition),
@@ -83,7 +89,7 @@ class CheckDllTest(unittest.TestCase):
             inputs.append(resource)
         output = os.path.join(folder, "JQInst2k.dll")
         subprocess.run([CXX, "-shared", "-Os", "-s", "-static", "-Wl,--enable-stdcall-fixup", "-o", output]
-                       + inputs + list(libraries), check=True)
+                       + inputs + (RUNTIME if runtime else []) + list(libraries), check=True)
         return output
 
     def check(self, path):
@@ -145,6 +151,27 @@ class CheckDllTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertFails(failed, "OpenThreadToken imported from KERNEL32.dll", "advapi32.dll exports it",
                          "GetTickCount64 imported from KERNEL32.dll")
+        self.assertEqual(len(failed), 2, "\n".join(failed))
+
+    def test_a_dll_on_the_toolchain_s_own_runtime_is_caught(self):
+        # With a thread_local, as a developer might add. The toolchain's
+        # start-up code links its TLS support and so a TLS directory, and
+        # takes its C functions from msvcrt.dll.
+        source = export_source({
+            "IsAdmin": "thread_local LONG jqCalls;\nLONG WINAPI IsAdmin(HWND, LONG*, LPCSTR) { return ++jqCalls; }",
+        })
+        code, failed, _ = self.check(self.build("tls", source, def_file(), runtime=False))
+        self.assertEqual(code, 1)
+        self.assertFails(failed, "no TLS directory - ", "KB Q118816", "no C runtime DLL imported - imports msvcrt.dll")
+
+    def test_a_c_function_that_the_dll_s_runtime_lacks_is_caught(self):
+        # The link takes what src/runtime does not provide from msvcrt.dll.
+        source = export_source({
+            "IsAdmin": "LONG WINAPI IsAdmin(HWND, LONG*, LPCSTR t) { return strtol(t, 0, 10); }",
+        }).replace("#include <windows.h>", "#include <windows.h>\n#include <stdlib.h>")
+        code, failed, _ = self.check(self.build("msvcrt", source, def_file()))
+        self.assertEqual(code, 1)
+        self.assertFails(failed, "no C runtime DLL imported - imports msvcrt.dll", "imports only")
         self.assertEqual(len(failed), 2, "\n".join(failed))
 
     def test_size_and_original_file_name_are_caught(self):

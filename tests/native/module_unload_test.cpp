@@ -1,0 +1,63 @@
+// A simulated load, any work through the exports, and an unload leave no
+// allocation of the module's behind: what it took from the heap goes back
+// at unload, as the host's heap needs when an installer loads the library
+// for each step. Counted by sim/allocation_faults.cpp.
+#include "native/fixture.h"
+
+#include <functional>
+
+namespace sim {
+long liveAllocationCount();
+}  // namespace sim
+
+namespace {
+
+// What the simulated machine keeps of the calls it saw is the machine's own,
+// capacity and all (assigning {} would keep a vector's capacity).
+template <class Records>
+void forget(Records& records)
+{
+    Records().swap(records);
+}
+
+void forgetRecords(sim::Machine& m)
+{
+    forget(m.calls);
+    forget(m.callCounts);
+    forget(m.callLog);
+    forget(m.debugOutput);
+    forget(m.dialogs);
+    forget(m.driverInstalls);
+}
+
+}  // namespace
+
+using ModuleUnloadTest = SimTest;
+
+TEST_F(ModuleUnloadTest, LoadWorkAndUnloadLeaveNoAllocationBehind)
+{
+    const std::string folder = "C:\\Program Files\\" + std::string(200, 'J');
+    const struct {
+        const char* name;
+        std::function<void()> work;
+    } cases[] = {
+        {"no call", [] {}},
+        {"the queries", [] { for (ExportFn f : {InitModule, IsWin2k, IsWinMe, IsWinXp, IsAdmin, NeedReboot}) call(f); }},
+        {"a long target folder", [&] { call(SetTargetDir, folder.c_str()); }},
+        {"the cleaning runs", [] { for (ExportFn f : {RemoveUsbDevices, RemovePedalDevices, RemoveAuxDevices}) call(f); }},
+        {"a cleaning run that runs out of memory", [this] {
+             m.failAllocation(3);
+             call(RemoveUsbDevices);
+             m.failAllocation(0);
+         }},
+    };
+    for (const auto& c : cases) {
+        forgetRecords(m);
+        const long before = sim::liveAllocationCount();
+        moduleLoad();
+        c.work();
+        moduleUnload();
+        forgetRecords(m);
+        EXPECT_EQ(sim::liveAllocationCount() - before, 0) << c.name;
+    }
+}
