@@ -1,8 +1,9 @@
 // Running out of memory, as a fault a test can inject: the Nth allocation
 // through operator new from the moment it is armed throws std::bad_alloc.
-// Every allocation of the process comes through here, the product's and
-// the simulator's alike, which is how it is on Windows too.
+// Every allocation of the process comes through here; those the simulated
+// calls make for themselves are not counted and never fail (WindowsCall).
 #include "machine.h"
+#include "sim_internal.h"
 
 #include <cstdlib>
 #include <new>
@@ -10,15 +11,27 @@
 namespace {
 
 long allocationsBeforeFault = 0;  // 0: disarmed
+long allocationsMade = 0;         // the caller's allocations, so a test can fail each in turn
+int windowsCallDepth = 0;         // above 0 inside a simulated call
 
 }  // namespace
 
 void sim::Machine::failAllocation(long nth) { allocationsBeforeFault = nth; }
+sim::WindowsCall::WindowsCall() { ++windowsCallDepth; }
+sim::WindowsCall::~WindowsCall() { --windowsCallDepth; }
+sim::CallerCode::CallerCode() : savedDepth_(windowsCallDepth) { windowsCallDepth = 0; }
+sim::CallerCode::~CallerCode() { windowsCallDepth = savedDepth_; }
+
+long sim::Machine::allocationCount() const { return allocationsMade; }
+bool sim::Machine::allocationFaultPending() const { return allocationsBeforeFault > 0; }
 
 void* operator new(std::size_t size)
 {
-    if (allocationsBeforeFault > 0 && --allocationsBeforeFault == 0)
-        throw std::bad_alloc();
+    if (windowsCallDepth == 0) {
+        ++allocationsMade;
+        if (allocationsBeforeFault > 0 && --allocationsBeforeFault == 0)
+            throw std::bad_alloc();
+    }
     if (void* memory = std::malloc(size ? size : 1))
         return memory;
     throw std::bad_alloc();
