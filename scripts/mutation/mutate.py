@@ -7,6 +7,7 @@ scratch copy of the tree and run against the native suite.
     scripts/mutate.sh --rerun-survivors   only the survivors of the last run
     scripts/mutate.sh --files 'src/cleaning/*.cpp' ...   other files
     scripts/mutate.sh --list              print the mutants, run nothing
+    scripts/mutate.sh --check-equivalent  run only the listed mutants: a killed one is no equivalent
 
 The working tree is never touched: the tree is copied to build/mutation/tree
 and built once in build/mutation/native; each mutant rewrites one file of the
@@ -297,6 +298,9 @@ def main():
     ap.add_argument("--rerun-survivors", action="store_true",
                     help="run only the mutants that survived the last run, and update its results")
     ap.add_argument("--list", action="store_true", help="print the mutants and stop")
+    ap.add_argument("--check-equivalent", action="store_true",
+                    help="run only the mutants the equivalent and unspecified lists name; one that "
+                         "a test kills is on the list wrongly (nothing is merged into the results)")
     ap.add_argument("--fresh", action="store_true",
                     help="forget the results of files outside this run's scope")
     args = ap.parse_args()
@@ -326,6 +330,8 @@ def main():
             previous = {r["where"]: r for r in json.load(f)["mutants"]}
         todo = [m for m in mutants if m not in equivalent
                 and previous.get(m.where(), {}).get("status", "survived") in ("survived", "equivalent")]
+    elif args.check_equivalent:
+        todo = [m for m in mutants if m in equivalent]
     else:
         todo = [m for m in mutants if m not in equivalent]
     if args.sample is not None:
@@ -385,6 +391,20 @@ def main():
                 records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
                                       "kind": m.kind, "status": "survived", "stage": "not run",
                                       "seconds": 0}
+
+    if args.check_equivalent:
+        wrong = [r["where"] for r in records.values() if r["status"] == "killed"]
+        held = sum(r["status"] == "survived" for r in records.values())
+        with open(os.path.join(WORK, "equivalent-check.txt"), "w") as f:
+            f.write("".join(w + "\n" for w in wrong))
+        for w in wrong:
+            log("killed, so not equivalent: " + w)
+        stale_here = [e for e in stale if e.split(":")[0] in files]
+        for entry in stale_here:
+            log("entry matching no mutant: " + entry)
+        log(f"{held} listed mutants survive, {len(wrong)} are killed, {len(stale_here)} entries "
+            f"match nothing ({time.time() - started:.0f} s)")
+        return 1 if wrong or stale_here else 0
 
     if args.sample is not None:
         ran = [r for r in records.values() if r["status"] in ("killed", "survived")]
