@@ -87,6 +87,9 @@ TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
     m.failCall("RegEnumValueA", ERROR_NO_MORE_ITEMS, 1);
     registry->ReadSection("A", list);
     EXPECT_EQ(names(list), (Lines{"Two"}));
+    // One enumeration per name counted, none past the last.
+    EXPECT_EQ(m.callCounts["RegEnumKeyExA"], 3);
+    EXPECT_EQ(m.callCounts["RegEnumValueA"], 2);
 }
 
 TEST_F(WinRegTest, ReadStringReportsAFetchThatFailsAndKeepsTheObjectUsable)
