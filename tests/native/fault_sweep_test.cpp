@@ -737,9 +737,14 @@ TEST_F(FaultSweepTest, EveryAllocationOfEveryExportFailsSafely)
                 again.openHandles[kind] = m.openHandleCount(kind);
             again.handleReport = m.openHandleReport();
             std::string next = problemsOf(s, {}, again);
-            // On the NT family the work is then done as by a run without the
-            // fault: nothing half-deleted that no later run finds again.
-            if (s.shape.family == Family::Nt) {
+            // The work is then done as by a run without the fault: nothing
+            // half-done that no later run finds again. Not yet on the 9x
+            // family's cleaning runs: one cut short between an instance key
+            // and the class key its Driver value names leaves the class key,
+            // which no later run finds.
+            const bool cleans9x = s.shape.family == Family::W9x && s.exportName != "CreateRootDevice" &&
+                                  s.exportName != "RootDeviceCount";
+            if (!cleans9x) {
                 const builders::RegistryDiff& want = baseline.changes;
                 if (again.changes.keysRemoved != want.keysRemoved ||
                     again.changes.keysAdded != want.keysAdded ||
