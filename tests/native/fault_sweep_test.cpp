@@ -2,7 +2,8 @@
 // the errors Windows gives for it: the first time it is called, the last
 // time, and every time. Whatever fails, the export answers with a result it
 // may give, nothing leaves it, every handle it opened is closed again, and
-// nothing outside the vendor's own keys and values changes.
+// nothing outside the vendor's own keys and values changes. Then every
+// allocation an export makes is made to fail in turn, the same way.
 #include "native/fixture.h"
 #include "native/machine_builders.h"
 
