@@ -447,6 +447,7 @@ def main():
     for r in others:
         records[r["where"]] = r
         live.add(r["where"])
+    scope = set(files)
     files = sorted(set(files) | {r["path"] for r in others})
     rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
             if w in live]
@@ -478,7 +479,7 @@ def main():
                   f"beside it {tot['equivalent']} equivalent and {tot['unspecified']} unspecified, not run; "
                   f"{tot['unbuilt']} do not build and {tot['uncompiled']} change no object file "
                   "(none of these is counted)")
-    stale = [e for e in stale if e.split(":")[0] in files]  # the lists name other files too
+    stale = [e for e in stale if e.split(":")[0] in scope]  # the lists name other files too
     if stale:
         report.append("list entries that match no mutant any more: " + "; ".join(stale))
     report.append(f"survivors: {os.path.relpath(os.path.join(WORK, 'survivors.txt'), ROOT)}; "

@@ -389,6 +389,7 @@ TEST_F(EraseSectionTest, WalkCallsAndTheChildrenItCannotName)
     m.failCall("RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 1);
     registry->eraseSection("S");
     EXPECT_EQ(remaining(), keys({"S", "S\\A", "S\\A\\A1", "S\\A\\A1\\A1x", "S\\A\\A2", "S\\B"}));
+    EXPECT_EQ(m.callCounts["RegEnumKeyExA"], 0);
 
     for (const auto version : {sim::WindowsVersion::Win98, sim::WindowsVersion::WinXP}) {
         again(version);
