@@ -1,8 +1,9 @@
 // Running out of memory, as a fault a test can inject: the Nth allocation
 // through operator new from the moment it is armed throws std::bad_alloc.
-// Every allocation of the process comes through here, the product's and
-// the simulator's alike, which is how it is on Windows too.
+// Every allocation of the process comes through here; those the simulated
+// calls make for themselves are not counted and never fail (WindowsCall).
 #include "machine.h"
+#include "sim_internal.h"
 
 #include <atomic>
 #include <cstdlib>
@@ -11,6 +12,8 @@
 namespace {
 
 long allocationsBeforeFault = 0;  // 0: disarmed
+long allocationsMade = 0;         // the caller's allocations, so a test can fail each in turn
+int windowsCallDepth = 0;         // above 0 inside a simulated call
 // Made through operator new and not yet deleted; a test may run a watchdog
 // thread beside the product.
 std::atomic<long> liveAllocations{0};
@@ -18,6 +21,13 @@ std::atomic<long> liveAllocations{0};
 }  // namespace
 
 void sim::Machine::failAllocation(long nth) { allocationsBeforeFault = nth; }
+sim::WindowsCall::WindowsCall() { ++windowsCallDepth; }
+sim::WindowsCall::~WindowsCall() { --windowsCallDepth; }
+sim::CallerCode::CallerCode() : savedDepth_(windowsCallDepth) { windowsCallDepth = 0; }
+sim::CallerCode::~CallerCode() { windowsCallDepth = savedDepth_; }
+
+long sim::Machine::allocationCount() const { return allocationsMade; }
+bool sim::Machine::allocationFaultPending() const { return allocationsBeforeFault > 0; }
 
 // For the unload test: what a simulated load and unload leave on the heap.
 namespace sim {
@@ -26,8 +36,11 @@ long liveAllocationCount() { return liveAllocations.load(); }
 
 void* operator new(std::size_t size)
 {
-    if (allocationsBeforeFault > 0 && --allocationsBeforeFault == 0)
-        throw std::bad_alloc();
+    if (windowsCallDepth == 0) {
+        ++allocationsMade;
+        if (allocationsBeforeFault > 0 && --allocationsBeforeFault == 0)
+            throw std::bad_alloc();
+    }
     if (void* memory = std::malloc(size ? size : 1)) {
         ++liveAllocations;
         return memory;

@@ -11,11 +11,13 @@ void WINAPI SetLastError(DWORD dwErrCode) { machine().lastError = dwErrCode; }
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
 {
+    const sim::WindowsCall windowsCall;
     machine().debugOutput.push_back(lpOutputString ? lpOutputString : "");
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("GetVersionExA"))
         return FALSE;
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
@@ -27,6 +29,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 
 int WINAPI GetSystemMetrics(int nIndex)
 {
+    const sim::WindowsCall windowsCall;
     machine().injectedFault("GetSystemMetrics");
     if (nIndex == SM_DBCSENABLED)
         return machine().dbcsEnabled ? 1 : 0;
@@ -37,6 +40,7 @@ UINT WINAPI GetACP(void) { return machine().codePage; }
 
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar)
 {
+    const sim::WindowsCall windowsCall;
     if (CodePage == CP_ACP)
         CodePage = machine().codePage;
     return sim::isLeadByte(CodePage, TestChar) ? TRUE : FALSE;
@@ -48,6 +52,7 @@ HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_c
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"CloseHandle"});
     if (sim::failWithInjectedFault("CloseHandle"))
         return FALSE;
@@ -58,6 +63,7 @@ BOOL WINAPI CloseHandle(HANDLE hObject)
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("GetSystemDirectoryA"))
         return 0;
     const std::string& dir = machine().systemDirectory;
@@ -109,6 +115,7 @@ const Export exportsTable[] = {
 // never loads a system library through the search path.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("LoadLibraryA"))
         return nullptr;
     sim::Machine& m = machine();
@@ -125,6 +132,7 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
+    const sim::WindowsCall windowsCall;
     if (!machine().closeHandle(hLibModule, sim::HandleKind::Module))
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
     return TRUE;
@@ -132,6 +140,7 @@ BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("GetProcAddress"))
         return nullptr;
     sim::Handle* h = machine().findHandle(hModule, sim::HandleKind::Module);

@@ -264,6 +264,10 @@ public:
     // The Nth allocation (operator new) from now throws std::bad_alloc; 0
     // disarms. reset() disarms it too.
     void failAllocation(long nth);
+    // Allocations made since the process started (the difference across a
+    // call is what the call made), and whether an armed fault is still to come.
+    long allocationCount() const;
+    bool allocationFaultPending() const;
     // Counts the call; the error to inject, or 0 to let the call run.
     DWORD injectedFault(const char* call);
     std::map<std::string, int> callCounts;  // every simulated call made, by name

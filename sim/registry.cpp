@@ -263,6 +263,7 @@ void sim::subkeyRemoved() { ++subkeyRemovals; }
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord record{"RegOpenKeyExA"};
     record.flags = samDesired;
     record.size = ulOptions;  // reserved: must be zero
@@ -298,6 +299,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                             LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegCreateKeyExA"))
         return static_cast<LONG>(e);
     if (!phkResult)
@@ -343,6 +345,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
 
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegCloseKey"))
         return static_cast<LONG>(e);
     if (machine().root(hKey))
@@ -356,6 +359,7 @@ LONG WINAPI RegCloseKey(HKEY hKey)
 // still name a live key.
 LONG WINAPI RegFlushKey(HKEY hKey)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegFlushKey"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -368,6 +372,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegQueryInfoKeyA"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -428,6 +433,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                           PFILETIME lpftLastWriteTime)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegEnumKeyExA"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -451,6 +457,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                           LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegEnumValueA"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -473,6 +480,7 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegQueryValueExA"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -493,6 +501,7 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                            DWORD cbData)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegSetValueExA"))
         return static_cast<LONG>(e);
     KeyHandle handle;
@@ -519,6 +528,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
 // still has subkeys is refused, as on NT, where nothing deletes a tree at once.
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegDeleteKeyA"))
         return static_cast<LONG>(e);
     KeyHandle base;
@@ -547,6 +557,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 // opens the name it is given, would delete the link's target instead.
 LONG WINAPI NtDeleteKey(HANDLE keyHandle)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"NtDeleteKey"});
     if (machine().injectedFault("NtDeleteKey"))
         return static_cast<LONG>(StatusAccessDenied);
@@ -565,6 +576,7 @@ LONG WINAPI NtDeleteKey(HANDLE keyHandle)
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
+    const sim::WindowsCall windowsCall;
     if (DWORD e = machine().injectedFault("RegDeleteValueA"))
         return static_cast<LONG>(e);
     KeyHandle handle;

@@ -54,6 +54,7 @@ BOOL openToken(const sim::Token& token, DWORD access, PHANDLE out)
 BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenAsSelf,
                             PHANDLE TokenHandle)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord record{"OpenThreadToken", nullptr, DesiredAccess};
     record.option = OpenAsSelf;
     machine().calls.push_back(record);
@@ -71,6 +72,7 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"OpenProcessToken", nullptr, DesiredAccess});
     if (sim::failWithInjectedFault("OpenProcessToken"))
         return FALSE;
@@ -85,6 +87,7 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS infoClass,
                                 LPVOID info, DWORD infoLength, PDWORD returnLength)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("GetTokenInformation"))
         return FALSE;
     sim::Handle* h = machine().findHandle(TokenHandle, sim::HandleKind::Token);
@@ -126,6 +129,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
                                      DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
                                      DWORD s7, PSID* pSid)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"AllocateAndInitializeSid", nullptr, count});
     if (sim::failWithInjectedFault("AllocateAndInitializeSid"))
         return FALSE;
@@ -141,6 +145,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
 
 BOOL WINAPI EqualSid(PSID a, PSID b)
 {
+    const sim::WindowsCall windowsCall;
     if (!a || !b)
         return FALSE;
     size_t n = sidLength(a);
@@ -149,6 +154,7 @@ BOOL WINAPI EqualSid(PSID a, PSID b)
 
 PVOID WINAPI FreeSid(PSID pSid)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"FreeSid"});
     // Windows returns NULL on success and the SID when it was not freed.
     return machine().closeHandle(pSid, sim::HandleKind::Sid) ? nullptr : pSid;

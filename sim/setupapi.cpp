@@ -277,6 +277,7 @@ std::optional<std::vector<sim::RegKey*>> deviceKeysFor(const char* enumerator)
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
                                      DWORD Flags)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord record{"SetupDiGetClassDevsA", hwndParent, Flags};
     record.text = Enumerator ? Enumerator : "";
     machine().calls.push_back(record);
@@ -320,6 +321,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiEnumDeviceInfo"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -338,6 +340,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(
         sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize});
     if (sim::failWithInjectedFault("SetupDiGetDeviceRegistryPropertyA"))
@@ -372,6 +375,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord record{"SetupDiSetDeviceRegistryPropertyA", nullptr, Property,
                            PropertyBufferSize};
     if (PropertyBuffer)
@@ -410,6 +414,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
 {
+    const sim::WindowsCall windowsCall;
     machine().calls.push_back(sim::CallRecord{"SetupDiCreateDeviceInfoList", hwndParent});
     if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoList"))
         return INVALID_HANDLE_VALUE;
@@ -421,6 +426,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
                                      const GUID* ClassGuid, PCSTR, HWND hwndParent,
                                      DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord record{"SetupDiCreateDeviceInfoA", hwndParent, CreationFlags};
     record.text = DeviceName ? DeviceName : "";
     machine().calls.push_back(record);
@@ -495,6 +501,7 @@ BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiRemoveDevice"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -506,6 +513,7 @@ BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceI
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiCallClassInstaller"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -544,6 +552,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 
 BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
         return FALSE;
     DevInfoSet* set = nullptr;
@@ -556,6 +565,7 @@ BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Dev
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiDestroyDeviceInfoList"))
         return FALSE;
     if (!machine().closeHandle(DeviceInfoSet, sim::HandleKind::DevInfo))
@@ -567,6 +577,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
         return FALSE;
     DevInfoSet* set = nullptr;
@@ -649,6 +660,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
                                                LPCSTR FullInfPath, DWORD InstallFlags,
                                                PBOOL bRebootRequired)
 {
+    const sim::WindowsCall windowsCall;
     sim::CallRecord call{"UpdateDriverForPlugAndPlayDevicesA", hwndParent, InstallFlags};
     call.text = HardwareId ? HardwareId : "";
     machine().calls.push_back(call);

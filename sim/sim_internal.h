@@ -16,6 +16,29 @@ inline bool failWithInjectedFault(const char* call)
     return false;
 }
 
+// Held for the length of every simulated call that allocates. Windows
+// reports running out of memory inside a call through the call's result,
+// never by throwing into its caller (a close in a destructor included), so
+// an allocation fault that a test arms waits for the caller's own next
+// allocation, and the simulator's bookkeeping is not counted.
+struct WindowsCall {
+    WindowsCall();
+    ~WindowsCall();
+    WindowsCall(const WindowsCall&) = delete;
+    WindowsCall& operator=(const WindowsCall&) = delete;
+};
+// Held while a call runs the caller's code (a dialog procedure): its
+// allocations are the caller's again.
+struct CallerCode {
+    CallerCode();
+    ~CallerCode();
+    CallerCode(const CallerCode&) = delete;
+    CallerCode& operator=(const CallerCode&) = delete;
+
+private:
+    int savedDepth_;
+};
+
 // Whatever takes a subkey out of a key calls this, so that the registry
 // stops trusting the enumeration position it remembers (registry.cpp).
 void subkeyRemoved();

@@ -172,6 +172,7 @@ public:
 
     INT_PTR send(UINT message, WPARAM wParam, LPARAM lParam)
     {
+        const sim::CallerCode callback;  // the procedure is the caller's code
         return procedure_(window_, message, wParam, lParam);
     }
 
@@ -233,6 +234,7 @@ struct DialogHandleCloser {
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate,
                                        HWND parentWindow, DLGPROC procedure, LPARAM initParam)
 {
+    const sim::WindowsCall windowsCall;
     sim::Machine& m = sim::machine();
     if (sim::failWithInjectedFault("DialogBoxIndirectParamA"))
         return -1;
@@ -264,6 +266,7 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("EndDialog"))
         return FALSE;
     OpenDialog* state = findDialog(dialog);
@@ -276,6 +279,7 @@ BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM)
 {
+    const sim::WindowsCall windowsCall;
     sim::machine().injectedFault("SendDlgItemMessageA");  // counted; a message cannot fail
     OpenDialog* state = findDialog(dialog);
     if (!state)
@@ -298,6 +302,7 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wPa
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
 {
+    const sim::WindowsCall windowsCall;
     if (sim::failWithInjectedFault("LoadIconA"))
         return nullptr;
     // Only the system's icons (IDI_APPLICATION to IDI_INFORMATION and the
@@ -310,12 +315,14 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
 
 BOOL WINAPI MessageBeep(UINT uType)
 {
+    const sim::WindowsCall windowsCall;
     sim::machine().calls.push_back(sim::CallRecord{"MessageBeep", nullptr, uType});
     return sim::failWithInjectedFault("MessageBeep") ? FALSE : TRUE;
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
 {
+    const sim::WindowsCall windowsCall;
     OpenDialog* state = findDialog(window);
     if (!state)
         return sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0);
@@ -329,6 +336,7 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index)
 {
+    const sim::WindowsCall windowsCall;
     OpenDialog* state = findDialog(window);
     if (!state)
         return sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0);

@@ -7,6 +7,7 @@ scratch copy of the tree and run against the native suite.
     scripts/mutate.sh --rerun-survivors   only the survivors of the last run
     scripts/mutate.sh --files 'src/cleaning/*.cpp' ...   other files
     scripts/mutate.sh --list              print the mutants, run nothing
+    scripts/mutate.sh --check-equivalent  run only the listed mutants: a killed one is no equivalent
 
 The working tree is never touched: the tree is copied to build/mutation/tree
 and built once in build/mutation/native; each mutant rewrites one file of the
@@ -72,9 +73,9 @@ class EquivalentList:
     line with that text; "path:line: ..." only on that line (for a line whose
     text recurs where the same change would tell)."""
 
-    def __init__(self):
+    def __init__(self, name="equivalent.txt"):
         self.reasons = {}
-        for line in read_list("equivalent.txt"):
+        for line in read_list(name):
             entry, _, reason = line.partition(" # ")
             path, _, rest = entry.partition(": ")
             self.reasons[f"{path}: {rest.strip()}"] = reason.strip()
@@ -297,6 +298,9 @@ def main():
     ap.add_argument("--rerun-survivors", action="store_true",
                     help="run only the mutants that survived the last run, and update its results")
     ap.add_argument("--list", action="store_true", help="print the mutants and stop")
+    ap.add_argument("--check-equivalent", action="store_true",
+                    help="run only the mutants the equivalent and unspecified lists name; one that "
+                         "a test kills is on the list wrongly (nothing is merged into the results)")
     ap.add_argument("--fresh", action="store_true",
                     help="forget the results of files outside this run's scope")
     args = ap.parse_args()
@@ -310,24 +314,31 @@ def main():
     files = files_in_scope(args.files)
     mutants = all_mutants(files)
     equivalent = EquivalentList()
+    # Changes that nothing the product must do decides (the dialog's
+    # geometry): neither run nor scored, and counted apart from the equivalent.
+    unspecified = EquivalentList("unspecified.txt")
+    listed = lambda m: m in equivalent or m in unspecified  # noqa: E731
     os.makedirs(WORK, exist_ok=True)
     results_path = os.path.join(WORK, "results.json")
 
     if args.list:
         for m in mutants:
-            log(m.where() + ("   [equivalent]" if m in equivalent else ""))
+            log(m.where() + ("   [equivalent]" if m in equivalent else
+                             "   [unspecified]" if m in unspecified else ""))
         log(f"{len(mutants)} mutants in {len(files)} files")
         return 0
 
-    stale = equivalent.stale(mutants)
+    stale = equivalent.stale(mutants) + unspecified.stale(mutants)
     previous = {}
     if args.rerun_survivors:
         with open(results_path) as f:
             previous = {r["where"]: r for r in json.load(f)["mutants"]}
-        todo = [m for m in mutants if m not in equivalent
+        todo = [m for m in mutants if not listed(m)
                 and previous.get(m.where(), {}).get("status", "survived") in ("survived", "equivalent")]
+    elif args.check_equivalent:
+        todo = [m for m in mutants if listed(m)]
     else:
-        todo = [m for m in mutants if m not in equivalent]
+        todo = [m for m in mutants if not listed(m)]
     if args.sample is not None:
         # Drawn in order from one shuffle: a mutant that does not build or
         # changes no object is replaced by the next one drawn.
@@ -339,8 +350,9 @@ def main():
 
     started = time.time()
     on_list = sum(m in equivalent for m in mutants)
+    on_unspecified = sum(m in unspecified for m in mutants)
     log(f"mutation: {len(mutants)} mutants in {len(files)} files, {on_list} on the equivalent list, "
-        f"{len(todo)} to run; building the scratch tree")
+        f"{on_unspecified} unspecified, {len(todo)} to run; building the scratch tree")
     timeouts = baseline()
     log(f"mutation: baseline built and passing ({time.time() - started:.0f} s); "
         f"stage time limits {', '.join('%.0f s' % t for t in timeouts)}")
@@ -386,6 +398,20 @@ def main():
                                       "kind": m.kind, "status": "survived", "stage": "not run",
                                       "seconds": 0}
 
+    if args.check_equivalent:
+        wrong = [r["where"] for r in records.values() if r["status"] == "killed"]
+        held = sum(r["status"] == "survived" for r in records.values())
+        with open(os.path.join(WORK, "equivalent-check.txt"), "w") as f:
+            f.write("".join(w + "\n" for w in wrong))
+        for w in wrong:
+            log("killed, so not equivalent: " + w)
+        stale_here = [e for e in stale if e.split(":")[0] in files]
+        for entry in stale_here:
+            log("entry matching no mutant: " + entry)
+        log(f"{held} listed mutants survive, {len(wrong)} are killed, {len(stale_here)} entries "
+            f"match nothing ({time.time() - started:.0f} s)")
+        return 1 if wrong or stale_here else 0
+
     if args.sample is not None:
         ran = [r for r in records.values() if r["status"] in ("killed", "survived")]
         passed = sum(r["status"] == "killed" for r in ran)
@@ -406,10 +432,11 @@ def main():
 
     # the full run (or a rerun merged into it)
     for m in mutants:
-        if m in equivalent:
+        if listed(m):
+            kind = "equivalent" if m in equivalent else "unspecified"
             records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
-                                  "kind": m.kind, "status": "equivalent", "stage": None,
-                                  "reason": equivalent.reason(m)}
+                                  "kind": m.kind, "status": kind, "stage": None,
+                                  "reason": (equivalent if m in equivalent else unspecified).reason(m)}
     live = {m.where() for m in mutants}
     # The results of files outside this run's scope stay as the last run that
     # covered them left them, so that runs over parts of src/ add up.
@@ -420,6 +447,7 @@ def main():
     for r in others:
         records[r["where"]] = r
         live.add(r["where"])
+    scope = set(files)
     files = sorted(set(files) | {r["path"] for r in others})
     rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
             if w in live]
@@ -432,26 +460,28 @@ def main():
     report = []
     per = {}
     for r in rows:
-        per.setdefault(r["path"], {"killed": 0, "survived": 0, "equivalent": 0, "unbuilt": 0,
-                                   "uncompiled": 0})[r["status"]] += 1
-    report.append(f"{'file':42} {'made':>5} {'killed':>6} {'surv.':>5} {'equiv.':>6} "
+        per.setdefault(r["path"], {"killed": 0, "survived": 0, "equivalent": 0, "unspecified": 0,
+                                   "unbuilt": 0, "uncompiled": 0})[r["status"]] += 1
+    report.append(f"{'file':42} {'made':>5} {'killed':>6} {'surv.':>5} {'equiv.':>6} {'unspec.':>7} "
                   f"{'unbuilt':>7} {'uncomp.':>7}")
-    tot = {"killed": 0, "survived": 0, "equivalent": 0, "unbuilt": 0, "uncompiled": 0}
+    tot = {"killed": 0, "survived": 0, "equivalent": 0, "unspecified": 0, "unbuilt": 0, "uncompiled": 0}
     for path in sorted(per):
         c = per[path]
         for k in tot:
             tot[k] += c[k]
         report.append(f"{path:42} {sum(c.values()):5} {c['killed']:6} {c['survived']:5} "
-                      f"{c['equivalent']:6} {c['unbuilt']:7} {c['uncompiled']:7}")
+                      f"{c['equivalent']:6} {c['unspecified']:7} {c['unbuilt']:7} {c['uncompiled']:7}")
     scored = tot["killed"] + tot["survived"]
     score = 100.0 * tot["killed"] / scored if scored else 100.0
     report.append(f"{'total':42} {sum(tot.values()):5} {tot['killed']:6} {tot['survived']:5} "
-                  f"{tot['equivalent']:6} {tot['unbuilt']:7} {tot['uncompiled']:7}")
-    report.append(f"score: {tot['killed']} of {scored} non-equivalent mutants killed ({score:.1f}%); "
+                  f"{tot['equivalent']:6} {tot['unspecified']:7} {tot['unbuilt']:7} {tot['uncompiled']:7}")
+    report.append(f"score: killed / (killed + survived) = {tot['killed']} / {scored} ({score:.1f}%); "
+                  f"beside it {tot['equivalent']} equivalent and {tot['unspecified']} unspecified, not run; "
                   f"{tot['unbuilt']} do not build and {tot['uncompiled']} change no object file "
-                  "(neither is counted)")
+                  "(none of these is counted)")
+    stale = [e for e in stale if e.split(":")[0] in scope]  # the lists name other files too
     if stale:
-        report.append("equivalent-list entries that match no mutant any more: " + "; ".join(stale))
+        report.append("list entries that match no mutant any more: " + "; ".join(stale))
     report.append(f"survivors: {os.path.relpath(os.path.join(WORK, 'survivors.txt'), ROOT)}; "
                   f"time {time.time() - started:.0f} s")
     text = "\n".join(report)

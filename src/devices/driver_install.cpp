@@ -71,15 +71,21 @@ const char* createAndInstall(bool& created)
 
     if (!setupapi::SetupDiCallClassInstaller(DIF_REGISTERDEVICE, DevInfoSet.get(), &DevInfoData))
         return "  I2K: CallInstaller Failed";
-    TraceMsg("  I2K: Devnode Created!");
 
-    if (installDriver()) {
-        created = true;
-        return " I2K: Driver Installed!";
-    }
     // A node without its driver would stay in the device tree as an
-    // unknown device.
-    TraceMsg("  I2K: Driver would not install, doing Remove");
+    // unknown device: it goes again on every way out without the driver,
+    // an error (memory running out) included.
+    try {
+        TraceMsg("  I2K: Devnode Created!");
+        if (installDriver()) {
+            created = true;
+            return " I2K: Driver Installed!";
+        }
+        TraceMsg("  I2K: Driver would not install, doing Remove");
+    } catch (...) {
+        setupapi::SetupDiCallClassInstaller(DIF_REMOVE, DevInfoSet.get(), &DevInfoData);
+        throw;
+    }
     if (setupapi::SetupDiCallClassInstaller(DIF_REMOVE, DevInfoSet.get(), &DevInfoData))
         return "  I2K: CallClassInstaller REMOVE Okay";
     return "  I2K: Error in CallClassInstaller REMOVE";

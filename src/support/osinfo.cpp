@@ -39,6 +39,11 @@ bool initOsInfo()
             // The group list could not be read: the user does not count as
             // an administrator, and the facts stay read.
             adminFlag = false;
+        } catch (...) {
+            // Nothing was judged (memory ran out): the next call reads the
+            // facts again rather than keep "no administrator" for the load.
+            pending = true;
+            throw;
         }
     }
     return versionRead;

@@ -338,4 +338,17 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
     EXPECT_EQ(m.driverInstalls.back().hardwareId, second);
 }
 
+// An empty Driver value is no driver, whatever the device before it left in
+// the buffer: here a driver of the vendor's class.
+TEST_F(DriverInstallTest, EmptyDriverValueAfterTheVendorsIsNoDriver)
+{
+    const std::string first = std::string("USB\\") + UpdateVidPids[0];
+    m.addDevice({first + "\\1", {first}, HidClass, VendorDriver, true});
+    m.addDevice({first + "\\2", {first}, HidClass, "", true});
+    m.setString("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\2", "Driver", "");
+    EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
+    EXPECT_TRUE(traced("  I2K: Driver Value: \"\""));
+    EXPECT_EQ(m.driverInstalls.size(), 1u);
+}
+
 }  // namespace

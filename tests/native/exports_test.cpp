@@ -87,3 +87,16 @@ TEST_F(ExportsTest, HooksAnswerSafelyWhenTheirWorkRaisesAnError)
     EXPECT_EQ(call(UninstUnInitialize), 0);
     EXPECT_EQ(trace().back().rfind("  I2K: Error caught at the export - ", 0), 0u) << trace().back();
 }
+
+// An error in NeedReboot still answers whether a restart is needed.
+TEST_F(ExportsTest, NeedRebootAnswersTheFlagWhenMemoryRunsOut)
+{
+    for (const bool flag : {false, true}) {
+        RebootRequired = flag;
+        m.failAllocation(1);
+        EXPECT_EQ(call(NeedReboot), flag ? 1 : 0);
+        EXPECT_FALSE(m.allocationFaultPending()) << "the allocation failed";
+        m.failAllocation(0);
+    }
+    EXPECT_EQ(trace().back(), "  I2K: Error caught at the export - std::bad_alloc");
+}

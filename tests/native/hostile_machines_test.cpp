@@ -105,10 +105,10 @@ const HostileMachine Machines[] = {
      {VendorOem},
      {Oem},
      "  WR: Link, not followed:Loop"},
-    {"a chain 600 levels deep below the vendor's key", sim::WindowsVersion::WinXP,
+    {"a chain one level deeper than the bound below the vendor's key", sim::WindowsVersion::WinXP,
      [](sim::Machine& m) {
          std::string path = VendorOem;
-         for (int level = 0; level < 600; ++level)
+         for (int level = 0; level < 512; ++level)
              path += "\\L";
          m.createKey(path);
          victim(m);
@@ -117,10 +117,10 @@ const HostileMachine Machines[] = {
      {VendorOem, Victim + "\\Settings"},
      "  WR: Deeper than 512 levels, left:System\\CurrentControlSet\\Control\\MediaProperties\\"
      "PrivateProperties\\Joystick\\OEM|VID_2F7A&PID_00A1"},
-    {"a chain 500 levels deep, within the bound", sim::WindowsVersion::WinXP,
+    {"a chain as deep as the bound", sim::WindowsVersion::WinXP,
      [](sim::Machine& m) {
          std::string path = VendorOem;
-         for (int level = 0; level < 500; ++level)
+         for (int level = 0; level < 511; ++level)
              path += "\\L";
          m.createKey(path);
      },

@@ -196,19 +196,32 @@ TEST_F(UninstallHooksTest, UnInitializeForUserCleansNothingButStillScansAndTells
 TEST_F(UninstallHooksTest, ErrorThatEndsTheCleaningRunIsTracedAndTheRemovalGoesOn)
 {
     // Memory that runs out inside the cleaning run ends it with an error;
-    // the device scan and the closing message still follow.
-    bool stopped = false;
-    for (long nth = 1; nth < 400 && !stopped; ++nth) {
+    // the device scan and the closing message still follow. Running out in
+    // the scan ends the scan alone.
+    bool stopped = false, scanStopped = false;
+    for (long nth = 1;; ++nth) {
         reload();
+        if (!m.deviceExists("ROOT\\SYSTEM\\0000"))
+            m.addDevice({"ROOT\\SYSTEM\\0000", {"root\\jq_pilotdeck"},
+                         "{4D36E97D-E325-11CE-BFC1-08002BE10318}", "", true});
         clearTrace();
         m.dialogs.clear();
         m.dialogAnswers = {DialogAnswer::Ok};
         m.failAllocation(nth);
         const LONG result = call(UninstUnInitialize);
+        const bool failed = !m.allocationFaultPending();
         m.failAllocation(0);
+        if (!failed)
+            break;  // every allocation has failed once
         const Lines lines = trace();
         const auto error = std::find(lines.begin(), lines.end(),
                                      "  I2K: Cleaning run stopped by error - std::bad_alloc");
+        if (std::find(lines.begin(), lines.end(),
+                      "  I2K: Root device scan stopped by error - std::bad_alloc") != lines.end()) {
+            scanStopped = true;
+            EXPECT_EQ(result, 0);
+            expectDialog(0, ClosingMessage);
+        }
         if (error == lines.end())
             continue;
         stopped = true;
@@ -218,6 +231,7 @@ TEST_F(UninstallHooksTest, ErrorThatEndsTheCleaningRunIsTracedAndTheRemovalGoesO
         EXPECT_EQ(lines.back(), Exit);
     }
     EXPECT_TRUE(stopped);
+    EXPECT_TRUE(scanStopped);
 }
 
 // The hook's cleaning run uses the long USB list with the aux devices, and

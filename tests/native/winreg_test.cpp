@@ -5,6 +5,7 @@
 #include "support/errors.h"
 #include "support/winreg.h"
 
+#include <algorithm>
 #include <set>
 
 using Lines = std::vector<std::string>;
@@ -87,6 +88,9 @@ TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
     m.failCall("RegEnumValueA", ERROR_NO_MORE_ITEMS, 1);
     registry->ReadSection("A", list);
     EXPECT_EQ(names(list), (Lines{"Two"}));
+    // One enumeration per name counted, none past the last.
+    EXPECT_EQ(m.callCounts["RegEnumKeyExA"], 3);
+    EXPECT_EQ(m.callCounts["RegEnumValueA"], 2);
 }
 
 TEST_F(WinRegTest, ReadStringReportsAFetchThatFailsAndKeepsTheObjectUsable)
@@ -299,4 +303,120 @@ TEST_F(WinRegTest, DoubleByteNamesAreReadWhole)
     registry->ReadSection("V", list);
     EXPECT_EQ(names(list), (Lines{wide}));
     EXPECT_EQ(m.callCounts["GetSystemMetrics"], 2);
+}
+
+// One key name or not, by the machine's code page: a backslash is a
+// separator unless it is the second byte of a double-byte character.
+TEST_F(WinRegTest, OneKeyNameByCodePage)
+{
+    const struct {
+        UINT codePage;
+        std::string name;
+        bool one;
+    } cases[] = {
+        {1252, "A", true},           {1252, "", false},
+        {1252, "A\\B", false},       {1252, "\xE9\\B", false},  // é, then a separator
+        {932, "\x83\x5C", true},     {932, "\x83\x5C\\B", false},
+        {936, "\x81\x5C" "A", true}, {936, "A\\", false},
+    };
+    for (const auto& c : cases) {
+        m.setCodePage(c.codePage);
+        reload();
+        EXPECT_EQ(isOneKeyName(c.name), c.one) << c.codePage << " " << c.name;
+    }
+}
+
+// A name that is not one key name is never opened, read or deleted, even
+// where the keys it would name exist; a parent that did not open opens
+// nothing. Each says so in the trace and sets the failure flag.
+TEST_F(WinRegTest, NameThatIsNotOneKeyIsNeverOpened)
+{
+    m.setString(under("A\\B"), "V", "nested");
+    auto registry = openBase();
+    auto child = TWinRegistry::OpenWithKey(*registry, KeyName("A\\B"));
+    EXPECT_TRUE(WinRegOpenFailed);
+    EXPECT_FALSE(child->isOpen());
+    EXPECT_EQ(registry->ReadString(KeyName("A\\B"), "V", "none"), "none");
+    registry->eraseSection(KeyName("A\\B"));
+    EXPECT_TRUE(m.keyExists(under("A\\B")));
+    EXPECT_EQ(trace(), (Lines{"WINREG: OpenWithKey - FileName:Software\\JQ\\A\\B",
+                              "  WR: Not one key name, left:A\\B", "  WR: OpenKey FAILED!",
+                              "WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:Software\\JQ|A\\B",
+                              "  WR: Not one key name, left:A\\B"}));
+
+    clearTrace();
+    child = TWinRegistry::OpenWithKey(*registry, KeyName("A"));
+    EXPECT_FALSE(WinRegOpenFailed);
+    auto missing = TWinRegistry::OpenWithKey(HKEY_LOCAL_MACHINE, "Software\\Missing");
+    auto below = TWinRegistry::OpenWithKey(*missing, KeyName("A"));
+    EXPECT_TRUE(WinRegOpenFailed);
+    EXPECT_EQ(trace(), (Lines{"WINREG: OpenWithKey - FileName:Software\\JQ\\A", "  WR: OpenKey SUCCEEDED!",
+                              "WINREG: OpenWithKey - FileName:Software\\Missing", "  WR: OpenKey FAILED!",
+                              "WINREG: OpenWithKey - FileName:Software\\Missing\\A",
+                              "  WR: OpenKey FAILED!"}));
+
+    // A read-only object from the root asks for reading only.
+    m.calls.clear();
+    auto readOnly = TWinRegistry::OpenWithKeyReadOnly(HKEY_LOCAL_MACHINE, "\\Software\\JQ");
+    EXPECT_FALSE(WinRegOpenFailed);
+    EXPECT_EQ(readOnly->ReadString("A\\B", "V", ""), "nested");
+    const auto opens = m.callsOf("RegOpenKeyExA");
+    ASSERT_FALSE(opens.empty());
+    EXPECT_EQ(opens[0].flags, static_cast<DWORD>(KEY_READ));
+}
+
+// The walk's calls: one enumeration per child; a key whose count cannot be
+// read is entered with none; a child whose open fails is still deleted by
+// its name on both families, but on NT one that will not open at all (it
+// may be a link) is left and named; a child whose name begins with a zero
+// reads as empty and is left, with its parents.
+TEST_F(EraseSectionTest, WalkCallsAndTheChildrenItCannotName)
+{
+    seedTree();
+    auto registry = openBase();
+    registry->eraseSection("S");
+    EXPECT_EQ(m.callCounts["RegEnumKeyExA"], 5);
+
+    const auto again = [&](sim::WindowsVersion version) {
+        registry.reset();
+        m.reset();
+        m.setWindows(version);
+        reload();
+        seedTree();
+        registry = openBase();
+    };
+    again(sim::WindowsVersion::WinXP);
+    m.failCall("RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 1);
+    registry->eraseSection("S");
+    EXPECT_EQ(remaining(), keys({"S", "S\\A", "S\\A\\A1", "S\\A\\A1\\A1x", "S\\A\\A2", "S\\B"}));
+    EXPECT_EQ(m.callCounts["RegEnumKeyExA"], 0);
+
+    for (const auto version : {sim::WindowsVersion::Win98, sim::WindowsVersion::WinXP}) {
+        again(version);
+        m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, B does not
+        registry->eraseSection("S");
+        EXPECT_EQ(remaining(), keys({})) << static_cast<int>(version);
+    }
+    again(sim::WindowsVersion::WinXP);  // a link is deleted as itself then, its target kept
+    m.createKey(under("T\\Kept"));
+    m.createLink(under("S\\L"), under("T"));
+    m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, L (the highest index) does not
+    registry->eraseSection("S");
+    EXPECT_EQ(remaining(), keys({"T", "T\\Kept"}));
+    const Lines lines = trace();
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "  WR: Link, not followed:L"), lines.end());
+
+    again(sim::WindowsVersion::WinXP);
+    m.findKey(under("S\\B"))->readable = false;
+    registry->eraseSection("S");
+    EXPECT_EQ(remaining(), keys({"S", "S\\B"}));
+    EXPECT_EQ(trace().back(), "  WR: Key did not open, left:B");
+
+    again(sim::WindowsVersion::WinXP);
+    m.createKey(under("S\\B\\") + std::string(1, '\0') + "z");
+    clearTrace();
+    registry->eraseSection("S");
+    EXPECT_TRUE(m.keyExists(under("S\\B")));
+    EXPECT_FALSE(m.keyExists(under("S\\A")));
+    EXPECT_EQ(trace(), (Lines{"WINREG: eraseSection - DEBUG OFF", "  WR: Deleting Key:Software\\JQ|S"}));
 }
