@@ -185,6 +185,11 @@ class Wine:
         found = {}
         current = None
         if done.returncode != 0:
+            # A reg.exe that failed for another reason (Wine busy starting its
+            # services) must not read as keys that are gone.
+            said = (done.stdout + done.stderr).decode(errors="replace")
+            if "unable to find" not in said.lower():
+                raise RuntimeError("reg query %s failed (exit code %d): %s" % (key, done.returncode, said.strip()[-300:]))
             return found
         for line in done.stdout.decode(errors="replace").splitlines():
             if line.startswith("HKEY_"):
