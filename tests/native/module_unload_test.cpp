@@ -52,6 +52,9 @@ TEST_F(ModuleUnloadTest, LoadWorkAndUnloadLeaveNoAllocationBehind)
          }},
     };
     for (const auto& c : cases) {
+        // From an unloaded module: what an earlier test left in the module's
+        // state (a folder it set) is not this load's to give back.
+        moduleUnload();
         forgetRecords(m);
         const long before = sim::liveAllocationCount();
         moduleLoad();
