@@ -149,15 +149,6 @@ unavailable() {  # NAME REASON
     total_skipped=$((total_skipped + 1))
 }
 
-# Why this machine cannot run the 32-bit Wine loader, or nothing when it can.
-wine32_problem() {
-    local loader=${WINE32:-/usr/lib/wine/wine} out
-    [ -x "$loader" ] || { echo "no $loader: wine32:i386 is not installed"; return; }
-    if ! out=$("$loader" --version 2>&1 </dev/null); then
-        echo "this machine cannot run 32-bit programs: $(echo "$out" | tail -1)"
-    fi
-}
-
 build() {  # PRESET [TARGET...]
     local preset=$1
     shift
@@ -180,7 +171,7 @@ wine32_logs=(contract-tests e2e-tests nsis-tests inno-tests agreement-tests)
 choose_wine32_road() {
     local forced=${JQ_WINE32_ROAD:-auto} problem vm_problem
     case $forced in auto | native | vm | wine64) ;; *) echo "JQ_WINE32_ROAD must be native, vm or wine64"; exit 2 ;; esac
-    problem=$(wine32_problem)
+    problem=$(jq_wine32_problem)
     if [ "$forced" = native ] || { [ -z "$problem" ] && [ "$forced" = auto ]; }; then
         road_kind=native
         road="wine32 on this machine${problem:+ (JQ_WINE32_ROAD=native, though $problem)}"

@@ -13,19 +13,26 @@
 #       boots the machine once. The repository is shared read-only, IO (a
 #       folder of this machine) read-write at /io. Inside, a copy of the
 #       repository (without build/, but with the files IO/build-files lists,
-#       one path a line) in /jq runs COMMAND from /jq. The console goes to
-#       the screen and IO/console.log; exits with COMMAND's code, or 3 when
-#       the machine ended without one.
+#       one path a line) in /jq runs COMMAND from /jq, with WINE32 naming the
+#       machine's wine32 (below). The console goes to the screen (from the
+#       init's first line) and all of it to IO/console.log; exits with
+#       COMMAND's code, or 3 when the machine ended without one.
 #
 # The image: `debootstrap --variant=minbase` of this machine's Debian release
 # from the mirror apt already uses, with wine32:i386, wine64, wine, xvfb,
-# xauth, python3, nsis (makensis) and a kernel, as an ext4 image made with `mkfs.ext4 -d`.
-# Its PID 1 is a small init that runs /io/run.sh and powers off. It is kept
-# in build/cache/wine32-vm-KEY/ and machine-wide in JQ_VM_CACHE (default
+# xauth, python3, nsis (makensis) and a kernel, as an ext4 image made with
+# `mkfs.ext4 -d`. Its PID 1 is a small init that runs /io/run.sh and powers
+# off. Once made, the image is booted once, writable, to make a WoW64 Wine
+# prefix in it: under software emulation `wineboot -i` takes minutes (578 s
+# measured on a busy machine, against 15 s natively), so the machine's `wine`
+# (/usr/local/bin/wine, also WINE32) answers `wineboot -i` for a prefix not
+# made yet with a copy of that one, which the same Wine made fresh; any
+# other command goes to Wine's loader. The image is kept in
+# build/cache/wine32-vm-KEY/ and machine-wide in JQ_VM_CACHE (default
 # /var/cache/jqinst2k), so that a fresh clone on the same machine (as CI
 # runs) links it instead of making it again. KEY is a hash of the recipe
-# below: a changed recipe makes a new image. Making one takes some minutes
-# and needs root (or sudo) and the Debian mirror; booting it about 10 s.
+# below: a changed recipe makes a new image. Making one needs root (or sudo)
+# and the Debian mirror; booting it takes about 10 s.
 #
 # JQ_VM_MEMORY (MiB, default 4096), JQ_VM_CPUS (default 2) and JQ_VM_TIMEOUT
 # (seconds for one boot, default 2400) size a run.
@@ -68,7 +75,7 @@ mirror() {
     echo "${uri:-http://deb.debian.org/debian}"
 }
 
-# --- the recipe: everything in these two functions goes into the image's key
+# --- the recipe: everything in these functions goes into the image's key
 
 # The guest's PID 1. Mounts the shares, runs /io/run.sh, powers off.
 write_init() {  # FILE
@@ -105,6 +112,49 @@ mount -o remount,ro /
 echo o > /proc/sysrq-trigger
 while :; do :; done  # a builtin: nothing touches the disk while the machine powers off
 EOF
+    chmod 755 "$1"
+}
+
+# The machine's `wine`: for `wineboot -i` of a prefix that does not exist
+# yet, a copy of the prefix made with the image; else Wine's loader.
+write_wine() {  # FILE
+    cat > "$1" <<'WINE'
+#!/bin/sh
+# wine in the emulated machine. Under software emulation `wineboot -i` takes
+# minutes; the prefix it would make is the one this image's Wine made when
+# the image was built, copied (it holds no path of its own, so it moves).
+template=/var/lib/jqvm/wine-prefix
+prefix=${WINEPREFIX:-$HOME/.wine}
+if [ $# -eq 2 ] && [ "$1" = wineboot ] && { [ "$2" = -i ] || [ "$2" = --init ]; } &&
+    [ -f "$template/system.reg" ] && [ ! -e "$prefix/system.reg" ]; then
+    mkdir -p "$prefix" && cp -a "$template/." "$prefix/" && exit 0
+    echo "wine: cannot copy $template to $prefix" >&2
+    exit 1
+fi
+exec /usr/lib/wine/wine "$@"
+WINE
+    chmod 755 "$1"
+}
+
+# Run once in the new image, writable: the WoW64 prefix the machine's wine copies.
+write_template_script() {  # FILE
+    cat > "$1" <<'SCRIPT'
+#!/bin/sh
+# Makes the WoW64 prefix that the machine's wine copies for `wineboot -i`,
+# under a display, as the tests make theirs.
+export WINEPREFIX=/var/lib/jqvm/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+rm -rf "$WINEPREFIX"
+started=$(date +%s)
+xvfb-run -a sh -c '/usr/lib/wine/wine wineboot -i; /usr/lib/wine/wineserver -w' >/dev/null 2>&1
+if [ ! -d "$WINEPREFIX/drive_c/windows/syswow64" ] || [ ! -f "$WINEPREFIX/system.reg" ]; then
+    echo "wineboot -i made no WoW64 prefix"
+    exit 1
+fi
+echo "vm: WoW64 prefix made in $(($(date +%s) - started)) s, $(du -sm "$WINEPREFIX" | cut -f1) MB"
+started=$(date +%s)
+cp -a "$WINEPREFIX/." /tmp/copy-test/ && rm -rf /tmp/copy-test
+echo "vm: a copy of it takes $(($(date +%s) - started)) s"
+SCRIPT
     chmod 755 "$1"
 }
 
@@ -149,6 +199,8 @@ make_image() {  # DIR: writes DIR/root.img, DIR/vmlinuz, DIR/initrd.img
     rm -f "$tree/usr/sbin/policy-rc.d" "$tree/etc/resolv.conf"
     rm -rf "$tree/var/lib/apt/lists/"*
     write_init "$tree/sbin/jqvm-init"
+    write_wine "$tree/usr/local/bin/wine"
+    mkdir -p "$tree/var/lib/jqvm"
     cp "$tree"/boot/vmlinuz-* "$dir/vmlinuz" && cp "$tree"/boot/initrd.img-* "$dir/initrd.img" || return 1
     say "ext4 image"
     # Sparse: 16 GB of room for the prefixes, about 1.5 GB written.
@@ -157,7 +209,7 @@ make_image() {  # DIR: writes DIR/root.img, DIR/vmlinuz, DIR/initrd.img
 }
 
 key() {
-    { suite; declare -f write_init make_image; } | sha256sum | cut -c1-16
+    { suite; declare -f write_init write_wine write_template_script make_image; } | sha256sum | cut -c1-16
 }
 
 # --- keeping the image
@@ -202,9 +254,20 @@ image() {
     say "making the image once for this machine (some minutes): $here"
     started=$(date +%s)
     rm -rf "$here.build" && mkdir -p "$here.build" || return 1
-    if ! as_root bash -c "$(declare -f say suite mirror write_init make_image); make_image '$here.build'" >&2; then
+    if ! as_root bash -c "$(declare -f say suite mirror write_init write_wine make_image); make_image '$here.build'" >&2; then
         say "making the image failed; its logs are in $here.build"
         as_root umount "$here.build/tree/proc" 2>/dev/null
+        return 1
+    fi
+    # The machine is booted as this user; the tree was made as root.
+    [ "$(id -u)" -eq 0 ] || as_root chown -R "$(id -u):$(id -g)" "$here.build" || return 1
+    say "root file system made in $(($(date +%s) - started)) s; booting it once to make the WoW64 prefix (minutes)"
+    local io=$here.build/template-io rc
+    mkdir -p "$io" && write_template_script "$io/run.sh" || return 1
+    boot "$here.build" "$io" off "${JQ_VM_TIMEOUT:-2400}" >&2
+    rc=$?
+    if [ $rc -ne 0 ]; then
+        say "the WoW64 prefix could not be made (exit code $rc); the console is in $io/console.log"
         return 1
     fi
     echo "made in $(($(date +%s) - started)) s on $(date -u +%Y-%m-%dT%H:%MZ)" > "$here.build/done"
@@ -230,14 +293,48 @@ problem() {
     fi
 }
 
+# The console as the screen shows it: from the init's first line, without
+# the firmware's screen codes and the kernel's own messages (console.log
+# keeps everything), line by line as it comes.
+console() {
+    sed -u -n 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g; /vm-init: up/,$ { /^\[ *[0-9]*\.[0-9]*\] /!p; }'
+}
+
+# Boots DIR's image once, running IO/run.sh. SNAPSHOT "on" throws away what
+# the machine writes; "off" (making the image) keeps it.
+boot() {  # DIR IO SNAPSHOT SECONDS
+    local dir=$1 io=$2 snapshot=$3 secs=$4 rc
+    rm -f "$io/rc" "$io/console.log"
+    # -cpu max,-smap: with SMAP, qemu's emulation faults Wine's user-mode
+    # iret and the program is killed.
+    timeout "$secs" qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap \
+        -m "${JQ_VM_MEMORY:-4096}" -smp "${JQ_VM_CPUS:-2}" -nographic -no-reboot -nic none \
+        -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
+        -append "root=/dev/vda rw console=ttyS0 init=/sbin/jqvm-init quiet panic=-1" \
+        -drive "file=$dir/root.img,format=raw,if=virtio,cache=unsafe,snapshot=$snapshot" \
+        -virtfs "local,path=$io,mount_tag=io,security_model=none,id=io" \
+        -virtfs "local,path=$root,mount_tag=repo,security_model=none,id=repo,readonly=on" \
+        </dev/null 2>&1 | sed -u 's/\r$//' | tee "$io/console.log" | console
+    rc=${PIPESTATUS[0]}
+    if [ ! -f "$io/rc" ]; then
+        if [ "$rc" -eq 124 ]; then
+            say "the emulated machine ran over $secs s and was stopped"
+        else
+            say "the emulated machine ended without a result (qemu exit code $rc)"
+        fi
+        echo "--- the end of $io/console.log:" >&2
+        tail -20 "$io/console.log" | sed 's/\x1b\[[0-9;?]*[A-Za-z]//g; s/\x1bc//g' >&2
+        return 3
+    fi
+    return "$(cat "$io/rc")"
+}
+
 run() {  # IO COMMAND...
-    local io dir secs rc
+    local io dir
     io=$(cd "$1" && pwd) || return 3
     shift
     dir=$(image) || return 3
-    secs=${JQ_VM_TIMEOUT:-2400}
     touch "$io/build-files"
-    rm -f "$io/rc" "$io/console.log"
     {
         cat <<'EOF'
 #!/bin/bash
@@ -251,6 +348,8 @@ while read -r path; do
     [ -n "$path" ] && (cd /repo && cp -a --parents "$path" /jq)
 done < /io/build-files
 cd /jq
+export WINE32=/usr/local/bin/wine  # the machine's wine: see scripts/wine32-vm.sh
+echo "vm: the repository copied after $(cut -d' ' -f1 /proc/uptime) s"
 set +e
 EOF
         printf 'exec'
@@ -259,27 +358,9 @@ EOF
     } > "$io/run.sh"
     chmod 755 "$io/run.sh"
     say "booting the emulated x86_64 machine ($(sed 's/ on .*//' "$dir/done"))"
-    # -cpu max,-smap: with SMAP, qemu's emulation faults Wine's user-mode
-    # iret and the program is killed. snapshot=on: the image stays as made;
-    # whatever the machine writes is thrown away when it ends.
-    timeout "$secs" qemu-system-x86_64 -machine q35 -accel tcg,thread=multi -cpu max,-smap \
-        -m "${JQ_VM_MEMORY:-4096}" -smp "${JQ_VM_CPUS:-2}" -nographic -no-reboot -nic none \
-        -kernel "$dir/vmlinuz" -initrd "$dir/initrd.img" \
-        -append "root=/dev/vda rw console=ttyS0 init=/sbin/jqvm-init quiet panic=-1" \
-        -drive "file=$dir/root.img,format=raw,if=virtio,cache=unsafe,snapshot=on" \
-        -virtfs "local,path=$io,mount_tag=io,security_model=none,id=io" \
-        -virtfs "local,path=$root,mount_tag=repo,security_model=none,id=repo,readonly=on" \
-        </dev/null 2>&1 | tr -d '\r' | tee "$io/console.log"
-    rc=${PIPESTATUS[0]}
-    if [ ! -f "$io/rc" ]; then
-        if [ "$rc" -eq 124 ]; then
-            say "the emulated machine ran over $secs s and was stopped"
-        else
-            say "the emulated machine ended without a result (qemu exit code $rc)"
-        fi
-        return 3
-    fi
-    return "$(cat "$io/rc")"
+    # snapshot=on: the image stays as made; what the machine writes is
+    # thrown away when it ends.
+    boot "$dir" "$io" on "${JQ_VM_TIMEOUT:-2400}"
 }
 
 case ${1:-} in
