@@ -12,8 +12,8 @@
 #                 XP, Inno Setup as 7) and the preview tool's agreement with
 #                 the DLL. Where this machine runs 32-bit programs, here;
 #                 where it does not, inside an emulated x86_64 machine
-#                 (scripts/wine32-vm.sh: made once per machine, some
-#                 minutes, then about 25 minutes a run); only where neither
+#                 (scripts/wine32-vm.sh: made once per machine, about
+#                 3 minutes, then about 15 minutes a run); only where neither
 #                 can run, the x86_64 build under wine64 carries the tier.
 #                 Each summary line names the road and why.
 #                 JQ_WINE32_ROAD=native|vm|wine64 takes one road on purpose.
