@@ -155,10 +155,13 @@ run_wine_in_vm() {  # PROBLEM ARGUMENTS...
     rm -rf "$io" && mkdir -p "$io/win32/diagnostic" || return 1
     cp "$JQ_WIN32_BUILD/JQInst2k.dll" "$JQ_WIN32_BUILD/jqhost.exe" "$io/win32/" &&
         cp "$JQ_WIN32_BUILD/diagnostic/JQInst2k.dll" "$io/win32/diagnostic/" || return 1
-    # Inside, the prefix goes on the machine's own disk, not the share.
+    # Inside, the prefix goes on the machine's own disk, not the share; the
+    # output through a pipe, since on the machine's console (a terminal)
+    # Wine writes cursor moves in place of spaces.
     JQ_VM_TIMEOUT=${JQ_VM_TIMEOUT:-900} "$root/scripts/wine32-vm.sh" run "$io" \
         env JQ_IN_EMULATED_MACHINE=1 JQ_WIN32_BUILD=/jq/build/win32 bash -c \
-        'mkdir -p build && cp -r /io/win32 build/win32 && exec bash scripts/run.sh --wine "$@"' run.sh "$@"
+        'set -o pipefail; mkdir -p build && cp -r /io/win32 build/win32 && bash scripts/run.sh --wine "$@" 2>&1 | cat' \
+        run.sh "$@"
 }
 
 if [ "${1:-}" = "--wine" ]; then
