@@ -13,6 +13,9 @@ jq_missing_packages() {
 
 jq_ensure_packages() {
     local missing sudo=""
+    # Inside the emulated machine of scripts/wine32-vm.sh, which has no
+    # network: its packages are the image's.
+    [ -n "${JQ_IN_EMULATED_MACHINE:-}" ] && return 0
     missing=$(jq_missing_packages "$@")
     [ -z "$missing" ] && return 0
     if [ "$(id -u)" -ne 0 ]; then
@@ -45,4 +48,16 @@ JQ_PACKAGES=(
 # image's own Node.js): Debian's npm is installed only when there is none.
 jq_ensure_npm() {
     command -v npm >/dev/null 2>&1 || jq_ensure_packages npm
+}
+
+# Why this machine cannot run the 32-bit Wine loader, or nothing when it can.
+# Whether a machine runs 32-bit programs is the kernel's choice (its IA-32
+# emulation), not the distribution's: machines of one kind differ, so it is
+# asked each time, never assumed.
+jq_wine32_problem() {
+    local loader=${WINE32:-/usr/lib/wine/wine} out
+    [ -x "$loader" ] || { echo "no $loader: wine32:i386 is not installed"; return; }
+    if ! out=$("$loader" --version 2>&1 </dev/null); then
+        echo "this machine cannot run 32-bit programs: $(echo "$out" | tail -1 | sed "s/^.*: line [0-9]*: //")"
+    fi
 }

@@ -17,7 +17,11 @@
 #       (or the version given) and makes the installation queries, or the
 #       calls given (NAME, NAME=TEXT, #ORDINAL, --answer yes,no: see
 #       tools/host/host.cpp); then the same calls with the diagnostic build
-#       and its trace lines
+#       and its trace lines. On a machine that cannot run 32-bit programs
+#       it says so and runs the same inside an emulated x86_64 machine
+#       (scripts/wine32-vm.sh: the image is made once per machine, some
+#       minutes; each run then boots it and makes a fresh Wine prefix,
+#       a few minutes under software emulation)
 #
 # Build directories: build/native-release (the preview tool, optimised: a
 # whole-HKLM export is hundreds of MB) and build/win32, or those named by
@@ -57,6 +61,14 @@ run_wine() {
     jq_ensure_packages "${JQ_PACKAGES[@]}"
     cd "$root"
 
+    # Before the display and the build: said at once, not after minutes.
+    local problem
+    problem=$(jq_wine32_problem)
+    if [ -n "$problem" ]; then
+        run_wine_in_vm "$problem" "$@"
+        return
+    fi
+
     # Dialogs need a display, and every Wine program of a prefix must see the
     # same one: without, the first program binds the prefix's desktop to none.
     if [ -z "${DISPLAY:-}" ] && [ -z "${JQ_RUN_UNDER_XVFB:-}" ] && command -v xvfb-run >/dev/null; then
@@ -83,9 +95,8 @@ run_wine() {
     [ $has_call -eq 0 ] && args+=(InitModule IsWin2k IsWinMe IsWinXp IsAdmin 'SetTargetDir=C:\Program Files\JQ' NeedReboot)
 
     local win32=$JQ_WIN32_BUILD
-    echo "=== Building the shipped DLL with the 32-bit host program ($win32)"
-    cmake --preset win32 -B "$win32" >/dev/null
-    cmake --build "$win32" -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
+    # In the emulated machine the host has built everything already.
+    [ -n "${JQ_IN_EMULATED_MACHINE:-}" ] || build_win32 "$win32"
     ls -l "$win32/JQInst2k.dll"
 
     local wine=${WINE32:-/usr/lib/wine/wine}
@@ -99,7 +110,11 @@ run_wine() {
 
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
         echo "=== Creating the Wine prefix $WINEPREFIX (once)"
-        "$wine" wineboot -i >/dev/null 2>&1
+        local out
+        if ! out=$("$wine" wineboot -i 2>&1 </dev/null); then
+            echo "wineboot -i failed: $(echo "$out" | tail -3)" >&2
+            return 1
+        fi
         [ -n "$server" ] && "$server" -w
     fi
     "$wine" reg add 'HKCU\Software\Wine\AppDefaults\jqhost.exe' /v Version /d "$version" /f >/dev/null 2>&1
@@ -115,6 +130,38 @@ run_wine() {
         </dev/null 2>&1 >/dev/null |
         sed -n 's/.*OutputDebugStringA "\(.*\)"\(\.\.\.\)\{0,1\}$/\1/p' | sed 's/\\n$//; s/\\"/"/g; s/\\\\/\\/g; s/^/  /'
     return $rc
+}
+
+build_win32() {  # DIR
+    echo "=== Building the shipped DLL with the 32-bit host program ($1)"
+    cmake --preset win32 -B "$1" >/dev/null
+    cmake --build "$1" -j "$jobs" --target JQInst2k JQInst2k_diagnostic jqhost
+}
+
+# --wine where this machine cannot run 32-bit programs: the same run inside
+# the emulated x86_64 machine of scripts/wine32-vm.sh, on the DLL built here.
+run_wine_in_vm() {  # PROBLEM ARGUMENTS...
+    local problem=$1 vm_problem io=$root/build/vm-run
+    shift
+    echo "wine32 cannot run here: $problem"
+    vm_problem=$("$root/scripts/wine32-vm.sh" problem)
+    if [ -n "$vm_problem" ]; then
+        echo "and no emulated x86_64 machine can run it either: $vm_problem" >&2
+        return 1
+    fi
+    echo "=== So the shipped DLL runs in an emulated x86_64 machine (scripts/wine32-vm.sh)"
+    build_win32 "$JQ_WIN32_BUILD"
+    "$root/scripts/wine32-vm.sh" image >/dev/null || return 1
+    rm -rf "$io" && mkdir -p "$io/win32/diagnostic" || return 1
+    cp "$JQ_WIN32_BUILD/JQInst2k.dll" "$JQ_WIN32_BUILD/jqhost.exe" "$io/win32/" &&
+        cp "$JQ_WIN32_BUILD/diagnostic/JQInst2k.dll" "$io/win32/diagnostic/" || return 1
+    # Inside, the prefix goes on the machine's own disk, not the share; the
+    # output through a pipe, since on the machine's console (a terminal)
+    # Wine writes cursor moves in place of spaces.
+    JQ_VM_TIMEOUT=${JQ_VM_TIMEOUT:-900} "$root/scripts/wine32-vm.sh" run "$io" \
+        env JQ_IN_EMULATED_MACHINE=1 JQ_WIN32_BUILD=/jq/build/win32 bash -c \
+        'set -o pipefail; mkdir -p build && cp -r /io/win32 build/win32 && bash scripts/run.sh --wine "$@" 2>&1 | cat' \
+        run.sh "$@"
 }
 
 if [ "${1:-}" = "--wine" ]; then

@@ -39,6 +39,8 @@ import sys
 import tempfile
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
 WINE = shutil.which("wine") or "/usr/bin/wine"
 SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else shutil.which("wineserver")
 TIMEOUT = 300
@@ -295,6 +297,9 @@ def main(argv):
     if not os.environ.get("DISPLAY") and not os.environ.get("JQ_AGREEMENT_UNDER_XVFB") and shutil.which("xvfb-run"):
         env = dict(os.environ, JQ_AGREEMENT_UNDER_XVFB="1")
         return subprocess.run(["xvfb-run", "-a", sys.executable, os.path.abspath(__file__)] + argv, env=env).returncode
+    problem = loader_problem(WINE32)  # jqhost.exe is a 32-bit program
+    if problem:
+        return skip_all(problem)
     for path in (os.path.join(args.win32, "jqhost.exe"), os.path.join(args.win32, "JQInst2k.dll"), args.preview):
         if not os.path.exists(path):
             print("missing: %s (build the win32 and native-release presets first)" % path)

@@ -8,7 +8,8 @@
 #
 # BUILD_DIR defaults to build/win32. Then the unload test of the same build
 # (jq_unload_heap_test.exe: the host's heaps after 200 loads and unloads of
-# its JQInst2k.dll). The exit code is 0 when both pass.
+# its JQInst2k.dll). The exit code is 0 when both pass; 0, with a SKIP line,
+# when the loader cannot run on this machine.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/../.." && pwd)
@@ -30,9 +31,13 @@ case $machine in
 8664) wine=${WINE64:-/usr/lib/wine/wine64} ;;
 *) echo "$exe: unknown machine type $machine" >&2; exit 2 ;;
 esac
-if ! "$wine" --version >/dev/null 2>&1; then
-    echo "$wine does not run on this machine (for i686: wine32:i386)" >&2
-    exit 2
+# A loader that cannot run here is this machine's lack, not the code's fault:
+# said, and nothing counted (scripts/test.sh takes another road to Wine).
+if ! out=$("$wine" --version 2>&1 </dev/null); then
+    [ -e "$wine" ] || out="no $wine (for i686: wine32:i386)"
+    echo "SKIP the contract tests: $wine cannot run on this machine: $(echo "$out" | tail -1)"
+    echo "0 passed, 0 failed"
+    exit 0
 fi
 
 export WINEPREFIX=$build/wine-contract

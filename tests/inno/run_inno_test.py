@@ -51,6 +51,8 @@ CACHE = os.path.join(ROOT, "build", "cache", "innosetup-" + INNO_VERSION)
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "nsis"))
 from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, under_display  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
 
 SETUP = "jqsetup-inno.exe"
 APP_DIR = "C:\\JQInno"
@@ -215,12 +217,25 @@ def main(argv):
                         help="the win32 build directory (JQInst2k.dll, jqdialogs.exe)")
     parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-inno)")
     parser.add_argument("--iscc", default=None, help="an ISCC.exe to use instead of the npm package's")
+    parser.add_argument("--fetch-iscc", action="store_true",
+                        help="only fetch the npm package's ISCC.exe and print its path (for a machine "
+                             "without network, such as the emulated one of scripts/wine32-vm.sh)")
     options = parser.parse_args(argv[1:])
+    if options.fetch_iscc:
+        try:
+            print(fetch_iscc())
+            return 0
+        except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
+            print("cannot get ISCC.exe: %s" % e, file=sys.stderr)
+            return 2
     under_display(__file__, argv)
 
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
     dialogs_exe = os.path.join(build, "jqdialogs.exe")
+    problem = loader_problem(WINE32)  # the compiler, the setup and the uninstaller are 32-bit programs
+    if problem:
+        return skip_all(problem)
     missing = [tool for tool in ("wine", "wineserver") if not shutil.which(tool)]
     missing += [path for path in (dll, dialogs_exe) if not os.path.exists(path)]
     if missing:

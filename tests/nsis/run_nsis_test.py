@@ -43,7 +43,7 @@ SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from run_e2e import DEBUGSTR, WINE64, Wine, unescape  # noqa: E402
+from run_e2e import DEBUGSTR, WINE64, Wine, loader_problem, skip_all, unescape  # noqa: E402
 
 sys.path.insert(0, HERE)
 from wine32 import Checks  # noqa: E402
@@ -157,6 +157,9 @@ def main(argv):
             os.environ["JQ_E2E_UNDER_XVFB"] = "1"
             os.execv(xvfb, [xvfb, "-a", sys.executable, os.path.abspath(__file__)] + argv[1:])
 
+    problem = loader_problem(WINE64)
+    if problem:
+        return skip_all(problem)
     build = os.path.abspath(options.build)
     out = os.path.join(build, "nsis")
     os.makedirs(out, exist_ok=True)

@@ -53,6 +53,8 @@ SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
 sys.path.insert(0, HERE)
 from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, trace_lines, under_display  # noqa: E402
+sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
+from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
 
 INSTALLER = "jqsetup-x86.exe"
 UNINSTALLER = "uninstall.exe"
@@ -187,6 +189,9 @@ def main(argv):
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
     dialogs_exe = os.path.join(build, "jqdialogs.exe")
+    problem = loader_problem(WINE32)  # the installer is a 32-bit program
+    if problem:
+        return skip_all(problem)
     missing = [tool for tool in ("makensis", "wine", "wineserver") if not shutil.which(tool)]
     missing += [path for path in (dll, dialogs_exe) if not os.path.exists(path)]
     if missing:
