@@ -25,13 +25,17 @@ OEM = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\MediaProperties\Priv
 VENDOR_ID = "VID_2F7A&PID_00A1"
 FOREIGN_ID = "VID_1234&PID_5678"
 VENDOR_OEM = OEM + "\\" + VENDOR_ID
-VICTIM = r"HKEY_LOCAL_MACHINE\Software\VictimCo"
+# Another program's key, where a 32-bit program's view of the registry is the
+# 64-bit one's too (HKLM\Software is redirected for it in a WoW64 prefix), so
+# that links name it alike from either.
+VICTIM = r"HKEY_LOCAL_MACHINE\System\VictimCo"
 ENUM_9X = r"HKEY_LOCAL_MACHINE\Enum\USB" + "\\" + VENDOR_ID
 CLASS_9X = r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Services\Class\MEDIA"
 HID_INTERFACES = (r"HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\DeviceClasses"
                   r"\{4d1e55b2-f16f-11cf-88cb-001111000030}")
 
-# Another program's keys, on every machine: none of them may go.
+# Another program's keys, on every machine: each must be there before the
+# run, or the machine was not built as meant, and after it.
 VICTIM_REG = """
 [%(victim)s\\Settings]
 "Owner"="VictimCo"
@@ -41,6 +45,10 @@ VICTIM_REG = """
 [%(oem)s\\%(foreign)s\\Foreign]
 "OEMName"="another product"
 """ % {"victim": VICTIM, "oem": OEM, "foreign": FOREIGN_ID}
+
+
+# The keys of VICTIM_REG.
+KEPT = [VICTIM + "\\Settings", VICTIM + "\\Data\\Deep", OEM + "\\" + FOREIGN_ID + "\\Foreign"]
 
 
 def relative(key):
@@ -63,16 +71,16 @@ class Machine:
 MACHINES = [
     Machine("NT: a child of the vendor's OEM key that best fit (U+FF3C) makes a path from the root",
             "winxp",
-            reg='[%s\\%sSOFTWARE%sVictimCo]\n\n[%s\\Settings]\n"OEMName"="Pilotdeck"\n'
+            reg='[%s\\%sSYSTEM%sVictimCo]\n\n[%s\\Settings]\n"OEMName"="Pilotdeck"\n'
                 % (VENDOR_OEM, FULLWIDTH, FULLWIDTH, VENDOR_OEM),
             gone=[VENDOR_OEM + "\\Settings"]),
     Machine("NT: the same with set minus (U+2216)", "winxp",
-            reg="[%s\\%sSOFTWARE%sVictimCo]\n" % (VENDOR_OEM, SET_MINUS, SET_MINUS)),
+            reg="[%s\\%sSYSTEM%sVictimCo]\n" % (VENDOR_OEM, SET_MINUS, SET_MINUS)),
     Machine("NT: a child named with a backslash alone, the root itself", "winxp",
             reg="[%s\\%s]\n" % (VENDOR_OEM, FULLWIDTH)),
     Machine("NT: a key of the OEM list whose best-fit name is a path to a vendor-named key of another program",
             "winxp",
-            reg="[%s\\%s\\Kept]\n\n[%s\\%sSoftware%sVictimCo%s%s]\n"
+            reg="[%s\\%s\\Kept]\n\n[%s\\%sSystem%sVictimCo%s%s]\n"
                 % (VICTIM, VENDOR_ID, OEM, FULLWIDTH, FULLWIDTH, FULLWIDTH, VENDOR_ID)),
     Machine("NT: a vendor-named link to another program's key", "winxp",
             seed=["link", relative(VENDOR_OEM), relative(VICTIM)],
@@ -93,7 +101,7 @@ MACHINES = [
             reg="[%s\\%s\\Below]\n\n[%s\\%s]\n" % (VENDOR_OEM, TABLE, OEM, TABLE),
             gone=[VENDOR_OEM], lang="ja_JP.UTF-8"),
     Machine("9x: an instance key that best fit (U+FF3C) makes a path from the root", "win98",
-            reg='[%s\\0000]\n"Driver"="MEDIA\\\\0001"\n\n[%s\\%sSOFTWARE%sVictimCo]\n\n[%s\\0001]\n'
+            reg='[%s\\0000]\n"Driver"="MEDIA\\\\0001"\n\n[%s\\%sSYSTEM%sVictimCo]\n\n[%s\\0001]\n'
                 % (ENUM_9X, ENUM_9X, FULLWIDTH, FULLWIDTH, CLASS_9X),
             gone=[ENUM_9X + "\\0000", CLASS_9X + "\\0001"], named=[CLASS_9X + "\\0001"]),
     Machine("9x: an instance key named with set minus (U+2216) alone", "win98",

@@ -17,7 +17,8 @@ machine sees another's keys. For each machine:
   4. HKEY_LOCAL_MACHINE is read again: the keys that went must be exactly
      the machine's `gone` keys with everything below them, each the vendor's
      (a component of its path is a vendor id, or a vendor value names it),
-     and no value of any other key may have changed;
+     no value of any other key may have changed, and another program's keys
+     (machines.KEPT, there before the run) are there still;
   5. a second run must change nothing more.
 
 Prints one line per machine and a final "N passed, N failed"; exits 1 when
@@ -42,7 +43,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 sys.path.insert(0, HERE)
 
 import run_e2e  # noqa: E402  (the Wine driver of the end-to-end tests)
-from machines import MACHINES  # noqa: E402
+from machines import KEPT, MACHINES  # noqa: E402
 
 REGSEED_EXE = "regseed.exe"
 VENDOR_COMPONENT = re.compile(r"VID_2F7A&PID_[0-9A-F]{4}", re.IGNORECASE)
@@ -153,6 +154,7 @@ class HostileRun:
         wine.wait()
         before = read_machine_hive(wine.prefix)
 
+        problems += ["the machine was not built: no key %s" % key for key in KEPT if key.lower() not in before]
         expected_gone = set()
         for key in machine.gone:
             found = subtree(before, key)
@@ -181,6 +183,8 @@ class HostileRun:
                         problems.append("deleted a key that is not the vendor's: %s" % key)
             elif gone:
                 problems.append("the second run deleted more: %s" % sorted(gone)[:5])
+            problems += ["%s run: another program's key is gone: %s" % (run, key) for key in KEPT
+                         if key.lower() not in after]
             problems += ["%s run added a key: %s" % (run, key) for key in added[:5]]
             problems += ["%s run changed the values of %s" % (run, key) for key in changed[:5]]
             before = after
