@@ -55,3 +55,21 @@ void operator delete(void* memory) noexcept
     std::free(memory);
 }
 void operator delete(void* memory, std::size_t) noexcept { operator delete(memory); }
+
+// Every other form of new and delete comes here too, so that no memory is
+// taken by one allocator and given back to another: a sanitizer's own forms,
+// which libFuzzer and the standard library may call, would not match these.
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    try {
+        return operator new(size);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+void* operator new[](std::size_t size) { return operator new(size); }
+void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
+void operator delete(void* memory, const std::nothrow_t&) noexcept { operator delete(memory); }
+void operator delete[](void* memory) noexcept { operator delete(memory); }
+void operator delete[](void* memory, std::size_t) noexcept { operator delete(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { operator delete(memory); }
