@@ -316,7 +316,7 @@ def main():
     equivalent = EquivalentList()
     # Changes that nothing the product must do decides (the dialog's
     # geometry): neither run nor scored, and counted apart from the equivalent.
-    unspecified = EquivalentList("unspecified.txt")
+    unspecified = EquivalentList("unpinned.txt")
     listed = lambda m: m in equivalent or m in unspecified  # noqa: E731
     os.makedirs(WORK, exist_ok=True)
     results_path = os.path.join(WORK, "results.json")
