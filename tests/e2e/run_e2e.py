@@ -662,27 +662,34 @@ def main(argv):
         print("0 passed, 1 failed")
         return 2
 
-    passed = failed = 0
     wine.keep_running()
     try:
-        for case in selected:
-            started = time.time()
-            try:
-                problems = run_case(case, wine, build)
-            except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
-                problems = ["could not run: %s" % e]
-            took = time.time() - started
-            if problems:
-                failed += 1
-                print("FAIL %s (%.1f s)" % (case.name, took))
-                for problem in problems:
-                    print("     " + problem)
-            else:
-                passed += 1
-                print("PASS %s (%.1f s)" % (case.name, took))
-            sys.stdout.flush()
+        return run_each(selected, lambda case: run_case(case, wine, build))
     finally:
         wine.stop()  # before the display goes away, so Wine does not complain
+
+
+def run_each(items, check):
+    """Runs check(item) for each item (each has a name), which gives the
+    item's problems; prints a PASS or FAIL line per item and the closing
+    "N passed, N failed"; returns the exit code, 1 when any failed."""
+    passed = failed = 0
+    for item in items:
+        started = time.time()
+        try:
+            problems = check(item)
+        except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
+            problems = ["could not run: %s" % e]
+        took = time.time() - started
+        if problems:
+            failed += 1
+            print("FAIL %s (%.1f s)" % (item.name, took))
+            for problem in problems:
+                print("     " + problem)
+        else:
+            passed += 1
+            print("PASS %s (%.1f s)" % (item.name, took))
+        sys.stdout.flush()
     print("%d passed, %d failed" % (passed, failed))
     return 0 if failed == 0 else 1
 

@@ -35,7 +35,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -228,25 +227,7 @@ def main(argv):
         print("0 passed, 1 failed")
         return 2
 
-    passed = failed = 0
-    for machine in selected:
-        started = time.time()
-        try:
-            problems = run.check(machine)
-        except (RuntimeError, OSError, subprocess.TimeoutExpired) as e:
-            problems = ["could not run: %s" % e]
-        took = time.time() - started
-        if problems:
-            failed += 1
-            print("FAIL %s (%.1f s)" % (machine.name, took))
-            for line in problems:
-                print("     " + line)
-        else:
-            passed += 1
-            print("PASS %s (%.1f s)" % (machine.name, took))
-        sys.stdout.flush()
-    print("%d passed, %d failed" % (passed, failed))
-    return 0 if failed == 0 else 1
+    return run_e2e.run_each(selected, run.check)
 
 
 if __name__ == "__main__":
