@@ -44,24 +44,18 @@ import struct
 import subprocess
 import sys
 
-EXPORTS = [
-    "UninstInitialize",    # 1
-    "UninstUnInitialize",  # 2
-    "CreateRootDevice",    # 3
-    "UpdateDevices",       # 4
-    "RemoveRootDevice",    # 5
-    "RemoveUsbDevices",    # 6
-    "RemovePedalDevices",  # 7
-    "RemoveAuxDevices",    # 8
-    "IsWin2k",             # 9
-    "IsWinMe",             # 10
-    "IsWinXp",             # 11
-    "IsAdmin",             # 12
-    "NeedReboot",          # 13
-    "InitModule",          # 14
-    "SetTargetDir",        # 15
-    "RootDeviceCount",     # 16
-]
+def read_export_list(path=os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                       "..", "..", "src", "host", "export_list.h")):
+    """The exports in ordinal order, from the one list the DLL is built from."""
+    with open(path, encoding="utf-8") as f:
+        rows = re.findall(r"X\((\d+), (\w+),", f.read())
+    names = [name for _, name in sorted((int(o), n) for o, n in rows)]
+    if not names or [int(o) for o, _ in rows] != list(range(1, len(names) + 1)):
+        raise SystemExit("%s: the export list must number its rows 1, 2, 3... in order" % path)
+    return names
+
+
+EXPORTS = read_export_list()
 MODULE_NAME = "JQInst2k.dll"
 REQUIRED_IMPORTS = {"kernel32.dll"}
 

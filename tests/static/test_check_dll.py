@@ -191,5 +191,19 @@ class CheckDllTest(unittest.TestCase):
         self.assertEqual(lines[-1], "0 passed, 1 failed")
 
 
+class ExportDocsTest(unittest.TestCase):
+    """The guides' tables of exports name each export of the list with its
+    ordinal, and nothing else."""
+
+    def test_every_table_row_is_an_export_of_the_list(self):
+        import re
+        root = os.path.dirname(os.path.dirname(HERE))
+        listed = {(i + 1, name) for i, name in enumerate(EXPORTS)}
+        for doc in ("README.md", os.path.join("docs", "installer-guide.md")):
+            with open(os.path.join(root, doc), encoding="utf-8") as f:
+                rows = {(int(o), n) for o, n in re.findall(r"^\| (\d+) \| `(\w+)` \|", f.read(), re.M)}
+            self.assertEqual(rows, listed, doc)
+
+
 if __name__ == "__main__":
     unittest.main(verbosity=2)

@@ -214,30 +214,11 @@ Options:
 
 Exports (ordinal, argument read, result):
 )";
-    const char* const results[] = {
-        "0 proceed with the uninstall, -1 stop it",
-        "0",
-        "1 root device there with its driver, else 0",
-        "0",
-        "1 when a root device was found, else 0",
-        "0 a vendor id was found, 1 none, 2 not an administrator",
-        "as RemoveUsbDevices (pedals only)",
-        "as RemoveUsbDevices (USB and aux devices)",
-        "1 for Windows version 5, else 0",
-        "1 for Windows Me, else 0",
-        "1 for Windows XP, else 0",
-        "1 for an administrator, else 0",
-        "1 when a driver install asked for a restart",
-        "1 when the OS facts could be read",
-        "0",
-        "the number of root devices",
-    };
-    size_t i = 0;
     for (const ExportInfo& e : exportTable()) {
         std::string row = "  " + std::to_string(e.ordinal) + (e.ordinal < 10 ? "  " : " ") + e.name;
         row.resize(24, ' ');
         row += e.readsText ? "folder  " : (e.readsWindow ? "window  " : "none    ");
-        text += row + results[i++] + "\n";
+        text += row + e.results + "\n";
     }
     text += R"(
 Exit status: 0 the run was reported; 1 a report or .reg file could not be

@@ -81,28 +81,35 @@ const HWND HostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x000A01F4
 // three dialogs in one call.
 constexpr size_t DefaultAnswers = 1024;
 
+// What each export's result means, in the report's words.
+std::string (*meaningOf(int ordinal))(LONG)
+{
+    switch (ordinal) {
+    case 1: return uninstInitializeMeaning;
+    case 3: return createRootDeviceMeaning;
+    case 5: return removeRootDeviceMeaning;
+    case 6: case 7: case 8: return cleaningMeaning;
+    case 9: return isWin2kMeaning;
+    case 10: return isWinMeMeaning;
+    case 11: return isWinXpMeaning;
+    case 12: return isAdminMeaning;
+    case 13: return needRebootMeaning;
+    case 14: return initModuleMeaning;
+    case 15: return setTargetDirMeaning;
+    case 16: return rootDeviceCountMeaning;
+    }
+    return alwaysZero;  // UninstUnInitialize and UpdateDevices
+}
+
 }  // namespace
 
 const std::vector<ExportInfo>& exportTable()
 {
-    static const std::vector<ExportInfo> table = {
-        {"UninstInitialize", 1, UninstInitialize, false, false, uninstInitializeMeaning},
-        {"UninstUnInitialize", 2, UninstUnInitialize, false, true, alwaysZero},
-        {"CreateRootDevice", 3, CreateRootDevice, true, false, createRootDeviceMeaning},
-        {"UpdateDevices", 4, UpdateDevices, true, false, alwaysZero},
-        {"RemoveRootDevice", 5, RemoveRootDevice, false, true, removeRootDeviceMeaning},
-        {"RemoveUsbDevices", 6, RemoveUsbDevices, false, true, cleaningMeaning},
-        {"RemovePedalDevices", 7, RemovePedalDevices, false, true, cleaningMeaning},
-        {"RemoveAuxDevices", 8, RemoveAuxDevices, false, true, cleaningMeaning},
-        {"IsWin2k", 9, IsWin2k, false, false, isWin2kMeaning},
-        {"IsWinMe", 10, IsWinMe, false, false, isWinMeMeaning},
-        {"IsWinXp", 11, IsWinXp, false, false, isWinXpMeaning},
-        {"IsAdmin", 12, IsAdmin, false, false, isAdminMeaning},
-        {"NeedReboot", 13, NeedReboot, false, false, needRebootMeaning},
-        {"InitModule", 14, InitModule, false, false, initModuleMeaning},
-        {"SetTargetDir", 15, SetTargetDir, true, false, setTargetDirMeaning},
-        {"RootDeviceCount", 16, RootDeviceCount, false, false, rootDeviceCountMeaning},
-    };
+#define JQ_EXPORT_INFO(ordinal, name, argument, result) \
+    {#name, ordinal, name, ExportArgument::argument == ExportArgument::Folder, \
+     ExportArgument::argument == ExportArgument::Window, meaningOf(ordinal), result},
+    static const std::vector<ExportInfo> table = {JQ_EXPORT_LIST(JQ_EXPORT_INFO)};
+#undef JQ_EXPORT_INFO
     return table;
 }
 

@@ -16,6 +16,9 @@ namespace preview {
 
 using ExportFn = LONG(WINAPI*)(HWND, LONG*, LPCSTR);
 
+// The argument an export reads, as the export list names it.
+enum class ExportArgument { Nothing, Window, Folder };
+
 struct ExportInfo {
     const char* name;
     int ordinal;
@@ -23,6 +26,7 @@ struct ExportInfo {
     bool readsText;      // the third argument: an installation folder
     bool readsWindow;    // the first argument: passed on to the cleaning run
     std::string (*meaning)(LONG result);
+    const char* results;  // what it answers, for the help text
 };
 
 const std::vector<ExportInfo>& exportTable();
