@@ -22,8 +22,8 @@ struct Enumerator {
     size_t deviceIdSize;
 };
 
-// Removes every device node, attached or not, of the device id the
-// template now names.
+// Removes every device node, attached or not, of the given device id: the
+// enumerator's name and the device key's own name below it.
 void removeDeviceNodesOf(const char* deviceId)
 {
     DevInfoSetHandle set(

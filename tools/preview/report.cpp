@@ -3,6 +3,7 @@
 #include "load_machine.h"
 
 #include "cleaning/jqpids.h"
+#include "devices/device_state.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -95,7 +96,6 @@ namespace {
 std::vector<std::string> texts(const regfile::Value& v);
 
 const char* const VendorIdText = "VID_2F7A&PID_";
-const char* const RootHardwareIdText = "root\\jq_pilotdeck";
 
 struct IdList {
     const char* name;
@@ -120,8 +120,8 @@ std::optional<std::string> vendorIdIn(const std::string& text)
     const size_t at = folded.find(VendorIdText);
     if (at != std::string::npos)
         return folded.substr(at, VidPidLength);
-    if (folded.find(regfile::foldCase(RootHardwareIdText)) != std::string::npos)
-        return std::string(RootHardwareIdText);
+    if (folded.find(regfile::foldCase(RootHardwareId)) != std::string::npos)
+        return std::string(RootHardwareId);
     return std::nullopt;
 }
 
@@ -470,7 +470,7 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     for (const VendorTrace& t : traces) {
         std::string where = t.keyPath + (t.valueName ? "  value " + valueName(*t.valueName) : "");
         std::string why;
-        if (t.id == RootHardwareIdText) {
+        if (t.id == RootHardwareId) {
             why = "the root device's hardware id";
         } else if (t.lists.empty()) {
             why = "in no id list";
