@@ -9,3 +9,21 @@
 // routine ends the run and passes to the caller.
 int cleanDeviceKeys(HWND parentWindow, bool includeAux, bool deviceIds, bool analogIds,
                     bool shortUsbList);
+
+// Which ids a run matches, by name, for the call sites: the USB devices'
+// list, the pedals' list, or both with the aux list behind them.
+struct CleaningScope {
+    bool includeAux;
+    bool deviceIds;
+    bool analogIds;
+    bool shortUsbList;
+};
+constexpr CleaningScope UsbDevices{false, true, false, false};
+constexpr CleaningScope PedalDevices{false, false, false, false};
+constexpr CleaningScope UsbAndAuxDevices{true, true, false, false};
+
+inline int cleanDeviceKeys(HWND parentWindow, const CleaningScope& scope)
+{
+    return cleanDeviceKeys(parentWindow, scope.includeAux, scope.deviceIds, scope.analogIds,
+                           scope.shortUsbList);
+}

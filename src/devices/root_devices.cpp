@@ -121,7 +121,7 @@ LONG removeRootDevice(HWND window)
     // The user asked for the root device to go: a cleaning run that fails
     // part way must not keep it.
     try {
-        cleanDeviceKeys(window, true, true, false, false);
+        cleanDeviceKeys(window, UsbAndAuxDevices);
     } catch (const std::exception& e) {
         TraceFmt("  I2K: Error in cleanDeviceKeys - %s", e.what());
     }

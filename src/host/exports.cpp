@@ -51,12 +51,12 @@ LONG guarded(Work work, LONG onError)
 // A cleaning export that an error cut short answers 1. It never answers 0,
 // which tells the installer that the vendor's keys were found and cleaned:
 // a run that stopped early has not cleaned them, whatever it had found.
-LONG cleaningExport(const char* entryLine, HWND window, bool includeAux, bool deviceIds)
+LONG cleaningExport(const char* entryLine, HWND window, const CleaningScope& scope)
 {
     return guarded(
         [&] {
             TraceMsg(entryLine);
-            return static_cast<LONG>(cleanDeviceKeys(window, includeAux, deviceIds, false, false));
+            return static_cast<LONG>(cleanDeviceKeys(window, scope));
         },
         1);
 }
@@ -93,17 +93,17 @@ LONG WINAPI RemoveRootDevice(HWND window, LONG*, LPCSTR)
 
 LONG WINAPI RemoveUsbDevices(HWND window, LONG*, LPCSTR)
 {
-    return cleaningExport("INST2K: removeUsbDevices", window, false, true);
+    return cleaningExport("INST2K: removeUsbDevices", window, UsbDevices);
 }
 
 LONG WINAPI RemovePedalDevices(HWND window, LONG*, LPCSTR)
 {
-    return cleaningExport("INST2K: removePedalDevices", window, false, false);
+    return cleaningExport("INST2K: removePedalDevices", window, PedalDevices);
 }
 
 LONG WINAPI RemoveAuxDevices(HWND window, LONG*, LPCSTR)
 {
-    return cleaningExport("INST2K: removeAuxDevices", window, true, true);
+    return cleaningExport("INST2K: removeAuxDevices", window, UsbAndAuxDevices);
 }
 
 LONG WINAPI IsWin2k(HWND, LONG*, LPCSTR)

@@ -74,7 +74,7 @@ LONG uninstUnInitialize(HWND window)
 {
     TraceMsg("INST2K: UninstUnInitialize");
     runStep("  I2K: Cleaning run stopped by error - %s",
-            [window] { cleanDeviceKeys(window, true, true, false, false); });
+            [window] { cleanDeviceKeys(window, UsbAndAuxDevices); });
     runStep("  I2K: Root device scan stopped by error - %s",
             [] { removeRootDevicesForUninstall(); });
     showMessageDialog(ClosingMessage, MessageButtons::Ok);
