@@ -1,0 +1,261 @@
+// Behaviour across the exports, each kind as one table: what an export hands
+// on to the calls it reaches, what one export leaves to the next, where
+// names and values are cut, and what each error a branch looks at does.
+// Every case runs on a machine with the vendor's devices on it.
+#include "native/cleaning_support.h"
+#include "native/machine_builders.h"
+
+#include "host/module_state.h"
+
+#include <cstdint>
+
+namespace {
+
+using builders::join;
+using sim::WindowsVersion;
+
+const HWND HostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x4711));
+const HWND EarlierWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x815));
+constexpr const char* Folder = "C:\\JQ";
+const std::string RootInstance = "ROOT\\SYSTEM\\0000";
+// The three vendor ids, one per list (bits 1, 2, 4 of a "gone" mask), and another vendor's.
+const char* const VendorIds[3] = {UsbJoystickId, PedalId, AuxId};
+
+enum class Road { Win98, NT4, XpAdmin, XpUser };
+
+const char* roadName(Road r)
+{
+    static const char* const names[] = {"Windows 98", "NT 4.0", "XP, administrator",
+                                        "XP, not an administrator"};
+    return names[static_cast<int>(r)];
+}
+
+// Both device trees carry the same devices, so each road finds its own:
+// the 9x road its keys under HKLM\Enum, the NT road its device nodes.
+void buildMachine(sim::Machine& m, Road road, bool rootDevice)
+{
+    using namespace builders;
+    m.reset();
+    const WindowsVersion versions[] = {WindowsVersion::Win98, WindowsVersion::NT4,
+                                       WindowsVersion::WinXP, WindowsVersion::WinXP};
+    m.setWindows(versions[static_cast<int>(road)]);
+    m.setAdministrator(road != Road::XpUser && road != Road::Win98);  // 9x asks no token
+    m.files = {join(Folder, "JQDRV2K3.INF"), join(Folder, "JQDRV2K1.INF")};
+    if (rootDevice)
+        m.addDevice({RootInstance, {"root\\jq_pilotdeck"}, SystemClassGuid, "", true});
+    const char* const ids[] = {UsbJoystickId, PedalId, AuxId, OtherVendorId};
+    for (int i = 0; i < 4; ++i) {
+        const std::string id = ids[i], n = "000" + std::to_string(i + 1);
+        m.addDevice({"USB\\" + id + "\\1", {"USB\\" + id}, HidClassGuid,
+                     std::string(HidClassGuid) + "\\" + n, true});
+        m.setString(join(Enum9x, "USB\\" + id + "\\0000"), "Driver", "MEDIA\\" + n);
+        m.createKey(join(Class9x, "MEDIA\\" + n));
+    }
+}
+
+void prepare(sim::Machine& m)
+{
+    m.driverInstallAsksReboot = true;
+    m.dialogAnswers.assign(4, sim::DialogAnswer::Enter);
+}
+
+bool isNineXRoad(Road r) { return r == Road::Win98 || r == Road::NT4; }
+
+// Which of the three vendor ids the road removed, and whether the other vendor's device stayed.
+unsigned goneMask(sim::Machine& m, Road road, bool& otherStayed)
+{
+    const auto present = [&](const std::string& id) {
+        return isNineXRoad(road) ? m.keyExists(join(builders::Enum9x, "USB\\" + id))
+                                 : m.deviceExists("USB\\" + id + "\\1");
+    };
+    otherStayed = present(OtherVendorId);
+    unsigned gone = 0;
+    for (int i = 0; i < 3; ++i)
+        if (!present(VendorIds[i]))
+            gone |= 1u << i;
+    return gone;
+}
+
+class BehaviourTablesTest : public SimTest {};
+
+// ------------------------------------------------- values handed on
+
+// The host's window reaches only the device sets a cleaning run asks for
+// on the NT family; every other call gets none, no dialog has a parent; each
+// driver install takes its INF from the folder, forced; and the mode of
+// the export decides which of the vendor's ids go.
+TEST_F(BehaviourTablesTest, EachExportHandsOnItsWindowFolderAndModeOnEveryRoad)
+{
+    using R = Road;
+    struct Row {
+        Road road;
+        const char* name;
+        ExportFn fn;
+        LONG result;
+        unsigned gone;                // bits 1, 2, 4: the USB, pedal and aux list ids
+        int windowSets;               // SetupDiGetClassDevsA calls with the host's window
+        std::vector<DWORD> installer; // SetupDiCallClassInstaller requests, in order
+        int installs;                 // UpdateDriverForPlugAndPlayDevicesA calls
+        int dialogs;
+    };
+    const DWORD Reg = DIF_REGISTERDEVICE, Rem = DIF_REMOVE;
+    const Row rows[] = {
+        {R::Win98, "UninstInitialize", UninstInitialize, 0, 0, 0, {}, 0, 1},
+        {R::Win98, "UninstUnInitialize", UninstUnInitialize, 0, 7, 0, {}, 0, 1},
+        {R::Win98, "RemoveRootDevice", RemoveRootDevice, 1, 7, 0, {}, 0, 0},
+        {R::Win98, "RemoveUsbDevices", RemoveUsbDevices, 0, 3, 0, {}, 0, 0},
+        {R::Win98, "RemovePedalDevices", RemovePedalDevices, 0, 2, 0, {}, 0, 0},
+        {R::Win98, "RemoveAuxDevices", RemoveAuxDevices, 0, 7, 0, {}, 0, 0},
+        {R::Win98, "CreateRootDevice", CreateRootDevice, 0, 0, 0, {Reg, Rem}, 0, 0},
+        {R::Win98, "UpdateDevices", UpdateDevices, 0, 0, 0, {}, 0, 0},
+        {R::NT4, "UninstInitialize", UninstInitialize, 0, 0, 0, {}, 0, 1},
+        {R::NT4, "UninstUnInitialize", UninstUnInitialize, 0, 7, 0, {}, 0, 1},
+        {R::NT4, "RemoveRootDevice", RemoveRootDevice, 1, 7, 0, {}, 0, 0},
+        {R::NT4, "RemoveUsbDevices", RemoveUsbDevices, 0, 3, 0, {}, 0, 0},
+        {R::NT4, "RemovePedalDevices", RemovePedalDevices, 0, 2, 0, {}, 0, 0},
+        {R::NT4, "RemoveAuxDevices", RemoveAuxDevices, 0, 7, 0, {}, 0, 0},
+        {R::NT4, "CreateRootDevice", CreateRootDevice, 0, 0, 0, {Reg, Rem}, 0, 0},
+        {R::NT4, "UpdateDevices", UpdateDevices, 0, 0, 0, {}, 0, 0},
+        {R::XpAdmin, "UninstInitialize", UninstInitialize, 0, 0, 0, {}, 0, 1},
+        {R::XpAdmin, "UninstUnInitialize", UninstUnInitialize, 0, 7, 3, {}, 0, 1},
+        {R::XpAdmin, "RemoveRootDevice", RemoveRootDevice, 1, 7, 3, {}, 0, 0},
+        {R::XpAdmin, "RemoveUsbDevices", RemoveUsbDevices, 0, 3, 2, {}, 0, 0},
+        {R::XpAdmin, "RemovePedalDevices", RemovePedalDevices, 0, 2, 1, {}, 0, 0},
+        {R::XpAdmin, "RemoveAuxDevices", RemoveAuxDevices, 0, 7, 3, {}, 0, 0},
+        {R::XpAdmin, "CreateRootDevice", CreateRootDevice, 1, 0, 0, {Reg}, 1, 0},
+        {R::XpAdmin, "UpdateDevices", UpdateDevices, 0, 0, 0, {}, 2, 0},
+        {R::XpUser, "UninstInitialize", UninstInitialize, 0, 0, 0, {}, 0, 2},
+        {R::XpUser, "UninstUnInitialize", UninstUnInitialize, 0, 0, 0, {}, 0, 1},
+        {R::XpUser, "RemoveRootDevice", RemoveRootDevice, 1, 0, 0, {}, 0, 0},
+        {R::XpUser, "RemoveUsbDevices", RemoveUsbDevices, 2, 0, 0, {}, 0, 0},
+        {R::XpUser, "RemovePedalDevices", RemovePedalDevices, 2, 0, 0, {}, 0, 0},
+        {R::XpUser, "RemoveAuxDevices", RemoveAuxDevices, 2, 0, 0, {}, 0, 0},
+        {R::XpUser, "CreateRootDevice", CreateRootDevice, 1, 0, 0, {Reg}, 1, 0},
+        {R::XpUser, "UpdateDevices", UpdateDevices, 0, 0, 0, {}, 2, 0},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::string(r.name) + " on " + roadName(r.road));
+        const bool creates = r.fn == CreateRootDevice;
+        buildMachine(m, r.road, !creates);
+        prepare(m);
+        reload();
+        EXPECT_EQ(r.fn(HostWindow, nullptr, Folder), r.result);
+
+        int windowSets = 0, installs = 0;
+        std::vector<DWORD> installer;
+        for (const sim::CallRecord& c : m.calls) {
+            if (c.window != nullptr) {
+                EXPECT_EQ(c.window, HostWindow);
+                ++windowSets;
+                EXPECT_EQ(c.call, "SetupDiGetClassDevsA");
+                EXPECT_EQ(c.flags, static_cast<DWORD>(DIGCF_ALLCLASSES)) << c.text;
+            }
+            if (c.call == "SetupDiCallClassInstaller")
+                installer.push_back(c.flags);
+            if (c.call == "UpdateDriverForPlugAndPlayDevicesA") {
+                ++installs;
+                const bool root = c.text == "root\\jq_pilotdeck";
+                EXPECT_EQ(root, creates) << c.text;
+                EXPECT_EQ(c.file, join(Folder, root ? "JQDRV2K3.INF" : "JQDRV2K1.INF"));
+                EXPECT_EQ(c.flags, static_cast<DWORD>(INSTALLFLAG_FORCE));
+            }
+        }
+        EXPECT_EQ(windowSets, r.windowSets);
+        EXPECT_EQ(installer, r.installer);
+        EXPECT_EQ(installs, r.installs);
+        EXPECT_EQ(m.dialogs.size(), static_cast<size_t>(r.dialogs));
+        for (const sim::DialogRecord& d : m.dialogs)
+            EXPECT_FALSE(d.hasParent) << d.text.substr(0, 30);
+        bool otherStayed = false;
+        EXPECT_EQ(goneMask(m, r.road, otherStayed), r.gone);
+        EXPECT_TRUE(otherStayed);
+        EXPECT_EQ(NeedReboot(nullptr, nullptr, nullptr), r.installs ? 1 : 0)
+            << "a driver install that asked for a restart is remembered";
+        EXPECT_EQ(m.openHandleCount(), 0u) << m.openHandleReport();
+    }
+}
+
+// ------------------------------------------------- one export after another
+
+struct ExportEntry {
+    const char* name;
+    ExportFn fn;
+    const char* text;
+};
+const ExportEntry Exports[16] = {
+    {"UninstInitialize", UninstInitialize, nullptr}, {"UninstUnInitialize", UninstUnInitialize, nullptr},
+    {"CreateRootDevice", CreateRootDevice, Folder},  {"UpdateDevices", UpdateDevices, Folder},
+    {"RemoveRootDevice", RemoveRootDevice, nullptr}, {"RemoveUsbDevices", RemoveUsbDevices, nullptr},
+    {"RemovePedalDevices", RemovePedalDevices, nullptr}, {"RemoveAuxDevices", RemoveAuxDevices, nullptr},
+    {"IsWin2k", IsWin2k, nullptr},                   {"IsWinMe", IsWinMe, nullptr},
+    {"IsWinXp", IsWinXp, nullptr},                   {"IsAdmin", IsAdmin, nullptr},
+    {"NeedReboot", NeedReboot, nullptr},             {"InitModule", InitModule, nullptr},
+    {"SetTargetDir", SetTargetDir, "D:\\Other"},     {"RootDeviceCount", RootDeviceCount, nullptr},
+};
+
+struct Outcome {
+    LONG result;
+    Lines trace, effect, calls;
+    bool operator==(const Outcome& o) const
+    {
+        return result == o.result && trace == o.trace && effect == o.effect && calls == o.calls;
+    }
+};
+
+Outcome runExport(sim::Machine& m, const ExportEntry& e, const builders::MachineImage& before)
+{
+    m.debugOutput.clear();
+    m.calls.clear();
+    Outcome out{e.fn(HostWindow, nullptr, e.text), m.traceLines(), {}, {}};
+    const builders::RegistryDiff d = builders::diff(before, m);
+    for (const auto* list : {&d.keysRemoved, &d.keysAdded, &d.valuesRemoved, &d.valuesAdded,
+                             &d.valuesChanged})
+        out.effect.insert(out.effect.end(), list->begin(), list->end());
+    out.effect.push_back("devices present: " + std::to_string(m.presentDevices.size()));
+    for (const sim::CallRecord& c : m.calls)
+        out.calls.push_back(c.call + "|" + c.text + "|" + c.file + "|" + std::to_string(c.flags) + "|" +
+                            std::to_string(reinterpret_cast<uintptr_t>(c.window)));
+    return out;
+}
+
+// Within one load, B after A does what B does after a fresh load on the
+// machine A left: nothing is carried but what the exports share by design,
+// the folder and the restart flag (copied into the fresh load), and the OS
+// facts, which InitModule reads first in both, as the host's script does.
+TEST_F(BehaviourTablesTest, NoExportLeavesStateThatChangesTheNext)
+{
+    for (Road road : {Road::Win98, Road::XpAdmin, Road::XpUser}) {
+        buildMachine(m, road, true);
+        const builders::MachineImage start = builders::MachineImage::take(m);
+        for (const ExportEntry& a : Exports) {
+            for (const ExportEntry& b : Exports) {
+                SCOPED_TRACE(std::string(a.name) + " then " + b.name + " on " + roadName(road));
+                start.restore(m);
+                prepare(m);
+                reload();
+                call(InitModule);
+                a.fn(EarlierWindow, nullptr, a.text);
+                const builders::MachineImage afterA = builders::MachineImage::take(m);
+                const std::string folder = TargetDir;
+                const bool reboot = RebootRequired;
+                const Outcome within = runExport(m, b, afterA);
+
+                afterA.restore(m);
+                prepare(m);
+                reload();
+                call(InitModule);
+                TargetDir = folder;
+                RebootRequired = reboot;
+                const Outcome fresh = runExport(m, b, afterA);
+                EXPECT_EQ(within.result, fresh.result);
+                EXPECT_EQ(within.trace, fresh.trace);
+                EXPECT_EQ(within.effect, fresh.effect);
+                EXPECT_EQ(within.calls, fresh.calls);
+                if (HasFailure())
+                    return;  // one pair tells the story; the rest would repeat it
+            }
+        }
+    }
+}
+
+}  // namespace
