@@ -7,7 +7,9 @@
 
 #include "host/module_state.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <set>
 
 namespace {
 
@@ -255,6 +257,139 @@ TEST_F(BehaviourTablesTest, NoExportLeavesStateThatChangesTheNext)
                     return;  // one pair tells the story; the rest would repeat it
             }
         }
+    }
+}
+
+// ------------------------------------------------- error codes
+
+// A fault: the nth call of `call` from the start, or after the first trace
+// line `after` was written.
+struct Injected {
+    const char* call;
+    DWORD error;
+    int nth;
+    const char* after;
+};
+
+// The absolute occurrence of an injected fault, from a run without faults.
+int occurrenceOf(const std::vector<std::pair<std::string, size_t>>& log, const Lines& lines,
+                 const Injected& f)
+{
+    size_t from = 0;
+    if (f.after)
+        from = static_cast<size_t>(std::find(lines.begin(), lines.end(), f.after) - lines.begin()) + 1;
+    int seen = 0, wanted = 0;
+    for (const auto& [name, written] : log) {
+        if (name != f.call)
+            continue;
+        ++seen;
+        if (written >= from && ++wanted == f.nth)
+            return seen;
+    }
+    ADD_FAILURE() << "no call " << f.nth << " of " << f.call;
+    return -1;
+}
+
+// Each code a branch of the module looks at, at the call it looks at it,
+// beside a code that branch does not look at; and the codes of the calls
+// whose failure alone counts, to show that each is taken the same way.
+TEST_F(BehaviourTablesTest, EveryErrorCodeABranchTestsAndOneItDoesNot)
+{
+    using R = Road;
+    const char* const Settings = "DELKEYS: deleteJoystickSettingsKeys";
+    const char* const Left = "  WR: Key did not open, left:VID_2F7A&PID_00A1";
+    const char* const NotLeft = "!  WR: Key did not open, left:VID_2F7A&PID_00A1";
+    struct Row {
+        const char* what;
+        Road road;
+        ExportFn fn;
+        bool root;
+        std::vector<Injected> faults;
+        LONG result;
+        const char* line;  // a trace line that must be written (or, with '!' first, must not)
+        bool settingsStay, rootStays;
+    };
+    const Row rows[] = {
+        {"no thread token: the process token decides", R::XpAdmin, RemoveUsbDevices, true,
+         {{"OpenThreadToken", ERROR_NO_TOKEN, 1, nullptr}}, 0, nullptr, false, true},
+        {"another thread token error: no administrator", R::XpAdmin, RemoveUsbDevices, true,
+         {{"OpenThreadToken", ERROR_ACCESS_DENIED, 1, nullptr}}, 2, nullptr, true, true},
+        {"size query without a size", R::XpAdmin, RemoveUsbDevices, true,
+         {{"GetTokenInformation", ERROR_INSUFFICIENT_BUFFER, 1, nullptr}}, 2, nullptr, true, true},
+        {"size query, another code", R::XpAdmin, RemoveUsbDevices, true,
+         {{"GetTokenInformation", ERROR_ACCESS_DENIED, 1, nullptr}}, 2, nullptr, true, true},
+        {"group read fails", R::XpAdmin, RemoveUsbDevices, true,
+         {{"GetTokenInformation", ERROR_INSUFFICIENT_BUFFER, 2, nullptr}}, 2, nullptr, true, true},
+        {"key refused, opened for deletion", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegOpenKeyExA", ERROR_ACCESS_DENIED, 2, Settings}}, 0, NotLeft, false, true},
+        {"key refused, then gone", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegOpenKeyExA", ERROR_ACCESS_DENIED, 2, Settings},
+          {"RegOpenKeyExA", ERROR_FILE_NOT_FOUND, 3, Settings}}, 0, NotLeft, true, true},
+        {"key refused twice", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegOpenKeyExA", ERROR_ACCESS_DENIED, 2, Settings},
+          {"RegOpenKeyExA", ERROR_ACCESS_DENIED, 3, Settings}}, 0, Left, true, true},
+        {"key refused, then another code", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegOpenKeyExA", ERROR_ACCESS_DENIED, 2, Settings},
+          {"RegOpenKeyExA", ERROR_INVALID_HANDLE, 3, Settings}}, 0, Left, true, true},
+        {"key refused on 9x: deleted by name", R::Win98, RemoveUsbDevices, true,
+         {{"RegOpenKeyExA", ERROR_ACCESS_DENIED, 2, Settings}}, 0, nullptr, false, true},
+        {"name longer than told", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegEnumKeyExA", ERROR_MORE_DATA, 2, Settings}}, 0, nullptr, true, true},
+        {"no name at the index", R::XpAdmin, RemoveUsbDevices, true,
+         {{"RegEnumKeyExA", ERROR_NO_MORE_ITEMS, 2, Settings}}, 0, nullptr, true, true},
+        {"no more devices", R::XpAdmin, RootDeviceCount, true,
+         {{"SetupDiEnumDeviceInfo", ERROR_NO_MORE_ITEMS, 1, nullptr}}, 0,
+         "  I2K: EnumDevInfo Error - tVal:103", true, true},
+        {"device walk, another code", R::XpAdmin, RootDeviceCount, true,
+         {{"SetupDiEnumDeviceInfo", ERROR_INVALID_HANDLE, 1, nullptr}}, 0,
+         "  I2K: EnumDevInfo Error - tVal:6", true, true},
+        {"driver install from a 32-bit caller on 64-bit Windows", R::XpAdmin, CreateRootDevice, false,
+         {{"UpdateDriverForPlugAndPlayDevicesA", ERROR_IN_WOW64, 1, nullptr}}, 0,
+         "  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:E0000235", true, false},
+        {"driver install without its INF", R::XpAdmin, CreateRootDevice, false,
+         {{"UpdateDriverForPlugAndPlayDevicesA", ERROR_FILE_NOT_FOUND, 1, nullptr}}, 0,
+         "  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:2", true, false},
+        {"no system folder for newdev.dll", R::XpAdmin, CreateRootDevice, true,
+         {{"GetSystemDirectoryA", ERROR_ACCESS_DENIED, 2, nullptr}}, 0,
+         "  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:5", true, true},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.what);
+        const auto build = [&] {
+            buildMachine(m, r.road, r.root);
+            prepare(m);
+            // Another's settings first, so that a failed enumeration follows a good one.
+            for (const char* id : {OtherVendorId, UsbJoystickId})
+                m.createKey(join(r.road == Road::Win98 ? builders::Settings9x : builders::SettingsNt, id));
+            reload();
+        };
+        build();
+        m.logCalls = true;
+        r.fn(HostWindow, nullptr, Folder);
+        const auto log = m.callLog;
+        const Lines lines = trace();
+        build();
+        for (const Injected& f : r.faults)
+            m.failCall(f.call, f.error, occurrenceOf(log, lines, f));
+
+        EXPECT_EQ(r.fn(HostWindow, nullptr, Folder), r.result);
+        const std::string settings =
+            join(r.road == Road::Win98 ? builders::Settings9x : builders::SettingsNt, UsbJoystickId);
+        EXPECT_EQ(m.keyExists(settings), r.settingsStay);
+        EXPECT_EQ(m.deviceExists(RootInstance), r.rootStays);
+        EXPECT_EQ(NeedReboot(nullptr, nullptr, nullptr), 0);
+        if (r.line) {
+            const bool shown = r.line[0] != '!';
+            const Lines now = trace();
+            EXPECT_EQ(std::find(now.begin(), now.end(), r.line + (shown ? 0 : 1)) != now.end(), shown);
+        }
+        // A name that did not come is not the one before it once more.
+        Lines examined;
+        for (const std::string& l : trace())
+            if (startsWith(l, "  EU: vidPidStr:"))
+                examined.push_back(l);
+        EXPECT_EQ(std::set<std::string>(examined.begin(), examined.end()).size(), examined.size());
+        EXPECT_EQ(m.openHandleCount(), 0u) << m.openHandleReport();
     }
 }
 
