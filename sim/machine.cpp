@@ -499,14 +499,17 @@ DWORD Machine::injectedFault(const char* call)
     ++callCounts[call];
     if (logCalls)
         callLog.emplace_back(call, debugOutput.size());
+    // Every fault on the call counts it, so that two faults on one call
+    // each count from the same start; the first that is due decides.
+    DWORD error = 0;
     for (Fault& f : faults_) {
         if (f.call != call)
             continue;
         ++f.seen;
-        if (f.occurrence == 0 || f.occurrence == f.seen)
-            return f.error;
+        if (!error && (f.occurrence == 0 || f.occurrence == f.seen))
+            error = f.error;
     }
-    return 0;
+    return error;
 }
 
 // ------------------------------------------------------------------ handles

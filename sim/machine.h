@@ -164,6 +164,7 @@ struct CallRecord {
     DWORD flags = 0;        // flags, property, access mask
     DWORD size = 0;         // buffer size told to the call
     std::string text;       // enumerator, hardware id, key path, data written
+    std::string file;       // UpdateDriverForPlugAndPlayDevicesA: the INF path
     BOOL option = FALSE;    // OpenThreadToken: open as self
 };
 
@@ -290,7 +291,9 @@ public:
 
     DWORD lastError = 0;
 
-    // Every setup API, driver install, token, SID and key-open call, in order.
+    // Every setup API call that is handed a window, flags or text, every
+    // device removal and class installer request, every driver install,
+    // token, SID and key-open call, in order.
     std::vector<CallRecord> calls;
     std::vector<CallRecord> callsOf(const std::string& call) const;
 

@@ -502,6 +502,7 @@ BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::WindowsCall windowsCall;
+    machine().calls.push_back(sim::CallRecord{"SetupDiRemoveDevice"});
     if (sim::failWithInjectedFault("SetupDiRemoveDevice"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -514,6 +515,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::WindowsCall windowsCall;
+    machine().calls.push_back(sim::CallRecord{"SetupDiCallClassInstaller", nullptr, InstallFunction});
     if (sim::failWithInjectedFault("SetupDiCallClassInstaller"))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
@@ -663,6 +665,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
     const sim::WindowsCall windowsCall;
     sim::CallRecord call{"UpdateDriverForPlugAndPlayDevicesA", hwndParent, InstallFlags};
     call.text = HardwareId ? HardwareId : "";
+    call.file = FullInfPath ? FullInfPath : "";
     machine().calls.push_back(call);
     if (sim::failWithInjectedFault("UpdateDriverForPlugAndPlayDevicesA"))
         return FALSE;

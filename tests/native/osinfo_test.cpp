@@ -201,3 +201,57 @@ TEST_F(OsInfoTest, OwnerClosesItsHandleBeforeReceivingAnother)
     ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.receive()));
     EXPECT_EQ(m.openHandleCount(sim::HandleKind::Token), 1u);
 }
+
+// The numbers beside those of the machines above, where a rule could be
+// read too loosely: Windows Me is 4.90 and XP 5.1 only with their major
+// version; the JoystickSettings key is DINPUT.DLL's on major version 5
+// only. The platform id decides one thing alone: on the NT platform, NT 4.0
+// included, every key is opened as a link would be seen, itself; on the 9x
+// platform the options stay zero.
+TEST_F(OsInfoTest, BoundaryVersionsAndThePlatformId)
+{
+    const DWORD Nt = VER_PLATFORM_WIN32_NT, W9x = VER_PLATFORM_WIN32_WINDOWS;
+    struct Row {
+        DWORD major, minor, platform;
+        LONG win2k, winMe, winXp, admin;
+        bool nineXRoad, dinputSettings;
+    } rows[] = {
+        {3, 51, Nt, 0, 0, 0, 0, false, false},  {4, 0, Nt, 0, 0, 0, 1, true, false},
+        {4, 0, W9x, 0, 0, 0, 1, true, false},   {4, 1, W9x, 0, 0, 0, 1, true, false},
+        {4, 89, W9x, 0, 0, 0, 1, true, false},  {4, 91, W9x, 0, 0, 0, 1, true, false},
+        {5, 0, Nt, 1, 0, 0, 0, false, true},    {5, 2, Nt, 1, 0, 0, 0, false, true},
+        {5, 90, Nt, 1, 0, 0, 0, false, true},   {6, 0, Nt, 0, 0, 0, 0, false, false},
+        {6, 1, Nt, 0, 0, 0, 0, false, false},   {10, 0, Nt, 0, 0, 0, 0, false, false},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(std::to_string(r.major) + "." + std::to_string(r.minor) +
+                     (r.platform == Nt ? " NT" : " 9x"));
+        m.reset();
+        m.setWindows(r.platform == Nt ? WindowsVersion::WinXP : WindowsVersion::Win98);
+        m.version.dwMajorVersion = r.major;
+        m.version.dwMinorVersion = r.minor;
+        m.setAdministrator(false);
+        reload();
+        EXPECT_EQ(call(IsAdmin), r.admin);
+        EXPECT_EQ(call(IsWin2k), r.win2k);
+        EXPECT_EQ(call(IsWinMe), r.winMe);
+        EXPECT_EQ(call(IsWinXp), r.winXp);
+
+        m.setAdministrator(true);
+        reload();
+        clearTrace();
+        m.calls.clear();
+        call(RemoveUsbDevices);
+        const std::vector<std::string> lines = trace();
+        ASSERT_GE(lines.size(), 3u);
+        EXPECT_EQ(lines[2], r.nineXRoad ? "  Deletinge W9x Enum Keys" : "  Deletinge W2k Enum Keys");
+        bool dinput = false;
+        const auto opens = m.callsOf("RegOpenKeyExA");
+        ASSERT_FALSE(opens.empty());
+        for (const sim::CallRecord& open : opens) {
+            dinput = dinput || open.text.find("DINPUT.DLL") != std::string::npos;
+            EXPECT_EQ(open.size, r.platform == Nt ? DWORD(REG_OPTION_OPEN_LINK) : 0u) << open.text;
+        }
+        EXPECT_EQ(dinput, r.dinputSettings);
+    }
+}
