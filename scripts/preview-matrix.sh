@@ -4,7 +4,7 @@
 # report into OUT. A change that must keep behaviour keeps the folder the same:
 #   scripts/preview-matrix.sh REPO OUT [JQPREVIEW]; diff -r OUT-before OUT-after
 set -u
-repo=$1 out=$2 tool=${3:-$1/build/native/jqpreview}
+repo=$(cd "$1" && pwd) out=$(realpath -m "$2") tool=$(realpath -m "${3:-$1/build/native/jqpreview}")
 rm -rf "$out"; mkdir -p "$out"
 snaps=("" $(cd "$repo" && git ls-files '*.reg'))
 for s in "${snaps[@]}"; do

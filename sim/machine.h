@@ -27,6 +27,10 @@ std::string upper(std::string text);
 struct CaseInsensitiveLess {
     bool operator()(const std::string& a, const std::string& b) const;
 };
+
+// INF files by full path, each with the setup class its [Version] section names.
+using InfFiles = std::map<std::string, std::string, CaseInsensitiveLess>;
+
 bool equalNoCase(const std::string& a, const std::string& b);
 
 // ------------------------------------------------------------------ registry
@@ -240,8 +244,10 @@ public:
     std::vector<std::string> devicesWithHardwareId(const std::string& hardwareId);
 
     // Driver installs (UpdateDriverForPlugAndPlayDevicesA): the INF must be
-    // among the files, a present device must carry the hardware id.
-    std::set<std::string, CaseInsensitiveLess> files;  // full paths, "C:\JQ\JQDRV2K3.INF"
+    // among the files, a present device must carry the hardware id. Each INF
+    // is known by its full path ("C:\JQ\JQDRV2K3.INF") and the setup class
+    // its [Version] section names ("{...}"), under which its driver's keys go.
+    InfFiles files;
     bool driverInstallAsksReboot = false;
     bool runningInWow64 = false;  // a 32-bit caller on 64-bit Windows
     std::vector<DriverInstallRecord> driverInstalls;

@@ -24,10 +24,6 @@ namespace {
 const char* const EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
 const char* const ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
 
-// The INF files the simulator is given install the vendor's drivers, whose
-// setup class is this one. No INF is read: every driver install lands here.
-const char* const InstalledDriverClass = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}";
-
 // ------------------------------------------------------------------- GUIDs
 
 std::string guidText(const GUID& g)
@@ -620,15 +616,15 @@ std::vector<std::string> presentDevicesWith(const std::string& hardwareId)
     return found;
 }
 
-// Points the device at a driver key of the installed class: its own when
+// Points the device at a driver key of the INF's setup class: its own when
 // it has one there already, else the next free number.
-void installDriverOn(const std::string& instanceId)
+void installDriverOn(const std::string& instanceId, const std::string& setupClass)
 {
     sim::Machine& m = machine();
     const std::string instanceKey = instanceKeyPath(instanceId);
-    const std::string classKey = sim::joinPath(ClassPath, InstalledDriverClass);
+    const std::string classKey = sim::joinPath(ClassPath, setupClass);
     const std::optional<std::string> current = m.stringValue(instanceKey, "Driver");
-    const std::string prefix = std::string(InstalledDriverClass) + "\\";
+    const std::string prefix = setupClass + "\\";
     if (current && current->size() > prefix.size() &&
         sim::equalNoCase(current->substr(0, prefix.size()), prefix) &&
         m.keyExists(sim::joinPath(ClassPath, *current)))
@@ -680,14 +676,15 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
         return failInstall(record, ERROR_INVALID_FLAGS);
     if (m.runningInWow64)
         return failInstall(record, ERROR_IN_WOW64);
-    if (!m.files.count(FullInfPath))
+    const auto inf = m.files.find(FullInfPath);
+    if (inf == m.files.end())
         return failInstall(record, ERROR_FILE_NOT_FOUND);
     const std::vector<std::string> devices = presentDevicesWith(HardwareId);
     if (devices.empty())
         return failInstall(record, ERROR_NO_SUCH_DEVINST);
 
     for (const std::string& instanceId : devices)
-        installDriverOn(instanceId);
+        installDriverOn(instanceId, inf->second);
     record.result = TRUE;
     record.reboot = m.driverInstallAsksReboot ? TRUE : FALSE;
     m.driverInstalls.push_back(record);

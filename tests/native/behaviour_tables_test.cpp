@@ -42,7 +42,7 @@ void buildMachine(sim::Machine& m, Road road, bool rootDevice)
                                        WindowsVersion::WinXP, WindowsVersion::WinXP};
     m.setWindows(versions[static_cast<int>(road)]);
     m.setAdministrator(road != Road::XpUser && road != Road::Win98);  // 9x asks no token
-    m.files = {join(Folder, "JQDRV2K3.INF"), join(Folder, "JQDRV2K1.INF")};
+    m.files = vendorInfs({join(Folder, "JQDRV2K3.INF"), join(Folder, "JQDRV2K1.INF")});
     if (rootDevice)
         m.addDevice({RootInstance, {"root\\jq_pilotdeck"}, SystemClassGuid, "", true});
     const char* const ids[] = {UsbJoystickId, PedalId, AuxId, OtherVendorId};

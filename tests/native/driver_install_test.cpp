@@ -4,6 +4,7 @@
 #include "devices/driver_install.h"
 #include "host/module_state.h"
 #include "native/fixture.h"
+#include "native/machine_builders.h"
 #include "platform/system_libraries.h"
 
 #include <algorithm>
@@ -26,7 +27,7 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
-        m.files = {RootInf, UsbInf};
+        m.files = builders::vendorInfs({RootInf, UsbInf});
     }
 
     void addRootDevice(const std::string& instance = "ROOT\\SYSTEM\\0000")
@@ -107,7 +108,7 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
     EXPECT_EQ(call(NeedReboot), 1);
-    m.files = {RootInf};
+    m.files = builders::vendorInfs({RootInf});
     m.driverInstallAsksReboot = false;
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_EQ(call(NeedReboot), 1);
@@ -213,7 +214,7 @@ TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
     // A 32-bit installer on 64-bit Windows: no class installer runs for it,
     // so the node is never registered; and a system without newdev.dll.
     m.reset();
-    m.files = {RootInf};
+    m.files = builders::vendorInfs({RootInf});
     m.runningInWow64 = true;
     clearTrace();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
@@ -322,7 +323,7 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
 
     m.reset();
     reload();
-    m.files = {UsbInf};
+    m.files = builders::vendorInfs({UsbInf});
     m.addDevice({first + "\\1", {first}, HidClass, "", true});
     const std::string part = "{5C0A7E31-2B94";
     m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\1", "Driver", REG_SZ,

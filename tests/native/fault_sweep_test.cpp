@@ -74,7 +74,7 @@ VendorTraces buildMachine(sim::Machine& m, const MachineShape& shape)
     m.setWindows(shape.family == Family::W9x ? sim::WindowsVersion::Win98
                                              : sim::WindowsVersion::WinXP);
     m.setAdministrator(shape.administrator);
-    m.files = {"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"};
+    m.files = vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
     VendorTraces vendor;
     const auto own = [&vendor](const std::string& key) { vendor.ownKey(key); };
 

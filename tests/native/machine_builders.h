@@ -41,6 +41,15 @@ constexpr const char* SystemClassGuid = "{4D36E97D-E325-11CE-BFC1-08002BE10318}"
 // Driver installs from the vendor's INF files put the driver keys here.
 constexpr const char* VendorDriverClassGuid = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}";
 
+// The vendor's INF files at these full paths, as a machine's files.
+inline sim::InfFiles vendorInfs(std::initializer_list<std::string> paths)
+{
+    sim::InfFiles files;
+    for (const std::string& path : paths)
+        files[path] = VendorDriverClassGuid;
+    return files;
+}
+
 inline std::string join(const std::string& a, const std::string& b) { return a + "\\" + b; }
 
 // True when `path` is `root` or lies below it, compared as the registry does.
@@ -98,7 +107,8 @@ private:
     }
 
     OSVERSIONINFOA version_{};
-    std::set<std::string, sim::CaseInsensitiveLess> systemLibraries_, files_, presentDevices_;
+    std::set<std::string, sim::CaseInsensitiveLess> systemLibraries_, presentDevices_;
+    sim::InfFiles files_;
     sim::Token processToken_;
     std::shared_ptr<sim::RegKey> hklm_;
 };

@@ -144,7 +144,9 @@ TEST_F(SimSetupApiTest, DriverInstallFailsAsWindowsDoes)
 {
     m.addDevice({"ROOT\\SYSTEM\\0000", {"root\\jq_pilotdeck"}, SystemClass, "", true});
     m.addDevice({"ROOT\\SYSTEM\\0001", {"root\\absent"}, SystemClass, "", false});
-    m.files.insert("C:\\JQ\\JQDRV2K3.INF");
+    // The driver's keys go under the class the INF names, whatever it is.
+    const std::string infClass = "{11111111-2222-3333-4444-555555555555}";
+    m.files["C:\\JQ\\JQDRV2K3.INF"] = infClass;
     BOOL reboot = 7;
     const auto install = [&](const char* id, const char* inf) {
         SetLastError(0xdeadbeef);
@@ -166,7 +168,7 @@ TEST_F(SimSetupApiTest, DriverInstallFailsAsWindowsDoes)
     EXPECT_EQ(reboot, TRUE);
     const auto driver = m.stringValue(std::string(EnumKey) + "\\ROOT\\SYSTEM\\0000", "Driver");
     ASSERT_TRUE(driver);
-    EXPECT_EQ(*driver, "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0000");
+    EXPECT_EQ(*driver, infClass + "\\0000");
     EXPECT_TRUE(m.keyExists(std::string(ClassKey) + "\\" + *driver));
     ASSERT_EQ(m.driverInstalls.size(), 4u);
     EXPECT_EQ(m.driverInstalls[0].error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));

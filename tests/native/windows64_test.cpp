@@ -23,7 +23,7 @@ protected:
         SimTest::SetUp();
         m.setWindows(GetParam());
         m.runningInWow64 = true;
-        m.files = {"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"};
+        m.files = builders::vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
         ASSERT_EQ(call(InitModule), 1);
     }
 

@@ -2,6 +2,7 @@
 
 #include "load_machine.h"
 
+#include "devices/driver_install.h"
 #include "host/module_load.h"
 #include "support/tracers.h"
 
@@ -214,8 +215,9 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
         out.warnings.push_back("the snapshot keeps its devices under HKLM\\System\\CurrentControlSet\\Enum, "
                                "as the NT family does, but the run is on " + windowsVersionName(setup.windows) +
                                " (see --windows)");
+    // The INF files named are the vendor's: their drivers go under its class.
     for (const std::string& file : setup.files)
-        m.files.insert(file);
+        m.files[file] = std::string("{") + VendorClassGuid + "}";
     m.driverInstallAsksReboot = setup.driverInstallAsksReboot;
     m.dialogAnswers.assign(setup.answers.begin(), setup.answers.end());
     for (size_t i = 0; i < DefaultAnswers; ++i)
