@@ -14,6 +14,7 @@ const std::string Oem =
 const std::string VendorOem = Oem + "\\" + UsbJoystickId;
 const std::string Victim = "HKLM\\Software\\VictimCo";
 const std::string Enum9xDevice = std::string("HKLM\\Enum\\USB\\") + UsbJoystickId;
+const std::string NtEnumUsb = "HKLM\\System\\CurrentControlSet\\Enum\\USB";
 const std::string HidInterfaces =
     "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
@@ -74,6 +75,14 @@ const HostileMachine Machines[] = {
      {},
      {Victim + "\\" + UsbJoystickId + "\\Kept"},
      nullptr},
+    {"on the NT road, a device key so named below an enumerator", sim::WindowsVersion::WinXP,
+     [](sim::Machine& m) {
+         victim(m);
+         m.createUnicodeKey(NtEnumUsb, std::string(UsbJoystickId) + FullwidthBackslash + "0000");
+     },
+     {},
+     {Victim + "\\Settings"},
+     "  WR: Not one key name, left:VID_2F7A&PID_00A1\\0000"},
     {"on the 9x road, an instance so named", sim::WindowsVersion::Win98,
      [](sim::Machine& m) {
          victim(m);
@@ -178,6 +187,14 @@ TEST_F(HostileMachinesTest, NothingThatIsNotTheVendorsIsTouched)
         for (const std::string& key : machine.stay)
             EXPECT_TRUE(m.keyExists(key)) << key;
         EXPECT_TRUE(m.keyExists(Oem + "\\" + OtherVendorId + "\\Foreign"));
+        // The setup API is asked only for device keys that are there: an
+        // enumerator and one device key name below it.
+        for (const sim::CallRecord& c : m.callsOf("SetupDiGetClassDevsA")) {
+            const bool deviceKey =
+                std::count(c.text.begin(), c.text.end(), '\\') == 1 &&
+                m.keyExists("HKLM\\System\\CurrentControlSet\\Enum\\" + c.text);
+            EXPECT_TRUE(c.text.empty() || deviceKey) << c.text;
+        }
         if (machine.line) {
             const Lines lines = trace();
             EXPECT_NE(std::find(lines.begin(), lines.end(), machine.line), lines.end())
