@@ -6,37 +6,6 @@
 
 namespace sim {
 
-std::string upper(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'a' && c <= 'z')
-            c = static_cast<char>(c - 'a' + 'A');
-    return text;
-}
-
-// As upper(a) < upper(b), byte by byte without the two copies: every key
-// lookup comes here, so it is kept a plain loop.
-bool CaseInsensitiveLess::operator()(const std::string& a, const std::string& b) const
-{
-    const size_t common = a.size() < b.size() ? a.size() : b.size();
-    for (size_t i = 0; i < common; ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]);
-        unsigned char y = static_cast<unsigned char>(b[i]);
-        if (x >= 'a' && x <= 'z')
-            x = static_cast<unsigned char>(x - 'a' + 'A');
-        if (y >= 'a' && y <= 'z')
-            y = static_cast<unsigned char>(y - 'a' + 'A');
-        if (x != y)
-            return x < y;
-    }
-    return a.size() < b.size();
-}
-
-bool equalNoCase(const std::string& a, const std::string& b)
-{
-    return a.size() == b.size() && !CaseInsensitiveLess()(a, b) && !CaseInsensitiveLess()(b, a);
-}
-
 std::string joinPath(const std::string& a, const std::string& b)
 {
     if (a.empty())
@@ -49,41 +18,6 @@ std::string joinPath(const std::string& a, const std::string& b)
 static std::vector<std::string> splitPath(const std::string& path)
 {
     return splitMachinePath(path, machine().codePage);
-}
-
-std::vector<std::string> multiStrings(const RegValue& value)
-{
-    std::vector<std::string> texts;
-    const std::string all(value.data.begin(), value.data.end());
-    size_t start = 0;
-    while (start < all.size()) {
-        size_t end = all.find('\0', start);
-        if (end == std::string::npos)
-            end = all.size();
-        if (end == start)
-            break;
-        texts.push_back(all.substr(start, end - start));
-        start = end + 1;
-    }
-    return texts;
-}
-
-// A machine path may name a Unicode key by its UTF-8 name; the registry
-// calls never look there (registry.cpp).
-RegKey* RegKey::child(const std::string& childName) const
-{
-    auto it = subkeys.find(childName);
-    if (it == subkeys.end())
-        it = subkeys.find(std::string(1, '\0') + childName);
-    return it == subkeys.end() ? nullptr : it->second.get();
-}
-
-const RegValue* RegKey::value(const std::string& valueName) const
-{
-    for (const RegValue& v : values)
-        if (equalNoCase(v.name, valueName))
-            return &v;
-    return nullptr;
 }
 
 const char* handleKindName(HandleKind kind)
@@ -133,13 +67,10 @@ Machine::Machine() { reset(); }
 
 void Machine::reset()
 {
-    roots_.clear();
+    registry_ = Registry();
     for (const char* name : {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                             "HKEY_USERS"}) {
-        auto key = std::make_shared<RegKey>();
-        key->name = name;
-        roots_[name] = key;
-    }
+                             "HKEY_USERS"})
+        registry_.ensureRoot(name);
     handles_.clear();
     nextHandle_ = 0x1000;
     faults_.clear();
@@ -232,28 +163,14 @@ void Machine::setAdministrator(bool admin)
 RegKey* Machine::root(HKEY predefined)
 {
     if (predefined == HKEY_CLASSES_ROOT)
-        return roots_["HKEY_CLASSES_ROOT"].get();
+        return registry_.root("HKEY_CLASSES_ROOT");
     if (predefined == HKEY_CURRENT_USER)
-        return roots_["HKEY_CURRENT_USER"].get();
+        return registry_.root("HKEY_CURRENT_USER");
     if (predefined == HKEY_LOCAL_MACHINE)
-        return roots_["HKEY_LOCAL_MACHINE"].get();
+        return registry_.root("HKEY_LOCAL_MACHINE");
     if (predefined == HKEY_USERS)
-        return roots_["HKEY_USERS"].get();
+        return registry_.root("HKEY_USERS");
     return nullptr;
-}
-
-static std::string rootName(const std::string& shortName)
-{
-    const std::string u = upper(shortName);
-    if (u == "HKLM" || u == "HKEY_LOCAL_MACHINE")
-        return "HKEY_LOCAL_MACHINE";
-    if (u == "HKCU" || u == "HKEY_CURRENT_USER")
-        return "HKEY_CURRENT_USER";
-    if (u == "HKCR" || u == "HKEY_CLASSES_ROOT")
-        return "HKEY_CLASSES_ROOT";
-    if (u == "HKU" || u == "HKEY_USERS")
-        return "HKEY_USERS";
-    return "";
 }
 
 RegKey* Machine::findKey(const std::string& path)
@@ -261,10 +178,7 @@ RegKey* Machine::findKey(const std::string& path)
     std::vector<std::string> parts = splitPath(path);
     if (parts.empty())
         return nullptr;
-    auto r = roots_.find(rootName(parts[0]));
-    if (r == roots_.end())
-        return nullptr;
-    RegKey* key = r->second.get();
+    RegKey* key = registry_.root(parts[0]);
     for (size_t i = 1; key && i < parts.size(); ++i)
         key = key->child(parts[i]);
     return key;
@@ -275,10 +189,9 @@ RegKey* Machine::createKey(const std::string& path)
     std::vector<std::string> parts = splitPath(path);
     if (parts.empty())
         return nullptr;
-    auto r = roots_.find(rootName(parts[0]));
-    if (r == roots_.end())
+    RegKey* key = registry_.root(parts[0]);
+    if (!key)
         return nullptr;
-    RegKey* key = r->second.get();
     for (size_t i = 1; i < parts.size(); ++i) {
         RegKey* next = key->child(parts[i]);
         if (!next) {

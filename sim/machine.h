@@ -8,6 +8,7 @@
 // record of which instances are present.
 #pragma once
 
+#include "registry_tree.h"
 #include "win32_sim.h"
 
 #include <deque>
@@ -21,58 +22,14 @@
 
 namespace sim {
 
-// Registry and device names are compared without regard to case (ASCII
-// letters only, as the registry does for these names) and kept as written.
-std::string upper(std::string text);
-struct CaseInsensitiveLess {
-    bool operator()(const std::string& a, const std::string& b) const;
-};
-
 // INF files by full path, each with the setup class its [Version] section names.
 using InfFiles = std::map<std::string, std::string, CaseInsensitiveLess>;
 
-bool equalNoCase(const std::string& a, const std::string& b);
-
 // ------------------------------------------------------------------ registry
-
-struct RegValue {
-    std::string name;
-    DWORD type = REG_NONE;
-    std::vector<BYTE> data;
-};
-
-// The texts of a REG_MULTI_SZ value, up to the empty text that ends the list.
-std::vector<std::string> multiStrings(const RegValue& value);
-
-struct RegKey {
-    std::string name;
-    RegKey* parent = nullptr;
-    // Sorted without regard to case, the order in which NT enumerates subkeys.
-    // Whatever removes an entry must call sim::subkeyRemoved(): the registry
-    // calls remember their enumeration position (sim_internal.h).
-    std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> subkeys;
-    std::vector<RegValue> values;  // creation order, as NT enumerates values
-    bool readable = true;          // false: every open is refused
-    bool writable = true;          // false: opens asking for more than KEY_READ are refused
-    bool deleted = false;          // set when the key is deleted; open handles then fail
-    // The name holds characters that the machine's code page has no byte
-    // for, kept as UTF-8: the single-byte calls hand it out with best fit
-    // (ansiName) and can never open the key by that form (subkeyIndex).
-    bool unicodeName = false;
-    // A symbolic link (made with REG_OPTION_CREATE_LINK): the path of the
-    // key it stands for, "HKLM\\...". It has no subkeys of its own.
-    std::string linkTarget;
-
-    RegKey* child(const std::string& childName) const;
-    const RegValue* value(const std::string& valueName) const;
-};
 
 // The name of a key as RegEnumKeyExA hands it out: the stored name, or a
 // Unicode name converted to the machine's code page with best fit.
 std::string ansiName(const RegKey& key);
-// The key under which a key is filed among its parent's subkeys: its name,
-// or for a Unicode name one that no single-byte path can spell.
-std::string subkeyIndex(const RegKey& key);
 // Whether a byte begins a double-byte character in the code page.
 bool isLeadByte(UINT codePage, unsigned char byte);
 // The names of a path, split at the backslashes that stand alone (not the
@@ -213,6 +170,9 @@ public:
     // Registry. Paths name a root ("HKLM", "HKEY_LOCAL_MACHINE", "HKCU",
     // "HKCR", "HKU") and the keys below it, separated by backslashes.
     RegKey* root(HKEY predefined);
+    // The four roots the machine has (HKCR, HKCU, HKLM, HKU), as one registry:
+    // a snapshot's roots are put in here, and taken out after a run.
+    Registry& registry() { return registry_; }
     RegKey* findKey(const std::string& path);
     RegKey* createKey(const std::string& path);  // with every missing parent
     void setValue(const std::string& keyPath, const std::string& name, DWORD type,
@@ -310,7 +270,7 @@ public:
     bool enumTreeWriteProtected = false;
 
 private:
-    std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> roots_;
+    Registry registry_;
     std::map<uintptr_t, Handle> handles_;
     uintptr_t nextHandle_ = 0x1000;
     std::vector<Fault> faults_;

@@ -78,11 +78,6 @@ std::string ansiName(const RegKey& key)
     return out;
 }
 
-// A leading zero byte: no text a program passes can begin with one.
-std::string subkeyIndex(const RegKey& key)
-{
-    return key.unicodeName ? std::string(1, '\0') + key.name : key.name;
-}
 
 namespace {
 
