@@ -72,7 +72,7 @@ public:
         image.processToken_ = m.processToken;
         image.files_ = m.files;
         image.presentDevices_ = m.presentDevices;
-        image.hklm_ = copyOf(*m.root(HKEY_LOCAL_MACHINE), nullptr);
+        image.hklm_ = sim::clone(*m.root(HKEY_LOCAL_MACHINE));
         return image;
     }
 
@@ -87,25 +87,10 @@ public:
         m.processToken = processToken_;
         m.files = files_;
         m.presentDevices = presentDevices_;
-        sim::RegKey& hklm = *m.root(HKEY_LOCAL_MACHINE);
-        for (const auto& [name, child] : hklm_->subkeys)
-            hklm.subkeys.emplace_hint(hklm.subkeys.end(), name, copyOf(*child, &hklm));
+        m.registry().roots["HKEY_LOCAL_MACHINE"] = sim::clone(*hklm_);
     }
 
 private:
-    static std::shared_ptr<sim::RegKey> copyOf(const sim::RegKey& key, sim::RegKey* parent)
-    {
-        auto copy = std::make_shared<sim::RegKey>();
-        copy->name = key.name;
-        copy->parent = parent;
-        copy->values = key.values;
-        copy->readable = key.readable;
-        copy->writable = key.writable;
-        for (const auto& [name, child] : key.subkeys)
-            copy->subkeys.emplace_hint(copy->subkeys.end(), name, copyOf(*child, copy.get()));
-        return copy;
-    }
-
     OSVERSIONINFOA version_{};
     std::set<std::string, sim::CaseInsensitiveLess> systemLibraries_, presentDevices_;
     sim::InfFiles files_;
@@ -121,53 +106,15 @@ struct RegistryDiff {
 
 namespace detail {
 
-inline void walkValues(const sim::RegKey& key, const std::string& path, std::vector<std::string>& out)
-{
-    for (const sim::RegValue& v : key.values)
-        out.push_back(path + "|" + v.name);
-}
-
-// A key that only one of the trees has, with everything below it.
+// Every key at or below one that only one tree has, and its values.
 inline void walkOnly(const sim::RegKey& key, const std::string& path, std::vector<std::string>& keys,
                      std::vector<std::string>& values)
 {
-    keys.push_back(path);
-    walkValues(key, path, values);
-    for (const auto& entry : key.subkeys)
-        walkOnly(*entry.second, join(path, entry.second->name), keys, values);
-}
-
-inline void diffKeys(const sim::RegKey& before, const sim::RegKey& after, const std::string& path,
-                     RegistryDiff& d)
-{
-    for (const sim::RegValue& v : before.values) {
-        const sim::RegValue* now = after.value(v.name);
-        if (!now)
-            d.valuesRemoved.push_back(path + "|" + v.name);
-        else if (now->type != v.type || now->data != v.data)
-            d.valuesChanged.push_back(path + "|" + v.name);
-    }
-    for (const sim::RegValue& v : after.values)
-        if (!before.value(v.name))
-            d.valuesAdded.push_back(path + "|" + v.name);
-
-    // Both child lists are sorted by the registry's own order: walk them side by side.
-    const sim::CaseInsensitiveLess less;
-    auto b = before.subkeys.begin();
-    auto a = after.subkeys.begin();
-    while (b != before.subkeys.end() || a != after.subkeys.end()) {
-        if (a == after.subkeys.end() || (b != before.subkeys.end() && less(b->first, a->first))) {
-            walkOnly(*b->second, join(path, b->second->name), d.keysRemoved, d.valuesRemoved);
-            ++b;
-        } else if (b == before.subkeys.end() || less(a->first, b->first)) {
-            walkOnly(*a->second, join(path, a->second->name), d.keysAdded, d.valuesAdded);
-            ++a;
-        } else {
-            diffKeys(*b->second, *a->second, join(path, b->second->name), d);
-            ++b;
-            ++a;
-        }
-    }
+    sim::forEachKey(key, path, [&](const sim::RegKey& k, const std::string& at) {
+        keys.push_back(at);
+        for (const sim::RegValue& v : k.values)
+            values.push_back(at + "|" + v.name);
+    });
 }
 
 }  // namespace detail
@@ -176,7 +123,23 @@ inline void diffKeys(const sim::RegKey& before, const sim::RegKey& after, const 
 inline RegistryDiff diff(const MachineImage& before, sim::Machine& m)
 {
     RegistryDiff d;
-    detail::diffKeys(before.hklm(), *m.root(HKEY_LOCAL_MACHINE), "HKLM", d);
+    sim::TreeChanges changes;
+    changes.keyRemoved = [&](const std::string& path, const sim::RegKey& key) {
+        detail::walkOnly(key, path, d.keysRemoved, d.valuesRemoved);
+    };
+    changes.keyAdded = [&](const std::string& path, const sim::RegKey& key) {
+        detail::walkOnly(key, path, d.keysAdded, d.valuesAdded);
+    };
+    changes.valueRemoved = [&](const std::string& path, const sim::RegValue& v) {
+        d.valuesRemoved.push_back(path + "|" + v.name);
+    };
+    changes.valueAdded = [&](const std::string& path, const sim::RegValue& v) {
+        d.valuesAdded.push_back(path + "|" + v.name);
+    };
+    changes.valueChanged = [&](const std::string& path, const sim::RegValue& v, const sim::RegValue&) {
+        d.valuesChanged.push_back(path + "|" + v.name);
+    };
+    sim::compareTrees(before.hklm(), *m.root(HKEY_LOCAL_MACHINE), "HKLM", changes);
     return d;
 }
 
