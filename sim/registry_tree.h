@@ -124,8 +124,15 @@ bool splitKeyPath(std::string_view path, std::vector<std::string_view>& parts);
 
 // A whole registry: root keys by their full names, each without a parent.
 // A machine keeps its registry so, and a registry file is read into one.
+// Moved, never copied by accident: clone() copies.
 class Registry {
 public:
+    Registry() = default;
+    Registry(Registry&&) = default;
+    Registry& operator=(Registry&&) = default;
+    Registry(const Registry&) = delete;
+    Registry& operator=(const Registry&) = delete;
+
     std::map<std::string, std::shared_ptr<RegKey>, CaseInsensitiveLess> roots;
 
     RegKey* root(std::string_view name) const;  // by full or short name

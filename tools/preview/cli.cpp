@@ -15,7 +15,7 @@ namespace {
 bool endsWithNoCase(const std::string& text, const char* suffix)
 {
     const std::string s(suffix);
-    return text.size() >= s.size() && regfile::equalNoCase(text.substr(text.size() - s.size()), s);
+    return text.size() >= s.size() && sim::equalNoCase(text.substr(text.size() - s.size()), s);
 }
 
 std::vector<std::string> splitList(const std::string& text)
@@ -317,7 +317,7 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
 
     RunResult result;
     try {
-        result = run(snapshot, options.setup, options.calls);
+        result = run(std::move(snapshot), options.setup, options.calls);
     } catch (const std::invalid_argument& e) {
         err << "jqpreview: " << e.what() << "\n";
         return ExitBadInput;

@@ -15,7 +15,7 @@ constexpr const char* Current = "CurrentControlSet";
 unsigned setNumber(const std::string& name)
 {
     const std::string prefix = "CONTROLSET";
-    const std::string folded = regfile::foldCase(name);
+    const std::string folded = sim::upper(name);
     if (folded.size() != prefix.size() + 3 || folded.compare(0, prefix.size(), prefix) != 0)
         return 0;
     unsigned n = 0;
@@ -54,9 +54,9 @@ ControlSetChoice resolveControlSets(regfile::Registry& snapshot)
     if (!system)
         return choice;
     std::vector<std::pair<unsigned, std::string>> sets;  // number, name as exported
-    for (const regfile::Key* k : system->subkeys())
-        if (const unsigned n = setNumber(k->name()))
-            sets.emplace_back(n, k->name());
+    for (const regfile::Key* k : system->children())
+        if (const unsigned n = setNumber(k->name))
+            sets.emplace_back(n, k->name);
     std::sort(sets.begin(), sets.end());
     if (sets.empty())
         return choice;

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <memory>
 #include <stdexcept>
+#include <utility>
 
 namespace preview {
 
@@ -12,45 +13,10 @@ namespace {
 const char* const MachineRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
                                     "HKEY_USERS"};
 
-void copyInto(const regfile::Key& from, sim::RegKey& to)
-{
-    // Only values the key held before need a look-up: the file's own
-    // values are distinct already, and a key may hold very many.
-    const auto held = static_cast<std::ptrdiff_t>(to.values.size());
-    for (const regfile::Value* v : from.values()) {
-        std::vector<BYTE> data(v->data.begin(), v->data.end());
-        auto end = to.values.begin() + held;
-        auto same = std::find_if(to.values.begin(), end,
-                                 [&](const sim::RegValue& x) { return regfile::equalNoCase(x.name, v->name); });
-        if (same != end)
-            *same = sim::RegValue{same->name, v->type, std::move(data)};
-        else
-            to.values.push_back(sim::RegValue{v->name, v->type, std::move(data)});
-    }
-    for (const regfile::Key* child : from.subkeys()) {
-        std::shared_ptr<sim::RegKey>& slot = to.subkeys[child->name()];
-        if (!slot) {
-            slot = std::make_shared<sim::RegKey>();
-            slot->name = child->name();
-            slot->parent = &to;
-        }
-        copyInto(*child, *slot);
-    }
-}
-
-void copyOut(const sim::RegKey& from, regfile::Key& to)
-{
-    for (const sim::RegValue& v : from.values)
-        to.set(regfile::Value{v.name, v.type, std::vector<uint8_t>(v.data.begin(), v.data.end())});
-    for (const auto& [name, child] : from.subkeys)
-        if (child && !child->deleted)
-            copyOut(*child, to.ensure(child->name));
-}
-
 bool containsNoCase(const std::vector<std::string>& list, const std::string& item)
 {
     return std::any_of(list.begin(), list.end(),
-                       [&](const std::string& x) { return regfile::equalNoCase(x, item); });
+                       [&](const std::string& x) { return sim::equalNoCase(x, item); });
 }
 
 }  // namespace
@@ -62,13 +28,13 @@ bool libraryReaches(std::string_view path)
         return false;
     if (parts.size() == 1)
         return true;
-    if (regfile::equalNoCase(parts[1], "Enum"))
+    if (sim::equalNoCase(parts[1], "Enum"))
         return true;
-    if (!regfile::equalNoCase(parts[1], "SYSTEM"))
+    if (!sim::equalNoCase(parts[1], "SYSTEM"))
         return false;
     if (parts.size() == 2)
         return true;
-    const std::string set = regfile::foldCase(parts[2]);
+    const std::string set = sim::upper(parts[2]);
     return set == "CURRENTCONTROLSET" || set == "SELECT" || set.rfind("CONTROLSET", 0) == 0;
 }
 
@@ -77,21 +43,21 @@ void graftReach(regfile::Registry& whole, regfile::Registry& after)
     // HKLM and HKLM\SYSTEM are reached themselves, but only for the keys
     // below them that are: those are replaced one by one.
     auto replace = [](regfile::Key& into, regfile::Key* from, const auto& reached) {
-        for (regfile::Key* child : into.subkeys())
-            if (reached(child->name()))
-                into.remove(child->name());
+        for (regfile::Key* child : into.children())
+            if (reached(child->name))
+                into.remove(child->name);
         if (from)
-            for (regfile::Key* child : from->subkeys())
-                if (reached(child->name()))
-                    into.adopt(from->take(child->name()));
+            for (regfile::Key* child : from->children())
+                if (reached(child->name))
+                    into.adopt(from->take(child->name));
     };
-    regfile::Key& hklm = whole.top.ensure("HKEY_LOCAL_MACHINE");
+    regfile::Key& hklm = whole.ensureRoot("HKEY_LOCAL_MACHINE");
     regfile::Key* afterHklm = after.find("HKEY_LOCAL_MACHINE");
-    replace(hklm, afterHklm, [](const std::string& name) { return regfile::equalNoCase(name, "Enum"); });
+    replace(hklm, afterHklm, [](const std::string& name) { return sim::equalNoCase(name, "Enum"); });
     regfile::Key* afterSystem = afterHklm ? afterHklm->find("SYSTEM") : nullptr;
     regfile::Key* system = hklm.find("SYSTEM");
     if (!system && afterSystem)
-        system = &hklm.ensure(afterSystem->name());
+        system = &hklm.ensure(afterSystem->name);
     if (system)
         replace(*system, afterSystem, [](const std::string& name) {
             return libraryReaches("HKEY_LOCAL_MACHINE\\SYSTEM\\" + name);
@@ -104,10 +70,10 @@ std::vector<std::string> deviceInstances(const regfile::Registry& registry, cons
     const regfile::Key* enumKey = registry.find(enumPath);
     if (!enumKey)
         return ids;
-    for (const regfile::Key* enumerator : enumKey->subkeys())
-        for (const regfile::Key* device : enumerator->subkeys())
-            for (const regfile::Key* instance : device->subkeys())
-                ids.push_back(enumerator->name() + "\\" + device->name() + "\\" + instance->name());
+    for (const regfile::Key* enumerator : enumKey->children())
+        for (const regfile::Key* device : enumerator->children())
+            for (const regfile::Key* instance : device->children())
+                ids.push_back(enumerator->name + "\\" + device->name + "\\" + instance->name);
     return ids;
 }
 
@@ -146,34 +112,43 @@ std::vector<std::string> presentInstances(const regfile::Registry& registry,
     return result;
 }
 
-std::vector<std::string> loadRegistry(const regfile::Registry& registry,
-                                      const std::vector<std::string>& present, sim::Machine& machine)
+std::vector<std::string> loadRegistry(regfile::Registry snapshot, const std::vector<std::string>& present,
+                                      sim::Machine& machine)
 {
     std::vector<std::string> leftOut;
-    for (const regfile::Key* root : registry.top.subkeys()) {
-        sim::RegKey* target = nullptr;
-        for (const char* name : MachineRoots)
-            if (regfile::equalNoCase(root->name(), name))
-                target = machine.findKey(name);
-        if (!target) {
-            leftOut.push_back(root->name());
-            continue;
-        }
-        copyInto(*root, *target);
+    sim::Registry& registry = machine.registry();
+    for (auto& [name, root] : snapshot.roots) {
+        auto slot = registry.roots.find(name);
+        if (slot == registry.roots.end())
+            leftOut.push_back(root->name);
+        else
+            slot->second = std::move(root);
     }
     for (const std::string& id : present)
         machine.presentDevices.insert(id);
     return leftOut;
 }
 
-regfile::Registry readRegistry(sim::Machine& machine)
+regfile::Registry copyRegistry(sim::Machine& machine)
 {
-    regfile::Registry registry;
-    for (const char* name : MachineRoots)
-        if (const sim::RegKey* root = machine.findKey(name))
-            if (!root->subkeys.empty() || !root->values.empty())
-                copyOut(*root, registry.top.ensure(name));
-    return registry;
+    regfile::Registry copy;
+    for (const auto& [name, root] : machine.registry().roots)
+        if (!root->subkeys.empty() || !root->values.empty())
+            copy.roots.emplace(name, sim::clone(*root));
+    return copy;
+}
+
+regfile::Registry takeRegistry(sim::Machine& machine)
+{
+    regfile::Registry taken;
+    for (auto& [name, root] : machine.registry().roots) {
+        if (root->subkeys.empty() && root->values.empty())
+            continue;
+        auto empty = std::make_shared<sim::RegKey>();
+        empty->name = root->name;
+        taken.roots.emplace(name, std::exchange(root, std::move(empty)));
+    }
+    return taken;
 }
 
 }  // namespace preview

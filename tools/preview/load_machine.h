@@ -45,13 +45,16 @@ std::vector<std::string> presentInstances(const regfile::Registry& registry,
                                           const std::vector<std::string>& absent,
                                           const std::vector<std::string>& present);
 
-// Copies the snapshot into the machine's registry (the roots the machine
-// has) and marks the present devices. The keys of any other root are left
-// out; their root names are returned.
-std::vector<std::string> loadRegistry(const regfile::Registry& registry,
-                                      const std::vector<std::string>& present, sim::Machine& machine);
+// Puts the snapshot's root keys into the machine in place of its own empty
+// ones and marks the present devices: the machine runs on the snapshot's
+// keys themselves. The keys of a root the machine lacks are left out; their
+// root names are returned.
+std::vector<std::string> loadRegistry(regfile::Registry snapshot, const std::vector<std::string>& present,
+                                      sim::Machine& machine);
 
-// The machine's registry, every root, as a registry file would hold it.
-regfile::Registry readRegistry(sim::Machine& machine);
+// The machine's registry, the roots that hold anything: a copy, and taken
+// out of the machine (which is left with empty roots), without one.
+regfile::Registry copyRegistry(sim::Machine& machine);
+regfile::Registry takeRegistry(sim::Machine& machine);
 
 }  // namespace preview

@@ -117,7 +117,7 @@ const std::vector<ExportInfo>& exportTable()
 const ExportInfo* findExport(std::string_view name)
 {
     for (const ExportInfo& e : exportTable())
-        if (regfile::equalNoCase(name, e.name))
+        if (sim::equalNoCase(name, e.name))
             return &e;
     return nullptr;
 }
@@ -149,7 +149,7 @@ bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version)
         {"7", sim::WindowsVersion::Win7},
     };
     for (const auto& [name, v] : names)
-        if (regfile::equalNoCase(text, name)) {
+        if (sim::equalNoCase(text, name)) {
             version = v;
             return true;
         }
@@ -181,14 +181,14 @@ bool parseDialogAnswer(std::string_view text, sim::DialogAnswer& answer)
         {"close", sim::DialogAnswer::CloseBox},
     };
     for (const auto& [name, a] : names)
-        if (regfile::equalNoCase(text, name)) {
+        if (sim::equalNoCase(text, name)) {
             answer = a;
             return true;
         }
     return false;
 }
 
-RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::vector<Call>& calls)
+RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<Call>& calls)
 {
     // Checked before the machine is touched, so a bad setup changes nothing.
     const std::vector<std::string> present = presentInstances(snapshot, setup.absent, setup.present);
@@ -202,12 +202,12 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
     m.reset();
     m.setWindows(setup.windows);
     m.setAdministrator(setup.administrator);
-    for (const std::string& root : loadRegistry(snapshot, present, m))
-        out.warnings.push_back("the keys under " + root + " were left out: the simulated machine has no such root");
     const bool family9x = setup.windows == sim::WindowsVersion::Win95 || setup.windows == sim::WindowsVersion::Win98 ||
                           setup.windows == sim::WindowsVersion::WinMe;
     const bool ntDevices = !deviceInstances(snapshot, NtEnumPath).empty();
     const bool devices9x = !deviceInstances(snapshot, Win9xEnumPath).empty();
+    for (const std::string& root : loadRegistry(std::move(snapshot), present, m))
+        out.warnings.push_back("the keys under " + root + " were left out: the simulated machine has no such root");
     if (!family9x && devices9x && !ntDevices)
         out.warnings.push_back("the snapshot keeps its devices under HKLM\\Enum, as the 9x family does, "
                                "but the run is on " + windowsVersionName(setup.windows) + " (see --windows)");
@@ -223,7 +223,7 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
     for (size_t i = 0; i < DefaultAnswers; ++i)
         m.dialogAnswers.push_back(sim::DialogAnswer::Enter);
 
-    out.before = readRegistry(m);
+    out.before = copyRegistry(m);
 
     moduleLoad();
     TraceEnabled = true;
@@ -260,7 +260,7 @@ RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::
     }
     TraceEnabled = false;
 
-    out.after = readRegistry(m);
+    out.after = takeRegistry(m);
     out.dialogsShown = m.dialogs.size();
     // Asked the way a host asks, with the trace switch off so that the
     // question leaves no line of its own.

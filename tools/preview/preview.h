@@ -89,9 +89,11 @@ struct RunResult {
 };
 
 // Builds the machine (reset first) from the snapshot and the setup, loads
-// the module, runs the calls and collects what they did. Throws
-// std::invalid_argument when the setup names a device the snapshot lacks.
-RunResult run(const regfile::Registry& snapshot, const Setup& setup, const std::vector<Call>& calls);
+// the module, runs the calls and collects what they did. The machine runs
+// on the snapshot's keys, so it is handed over (std::move, or clone() to
+// keep one). Throws std::invalid_argument when the setup names a device the
+// snapshot lacks, before anything is changed.
+RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<Call>& calls);
 
 // "98", "me", "2000", "xp", "2003", "vista", "7" (and "95"); false when unknown.
 bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version);

@@ -19,38 +19,6 @@ bool isTextType(uint32_t type)
     return type == TypeString || type == TypeExpandString || type == TypeMultiString;
 }
 
-static char upperChar(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
-std::string foldCase(std::string_view text)
-{
-    std::string folded(text);
-    for (char& c : folded)
-        c = upperChar(c);
-    return folded;
-}
-
-bool equalNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (upperChar(a[i]) != upperChar(b[i]))
-            return false;
-    return true;
-}
-
-bool lessNoCase(std::string_view a, std::string_view b)
-{
-    const size_t n = std::min(a.size(), b.size());
-    for (size_t i = 0; i < n; ++i) {
-        const auto x = static_cast<unsigned char>(upperChar(a[i]));
-        const auto y = static_cast<unsigned char>(upperChar(b[i]));
-        if (x != y)
-            return x < y;
-    }
-    return a.size() < b.size();
-}
-
 // ----------------------------------------------------------------- values
 
 Value stringValue(std::string name, std::string_view text, uint32_t type)
@@ -81,213 +49,6 @@ Value dwordValue(std::string name, uint32_t number)
 Value binaryValue(std::string name, std::vector<uint8_t> bytes, uint32_t type)
 {
     return Value{std::move(name), type, std::move(bytes)};
-}
-
-// ------------------------------------------------------------------- keys
-
-Key* Key::find(std::string_view childName)
-{
-    auto it = childIndex_.find(foldCase(childName));
-    return it == childIndex_.end() ? nullptr : children_[it->second].get();
-}
-
-const Key* Key::find(std::string_view childName) const
-{
-    return const_cast<Key*>(this)->find(childName);
-}
-
-Key& Key::ensure(std::string_view childName)
-{
-    std::string folded = foldCase(childName);
-    auto it = childIndex_.find(folded);
-    if (it != childIndex_.end())
-        return *children_[it->second];
-    childIndex_.emplace(std::move(folded), children_.size());
-    children_.push_back(std::make_unique<Key>(std::string(childName)));
-    return *children_.back();
-}
-
-bool Key::remove(std::string_view childName)
-{
-    auto it = childIndex_.find(foldCase(childName));
-    if (it == childIndex_.end())
-        return false;
-    children_[it->second].reset();
-    childIndex_.erase(it);
-    return true;
-}
-
-bool Key::rename(std::string_view childName, std::string newName)
-{
-    auto it = childIndex_.find(foldCase(childName));
-    std::string folded = foldCase(newName);
-    if (it == childIndex_.end() || (childIndex_.count(folded) && folded != it->first))
-        return false;
-    const size_t slot = it->second;
-    childIndex_.erase(it);
-    childIndex_.emplace(std::move(folded), slot);
-    children_[slot]->name_ = std::move(newName);
-    return true;
-}
-
-std::unique_ptr<Key> Key::take(std::string_view childName)
-{
-    auto it = childIndex_.find(foldCase(childName));
-    if (it == childIndex_.end())
-        return nullptr;
-    std::unique_ptr<Key> child = std::move(children_[it->second]);
-    childIndex_.erase(it);
-    return child;
-}
-
-Key& Key::adopt(std::unique_ptr<Key> child)
-{
-    remove(child->name());
-    childIndex_.emplace(foldCase(child->name()), children_.size());
-    children_.push_back(std::move(child));
-    return *children_.back();
-}
-
-std::vector<Key*> Key::subkeys()
-{
-    std::vector<Key*> list;
-    list.reserve(childIndex_.size());
-    for (auto& child : children_)
-        if (child)
-            list.push_back(child.get());
-    std::sort(list.begin(), list.end(),
-              [](const Key* a, const Key* b) { return lessNoCase(a->name(), b->name()); });
-    return list;
-}
-
-std::vector<const Key*> Key::subkeys() const
-{
-    std::vector<Key*> list = const_cast<Key*>(this)->subkeys();
-    return std::vector<const Key*>(list.begin(), list.end());
-}
-
-size_t Key::descendantCount() const
-{
-    size_t count = 0;
-    for (const auto& child : children_)
-        if (child)
-            count += 1 + child->descendantCount();
-    return count;
-}
-
-void Key::set(Value value)
-{
-    std::string folded = foldCase(value.name);
-    auto it = valueIndex_.find(folded);
-    if (it != valueIndex_.end()) {
-        // The registry keeps the name as first written and the value's place.
-        Value& existing = *values_[it->second];
-        existing.type = value.type;
-        existing.data = std::move(value.data);
-        return;
-    }
-    valueIndex_.emplace(std::move(folded), values_.size());
-    values_.push_back(std::make_unique<Value>(std::move(value)));
-}
-
-bool Key::removeValue(std::string_view valueName)
-{
-    auto it = valueIndex_.find(foldCase(valueName));
-    if (it == valueIndex_.end())
-        return false;
-    values_[it->second].reset();
-    valueIndex_.erase(it);
-    return true;
-}
-
-const Value* Key::value(std::string_view valueName) const
-{
-    auto it = valueIndex_.find(foldCase(valueName));
-    return it == valueIndex_.end() ? nullptr : values_[it->second].get();
-}
-
-std::vector<const Value*> Key::values() const
-{
-    std::vector<const Value*> list;
-    list.reserve(valueIndex_.size());
-    for (const auto& v : values_)
-        if (v)
-            list.push_back(v.get());
-    return list;
-}
-
-// --------------------------------------------------------------- registry
-
-std::string rootKeyName(std::string_view name)
-{
-    static const std::pair<const char*, const char*> roots[] = {
-        {"HKEY_LOCAL_MACHINE", "HKLM"}, {"HKEY_CURRENT_USER", "HKCU"},
-        {"HKEY_CLASSES_ROOT", "HKCR"},  {"HKEY_USERS", "HKU"},
-        {"HKEY_CURRENT_CONFIG", "HKCC"}, {"HKEY_DYN_DATA", "HKDD"},
-    };
-    for (const auto& [full, brief] : roots)
-        if (equalNoCase(name, full) || equalNoCase(name, brief))
-            return full;
-    return std::string();
-}
-
-bool splitKeyPath(std::string_view path, std::vector<std::string_view>& parts)
-{
-    parts.clear();
-    size_t start = 0;
-    while (true) {
-        const size_t end = path.find('\\', start);
-        const std::string_view part =
-            path.substr(start, end == std::string_view::npos ? std::string_view::npos : end - start);
-        if (part.empty())
-            return false;
-        parts.push_back(part);
-        if (end == std::string_view::npos)
-            return true;
-        start = end + 1;
-    }
-}
-
-Key* Registry::find(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    if (!splitKeyPath(path, parts))
-        return nullptr;
-    const std::string root = rootKeyName(parts[0]);
-    if (root.empty())
-        return nullptr;
-    Key* key = top.find(root);
-    for (size_t i = 1; key && i < parts.size(); ++i)
-        key = key->find(parts[i]);
-    return key;
-}
-
-const Key* Registry::find(std::string_view path) const
-{
-    return const_cast<Registry*>(this)->find(path);
-}
-
-Key& Registry::create(std::string_view path)
-{
-    std::vector<std::string_view> parts;
-    if (!splitKeyPath(path, parts))
-        throw std::invalid_argument("empty key name in \"" + std::string(path) + "\"");
-    const std::string root = rootKeyName(parts[0]);
-    if (root.empty())
-        throw std::invalid_argument("unknown root key \"" + std::string(parts[0]) + "\"");
-    Key* key = &top.ensure(root);
-    for (size_t i = 1; i < parts.size(); ++i)
-        key = &key->ensure(parts[i]);
-    return *key;
-}
-
-bool Registry::remove(std::string_view path)
-{
-    const size_t cut = path.rfind('\\');
-    if (cut == std::string_view::npos)
-        return false;
-    Key* parent = find(path.substr(0, cut));
-    return parent && parent->remove(path.substr(cut + 1));
 }
 
 // ------------------------------------------------------------------ errors
@@ -593,12 +354,12 @@ unsigned hexDigit(char c)
 {
     if (c >= '0' && c <= '9')
         return static_cast<unsigned>(c - '0');
-    return static_cast<unsigned>(upperChar(c) - 'A' + 10);
+    return static_cast<unsigned>(c >= 'a' ? c - 'a' + 10 : c - 'A' + 10);
 }
 
 bool startsWithNoCase(std::string_view text, std::string_view prefix)
 {
-    return text.size() >= prefix.size() && equalNoCase(text.substr(0, prefix.size()), prefix);
+    return text.size() >= prefix.size() && sim::equalNoCase(text.substr(0, prefix.size()), prefix);
 }
 
 // Data of a text type written as hex in a version 5 file: UTF-16LE code
@@ -692,6 +453,11 @@ private:
     size_t lostCursor_ = 0;
     Format format_ = Format::Version5;
     Key* current_ = nullptr;
+    // The current key's values by folded name, so that a key with very many
+    // values is read in linear time; built on the first value of a key line
+    // and forgotten when a value is removed.
+    std::unordered_map<std::string, size_t> valueIndex_;
+    bool valuesIndexed_ = false;
     std::string leftOutPath_;  // the key being read but not kept, when one is
     const std::function<bool(std::string_view)>& keepKey_;
     const std::function<bool(const Value&)>& keepValue_;
@@ -886,7 +652,7 @@ private:
                               "), outside any key";
             return;
         }
-        currentPath_ = foldCase(path);
+        currentPath_ = sim::upper(path);
         checkLossyName(path, currentPath_, "the key");
         if (keepKey_ && !keepKey_(path)) {
             current_ = nullptr;
@@ -896,6 +662,7 @@ private:
         }
         leftOutPath_.clear();
         current_ = &registry_.create(path);
+        valuesIndexed_ = false;
     }
 
     void setValue(Value value)
@@ -906,9 +673,24 @@ private:
                 return;
             }
             current_ = &registry_.create(leftOutPath_);
+            valuesIndexed_ = false;
             leftOutPath_.clear();
         }
-        current_->set(std::move(value));
+        if (!valuesIndexed_) {
+            valueIndex_.clear();
+            for (size_t i = 0; i < current_->values.size(); ++i)
+                valueIndex_.emplace(sim::upper(current_->values[i].name), i);
+            valuesIndexed_ = true;
+        }
+        auto [slot, added] = valueIndex_.emplace(sim::upper(value.name), current_->values.size());
+        if (added) {
+            current_->values.push_back(std::move(value));
+        } else {
+            // The registry keeps the name as first written and the value's place.
+            Value& existing = current_->values[slot->second];
+            existing.type = value.type;
+            existing.data = std::move(value.data);
+        }
     }
 
     // A quoted text from just after its opening quote: the text, and where
@@ -961,7 +743,7 @@ private:
         if (s.front() == '"') {
             size_t end = 0;
             name = readQuoted(rest, end, "value name");
-            checkLossyName(rest.substr(0, end), currentPath_ + '\\' + foldCase(name), "the value");
+            checkLossyName(rest.substr(0, end), currentPath_ + '\\' + sim::upper(name), "the value");
             rest.remove_prefix(end);
         }
         while (!rest.empty() && isBlank(rest.front()))
@@ -974,8 +756,8 @@ private:
 
         if (!rest.empty() && rest.front() == '-') {
             expectLineEnd(rest.substr(1), "'-'");
-            if (current_)
-                current_->removeValue(name);
+            if (current_ && current_->removeValue(name))
+                valuesIndexed_ = false;
             return;
         }
         if (!rest.empty() && rest.front() == '"') {
@@ -1280,15 +1062,15 @@ void appendKey(EncodedOutput& output, const Key& key, std::string& path, Format 
 {
     std::string& out = output.text;
     out += "[" + path + "]\r\n";
-    for (const Value* v : key.values()) {
-        appendValue(out, *v, format, codePage);
+    for (const Value& v : key.values) {
+        appendValue(out, v, format, codePage);
         out += "\r\n";
     }
     out += "\r\n";
     output.flushWhenLarge();
-    for (const Key* child : key.subkeys()) {
+    for (const auto& [index, child] : key.subkeys) {
         const size_t length = path.size();
-        path += "\\" + child->name();
+        path += "\\" + child->name;
         appendKey(output, *child, path, format, codePage);
         path.resize(length);
     }
@@ -1309,8 +1091,8 @@ void write(const Registry& registry, const WriteOptions& options, std::ostream& 
     EncodedOutput output(out, options.encoding, codePage);
     output.text = options.format == Format::Version5 ? "Windows Registry Editor Version 5.00\r\n\r\n"
                                                      : "REGEDIT4\r\n\r\n";
-    for (const Key* root : registry.top.subkeys()) {
-        std::string path = root->name();
+    for (const auto& [name, root] : registry.roots) {
+        std::string path = root->name;
         appendKey(output, *root, path, options.format, codePage);
     }
     output.flush();

@@ -1,6 +1,7 @@
-// Registry files as regedit reads and writes them, over a plain in-memory
-// registry of our own (no simulator, no Win32 types), so the preview tool
-// can take a customer's export in and hand the machine after a run back out.
+// Registry files as regedit reads and writes them, over the simulator's
+// registry tree (sim/registry_tree.h), so the preview tool can take a
+// customer's export in as the machine's registry and hand the machine's
+// registry after a run back out, with nothing copied between.
 //
 // Texts: the registry the library sees through the single-byte (A) calls
 // holds texts in the machine's ANSI code page, and so does this model. An
@@ -16,6 +17,8 @@
 #pragma once
 
 #include "code_page.h"
+
+#include "registry_tree.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,95 +44,17 @@ constexpr uint32_t TypeQword = 11;
 
 bool isTextType(uint32_t type);
 
-// Key and value names compare without regard to ASCII case, as the
-// registry (and the simulator) compares them.
-std::string foldCase(std::string_view text);
-bool equalNoCase(std::string_view a, std::string_view b);
-bool lessNoCase(std::string_view a, std::string_view b);
-
-struct Value {
-    std::string name;  // empty: the key's default value, "@" in a file
-    uint32_t type = TypeNone;
-    std::vector<uint8_t> data;
-
-    bool operator==(const Value& other) const
-    {
-        return type == other.type && data == other.data && name == other.name;
-    }
-};
+using Value = sim::RegValue;
+using Key = sim::RegKey;
+using Registry = sim::Registry;
+using sim::rootKeyName;
+using sim::splitKeyPath;
 
 // Helpers for building values.
 Value stringValue(std::string name, std::string_view text, uint32_t type = TypeString);
 Value multiStringValue(std::string name, const std::vector<std::string>& texts);
 Value dwordValue(std::string name, uint32_t number);
 Value binaryValue(std::string name, std::vector<uint8_t> bytes, uint32_t type = TypeBinary);
-
-// One registry key: its values in creation order and its subkeys.
-// Lookups, additions and removals cost the same whatever the number of
-// siblings, so a file is read in time linear in its size.
-class Key {
-public:
-    explicit Key(std::string name = std::string()) : name_(std::move(name)) {}
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    Key(Key&&) = default;
-    Key& operator=(Key&&) = default;
-
-    const std::string& name() const { return name_; }
-
-    Key* find(std::string_view childName);
-    const Key* find(std::string_view childName) const;
-    Key& ensure(std::string_view childName);  // the existing subkey or a new one
-    bool remove(std::string_view childName);  // with everything below it
-    // Takes a subkey out, with everything below it; null when there is none.
-    std::unique_ptr<Key> take(std::string_view childName);
-    // Makes `child` a subkey, in place of one of the same name.
-    Key& adopt(std::unique_ptr<Key> child);
-    // Gives a subkey another name; false when there is no such subkey or
-    // the new name is taken.
-    bool rename(std::string_view childName, std::string newName);
-
-    // Subkeys in the order NT enumerates them (by upper-cased name).
-    std::vector<const Key*> subkeys() const;
-    std::vector<Key*> subkeys();
-    size_t subkeyCount() const { return childIndex_.size(); }
-    // Every key below this one, at any depth.
-    size_t descendantCount() const;
-
-    void set(Value value);  // adds, or replaces the value of that name
-    bool removeValue(std::string_view valueName);
-    const Value* value(std::string_view valueName) const;
-    std::vector<const Value*> values() const;  // creation order
-    size_t valueCount() const { return valueIndex_.size(); }
-
-private:
-    std::string name_;
-    // A removed entry leaves an empty slot, so that the indexes stay valid.
-    std::vector<std::unique_ptr<Key>> children_;
-    std::unordered_map<std::string, size_t> childIndex_;  // folded name -> slot
-    std::vector<std::unique_ptr<Value>> values_;
-    std::unordered_map<std::string, size_t> valueIndex_;
-};
-
-// The predefined root keys by their full names; "HKLM" and the other short
-// forms are accepted too. Empty when the name is no root key.
-std::string rootKeyName(std::string_view name);
-
-// A whole registry: its subkeys are the root keys, by full name.
-class Registry {
-public:
-    Key top;
-
-    // Paths are "HKEY_LOCAL_MACHINE\A\B" (or "HKLM\A\B"). A path that
-    // names no root key, or holds an empty key name, finds nothing.
-    Key* find(std::string_view path);
-    const Key* find(std::string_view path) const;
-    Key& create(std::string_view path);  // with every missing parent; throws on a bad path
-    bool remove(std::string_view path);  // not a root key
-};
-
-// Splits "A\B\C" into its key names; false when a name is empty.
-bool splitKeyPath(std::string_view path, std::vector<std::string_view>& parts);
 
 enum class Format { Regedit4, Version5 };
 enum class Encoding { Ansi, Utf16Le, Utf8 };

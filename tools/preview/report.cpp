@@ -30,41 +30,14 @@ std::string shortPath(const std::string& path)
 
 namespace {
 
-void diffKeys(const regfile::Key& before, const regfile::Key& after, const std::string& path, Changes& out)
-{
-    for (const regfile::Value* v : before.values()) {
-        const regfile::Value* now = after.value(v->name);
-        if (!now)
-            out.valuesDeleted.push_back(ValueChange{path, v->name, *v, std::nullopt});
-        else if (now->type != v->type || now->data != v->data)
-            out.valuesChanged.push_back(ValueChange{path, v->name, *v, *now});
-    }
-    for (const regfile::Value* v : after.values())
-        if (!before.value(v->name))
-            out.valuesAdded.push_back(ValueChange{path, v->name, std::nullopt, *v});
-
-    for (const regfile::Key* child : before.subkeys()) {
-        const std::string childPath = path.empty() ? child->name() : path + "\\" + child->name();
-        if (const regfile::Key* still = after.find(child->name()))
-            diffKeys(*child, *still, childPath, out);
-        else
-            out.keysDeleted.push_back(KeyChange{shortPath(childPath), child->descendantCount()});
-    }
-    for (const regfile::Key* child : after.subkeys())
-        if (!before.find(child->name())) {
-            const std::string childPath = path.empty() ? child->name() : path + "\\" + child->name();
-            out.keysCreated.push_back(KeyChange{shortPath(childPath), child->descendantCount()});
-        }
-}
-
 std::vector<std::string> missingFrom(const std::vector<std::string>& from, const std::vector<std::string>& in)
 {
     std::set<std::string> folded;
     for (const std::string& id : in)
-        folded.insert(regfile::foldCase(id));
+        folded.insert(sim::upper(id));
     std::vector<std::string> out;
     for (const std::string& id : from)
-        if (!folded.count(regfile::foldCase(id)))
+        if (!folded.count(sim::upper(id)))
             out.push_back(id);
     return out;
 }
@@ -74,7 +47,29 @@ std::vector<std::string> missingFrom(const std::vector<std::string>& from, const
 Changes diff(const regfile::Registry& before, const regfile::Registry& after)
 {
     Changes out;
-    diffKeys(before.top, after.top, "", out);
+    sim::TreeChanges changes;
+    changes.keyRemoved = [&](const std::string& path, const regfile::Key& key) {
+        out.keysDeleted.push_back(KeyChange{shortPath(path), key.descendantCount()});
+    };
+    changes.keyAdded = [&](const std::string& path, const regfile::Key& key) {
+        out.keysCreated.push_back(KeyChange{shortPath(path), key.descendantCount()});
+    };
+    changes.valueRemoved = [&](const std::string& path, const regfile::Value& v) {
+        out.valuesDeleted.push_back(ValueChange{path, v.name, v, std::nullopt});
+    };
+    changes.valueAdded = [&](const std::string& path, const regfile::Value& v) {
+        out.valuesAdded.push_back(ValueChange{path, v.name, std::nullopt, v});
+    };
+    changes.valueChanged = [&](const std::string& path, const regfile::Value& was, const regfile::Value& is) {
+        out.valuesChanged.push_back(ValueChange{path, was.name, was, is});
+    };
+    // The roots as keys of one top, as the registry writes them.
+    sim::RegKey beforeTop, afterTop;
+    for (const auto& [name, root] : before.roots)
+        beforeTop.subkeys.emplace(name, root);
+    for (const auto& [name, root] : after.roots)
+        afterTop.subkeys.emplace(name, root);
+    sim::compareTrees(beforeTop, afterTop, "", changes);
     for (auto* list : {&out.valuesDeleted, &out.valuesAdded, &out.valuesChanged})
         for (ValueChange& c : *list)
             c.keyPath = shortPath(c.keyPath);
@@ -116,11 +111,11 @@ const IdList Lists[] = {
 // else the root hardware id, else nothing.
 std::optional<std::string> vendorIdIn(const std::string& text)
 {
-    const std::string folded = regfile::foldCase(text);
+    const std::string folded = sim::upper(text);
     const size_t at = folded.find(VendorIdText);
     if (at != std::string::npos)
         return folded.substr(at, VidPidLength);
-    if (folded.find(regfile::foldCase(RootHardwareId)) != std::string::npos)
+    if (folded.find(sim::upper(RootHardwareId)) != std::string::npos)
         return std::string(RootHardwareId);
     return std::nullopt;
 }
@@ -160,14 +155,14 @@ public:
         lines_.reserve(size);
         for (const CallOutcome& c : calls)
             for (const std::string& line : c.trace)
-                lines_ += regfile::foldCase(line) + '\n';
+                lines_ += sim::upper(line) + '\n';
     }
 
     bool mentions(const std::string& text) const
     {
         if (text.empty() || text.find('\n') != std::string::npos)
             return false;
-        return lines_.find(regfile::foldCase(text)) != std::string::npos;
+        return lines_.find(sim::upper(text)) != std::string::npos;
     }
 
 private:
@@ -177,31 +172,31 @@ private:
 void findTraces(const regfile::Key& key, const std::string& path, const TraceIndex& index,
                 std::vector<VendorTrace>& out)
 {
-    for (const regfile::Value* v : key.values()) {
-        std::optional<std::string> id = vendorIdIn(v->name);
+    for (const regfile::Value& v : key.values) {
+        std::optional<std::string> id = vendorIdIn(v.name);
         if (!id)
-            id = vendorIdIn(valueText(*v));
+            id = vendorIdIn(valueText(v));
         if (!id)
             continue;
-        bool namedInTrace = index.mentions(v->name);
-        if (regfile::isTextType(v->type))
-            for (const std::string& text : texts(*v))
+        bool namedInTrace = index.mentions(v.name);
+        if (regfile::isTextType(v.type))
+            for (const std::string& text : texts(v))
                 namedInTrace = namedInTrace || index.mentions(text);
-        out.push_back(VendorTrace{shortPath(path), v->name, *id, listsHolding(*id), namedInTrace});
+        out.push_back(VendorTrace{shortPath(path), v.name, *id, listsHolding(*id), namedInTrace});
     }
-    for (const regfile::Key* child : key.subkeys()) {
-        const std::string childPath = path + "\\" + child->name();
-        std::optional<std::string> id = vendorIdIn(child->name());
+    for (const regfile::Key* child : key.children()) {
+        const std::string childPath = path + "\\" + child->name;
+        std::optional<std::string> id = vendorIdIn(child->name);
         if (!id) {
             findTraces(*child, childPath, index, out);
             continue;
         }
         // A key may be judged by one of its texts rather than by its name,
         // as a device-interface key is by its DeviceInstance value.
-        bool namedInTrace = index.mentions(child->name());
-        for (const regfile::Value* v : child->values())
-            if (regfile::isTextType(v->type))
-                for (const std::string& text : texts(*v))
+        bool namedInTrace = index.mentions(child->name);
+        for (const regfile::Value& v : child->values)
+            if (regfile::isTextType(v.type))
+                for (const std::string& text : texts(v))
                     namedInTrace = namedInTrace || index.mentions(text);
         out.push_back(VendorTrace{shortPath(childPath), std::nullopt, *id, listsHolding(*id), namedInTrace});
     }
@@ -332,7 +327,7 @@ bool restartMessageShown(const RunResult& run)
 {
     for (const CallOutcome& c : run.calls)
         for (const Dialog& d : c.dialogs)
-            if (d.buttons.size() == 1 && regfile::foldCase(d.text).find("RESTART") != std::string::npos)
+            if (d.buttons.size() == 1 && sim::upper(d.text).find("RESTART") != std::string::npos)
                 return true;
     return false;
 }

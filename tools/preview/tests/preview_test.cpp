@@ -53,7 +53,7 @@ std::vector<Call> script(std::initializer_list<const char*> names)
 std::vector<std::string> folded(std::vector<std::string> ids)
 {
     for (std::string& id : ids)
-        id = regfile::foldCase(id);
+        id = sim::upper(id);
     std::sort(ids.begin(), ids.end());
     return ids;
 }
@@ -206,8 +206,8 @@ TEST_F(Preview, PresenceComesFromControlKeysOrTheOptions)
     // The machine sees it: an absent root device is not counted.
     MachineSetup absent;
     absent.absent = {root};
-    EXPECT_EQ(run(s, absent, script({"RootDeviceCount"})).calls[0].result, 0);
-    EXPECT_EQ(run(s, MachineSetup(), script({"RootDeviceCount"})).calls[0].result, 1);
+    EXPECT_EQ(run(s.clone(), absent, script({"RootDeviceCount"})).calls[0].result, 0);
+    EXPECT_EQ(run(s.clone(), MachineSetup(), script({"RootDeviceCount"})).calls[0].result, 1);
 
     // Without any Control key every instance is attached.
     EXPECT_EQ(presentInstances(fromText(MachineXpBare), {}, {}).size(), 1u);
@@ -276,9 +276,9 @@ TEST_F(Preview, MachineReadsBackAsLoaded)
     // The sample goes into the simulator and comes out unchanged, and the
     // machine after a run comes back from its .reg file unchanged.
     const regfile::Registry s = sample();
-    const RunResult r = run(s, MachineSetup(), script({"IsWinXp"}));
+    const RunResult r = run(s.clone(), MachineSetup(), script({"IsWinXp"}));
     EXPECT_EQ(regfile::write(r.before), regfile::write(s));
-    const RunResult cleaned = run(s, MachineSetup(), removalRoad());
+    const RunResult cleaned = run(s.clone(), MachineSetup(), removalRoad());
     regfile::Registry back;
     regfile::parse(regfile::write(cleaned.after), "after.reg", back);
     EXPECT_EQ(regfile::write(back), regfile::write(cleaned.after));
@@ -369,12 +369,12 @@ TEST_F(Preview, ToolWritesTheReportsAndTheMachineAfterTheRun)
               machine.path(), "CreateRootDevice=C:\\JQ"});
     EXPECT_EQ(t.status, ExitOk) << t.err;
     EXPECT_NE(t.out.find("CreateRootDevice(\"C:\\JQ\") -> 1"), std::string::npos) << t.out;
-    EXPECT_NE(regfile::foldCase(t.out).find("DEVICE NODES CREATED: 1\n    ROOT\\SYSTEM\\0001\n"), std::string::npos)
+    EXPECT_NE(sim::upper(t.out).find("DEVICE NODES CREATED: 1\n    ROOT\\SYSTEM\\0001\n"), std::string::npos)
         << t.out;
 
     std::ifstream jsonIn(json.path());
     const std::string report((std::istreambuf_iterator<char>(jsonIn)), std::istreambuf_iterator<char>());
-    EXPECT_NE(regfile::foldCase(report).find("\"DEVICENODESCREATED\": [\"ROOT\\\\SYSTEM\\\\0001\"]"),
+    EXPECT_NE(sim::upper(report).find("\"DEVICENODESCREATED\": [\"ROOT\\\\SYSTEM\\\\0001\"]"),
               std::string::npos)
         << report;
     EXPECT_NE(report.find("\"export\": \"CreateRootDevice\", \"ordinal\": 3, \"text\": \"C:\\\\JQ\""),

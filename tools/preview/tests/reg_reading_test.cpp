@@ -94,18 +94,18 @@ TEST(RegReading, SkipsTheLinesRegeditSkipsEachWithItsLine)
     const Key* t1 = r.find("HKLM\\T1");
     ASSERT_NE(t1, nullptr);
     std::vector<std::string> names;
-    for (const Value* v : t1->values())
-        names.push_back(v->name);
+    for (const Value& v : t1->values)
+        names.push_back(v.name);
     EXPECT_EQ(names, (std::vector<std::string>{"a", "eight", "esc", "after"}));
     EXPECT_EQ(text(t1->value("esc")), "atbqc");
     EXPECT_EQ(*t1->value("eight"), dwordValue("eight", 0x0fffffff));
     EXPECT_NE(r.find("HKLM\\T1\\K")->value("inK"), nullptr);
-    EXPECT_EQ(r.find("HKLM\\T1\\K")->valueCount(), 1u);
+    EXPECT_EQ(r.find("HKLM\\T1\\K")->values.size(), 1u);
     names.clear();
-    for (const Value* v : r.find("HKLM\\T1\\K2")->values())
-        names.push_back(v->name);
+    for (const Value& v : r.find("HKLM\\T1\\K2")->values)
+        names.push_back(v.name);
     EXPECT_EQ(names, (std::vector<std::string>{"k2", "indented", "last"}));
-    EXPECT_EQ(r.top.subkeyCount(), 1u);  // nothing of HKEY_BOGUS
+    EXPECT_EQ(r.roots.size(), 1u);  // nothing of HKEY_BOGUS
 
     // Strict reading stops at the first of them, as the tool did before.
     EXPECT_EQ(strictErrorLine(Damaged), 3u);
@@ -123,8 +123,8 @@ TEST(RegReading, ValuesOfARefusedKeyLineGoNowhere)
                                      "\"v\"=\"1\"\r\n[HKEY_LOCAL_MACHINE\\Good2]\r\n\"g2\"=\"1\"\r\n",
                                 "k.reg", r);
     EXPECT_EQ(warnedLines(info, "k.reg"), (std::vector<size_t>{4, 5}));
-    EXPECT_EQ(r.find("HKLM\\Good")->valueCount(), 1u);
-    EXPECT_EQ(r.find("HKLM\\Good2")->valueCount(), 1u);
+    EXPECT_EQ(r.find("HKLM\\Good")->values.size(), 1u);
+    EXPECT_EQ(r.find("HKLM\\Good2")->values.size(), 1u);
 }
 
 TEST(RegReading, WhatRegeditRefusesIsStillRefused)
@@ -280,13 +280,13 @@ TEST(RegReading, NamesTheCodePageMakesEqualAreNotMergedSilently)
                                     "are the same in code page 1252"),
               std::string::npos)
         << info.warnings[1];
-    EXPECT_EQ(r.find("HKLM\\???")->valueCount(), 3u);
+    EXPECT_EQ(r.find("HKLM\\???")->values.size(), 3u);
 
     Registry cyrillic;
     const FileInfo right = parse(file, "m.reg", cyrillic, ReadOptions{false, CodePage::find(1251)});
     EXPECT_TRUE(right.warnings.empty());
-    EXPECT_EQ(cyrillic.find("HKLM")->subkeyCount(), 2u);
-    EXPECT_EQ(cyrillic.find("HKLM\\\xC6\xF3\xEA")->valueCount(), 3u);
+    EXPECT_EQ(cyrillic.find("HKLM")->subkeys.size(), 2u);
+    EXPECT_EQ(cyrillic.find("HKLM\\\xC6\xF3\xEA")->values.size(), 3u);
 
     // Messages show the lost characters as the file has them.
     Registry bad;

@@ -64,7 +64,7 @@ TEST(SnapshotReach, TheReportIsTheSameWithOnlyTheReachableKeysLoaded)
         const Options options = parseCommandLine(args);
         regfile::Registry snapshot;
         regfile::parse(text, machine.path, snapshot);
-        const RunResult whole = run(snapshot, options.setup, options.calls);
+        const RunResult whole = run(std::move(snapshot), options.setup, options.calls);
         ReportOptions shown;
         shown.showTrace = false;
         shown.snapshotName = machine.path;
@@ -112,7 +112,7 @@ TEST(SnapshotReach, EveryKeyTheLibraryOpensIsWithinReach)
         std::vector<Call> calls;
         for (const ExportInfo& e : exportTable())
             calls.push_back(Call{&e, e.readsText ? "C:\\JQ" : ""});
-        const RunResult r = run(snapshot, setup, calls);
+        const RunResult r = run(snapshot.clone(), setup, calls);
         for (const CallOutcome& c : r.calls)
             for (const std::string& line : c.trace) {
                 const size_t at = line.find("FileName:");
@@ -146,9 +146,9 @@ TEST(SnapshotReach, KeysLeftOutAreKeptFromTheirFirstValueThatMatters)
     EXPECT_EQ(r.find("HKLM\\Drop2"), nullptr);
     const regfile::Key* drop = r.find("HKLM\\Drop");
     ASSERT_NE(drop, nullptr);
-    ASSERT_EQ(drop->valueCount(), 2u);
-    EXPECT_EQ(drop->values()[0]->name, "wanted");
-    EXPECT_EQ(drop->values()[1]->name, "b");
+    ASSERT_EQ(drop->values.size(), 2u);
+    EXPECT_EQ(drop->values[0].name, "wanted");
+    EXPECT_EQ(drop->values[1].name, "b");
 }
 
 TEST(SnapshotReach, TheToolReadsWritesAndShowsTextsInTheMachinesCodePage)
