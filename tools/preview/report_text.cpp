@@ -1,0 +1,181 @@
+// The report for people.
+#include "report.h"
+#include "report_values.h"
+
+#include "load_machine.h"
+
+#include "devices/device_state.h"
+
+#include <algorithm>
+
+namespace preview {
+
+namespace {
+
+std::string valueName(const std::string& name) { return name.empty() ? "@ (default)" : quoted(name); }
+
+std::string plural(size_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+std::string answersLine(const Setup& setup)
+{
+    if (setup.answers.empty())
+        return "Enter (the default button) for every dialog";
+    std::string out;
+    for (size_t i = 0; i < setup.answers.size(); ++i)
+        out += (i ? ", " : "") + std::string(sim::dialogAnswerName(setup.answers[i]));
+    return out + ", then Enter";
+}
+
+std::string installLine(const sim::DriverInstallRecord& r)
+{
+    std::string out = "driver install for \"" + r.hardwareId + "\" from \"" + r.infPath + "\": ";
+    if (!r.result) {
+        char buffer[32];
+        std::snprintf(buffer, sizeof buffer, "failed, error 0x%X", static_cast<unsigned>(r.error));
+        return out + buffer;
+    }
+    return out + (r.reboot ? "installed, restart needed" : "installed");
+}
+
+std::string callHeading(const CallOutcome& c)
+{
+    std::string out = c.exportName;
+    if (c.readsText || !c.text.empty())
+        out += "(\"" + c.text + "\")";
+    else
+        out += "()";
+    return out + " -> " + std::to_string(c.result) + ": " + c.meaning;
+}
+
+}  // namespace
+
+std::string textReport(const RunResult& run, const ReportOptions& options)
+{
+    const Setup& setup = run.setup;
+    std::string out;
+    auto line = [&out](const std::string& text) { out += text + "\n"; };
+
+    const regfile::CodePage& codePage = options.codePage ? *options.codePage : regfile::CodePage::windows1252();
+    const size_t instances = deviceInstances(run.before, NtEnumPath).size();
+    // The snapshot's name is the caller's own text; everything else comes
+    // from the machine, in its code page.
+    const std::string heading = "Machine: " + windowsVersionName(setup.windows) + ", " +
+                                (setup.administrator ? "administrator" : "not an administrator") +
+                                ", snapshot " + options.snapshotName + "\n";
+    line("  device instances: " + std::to_string(instances) + " under HKLM\\System\\CurrentControlSet\\Enum, " +
+         std::to_string(run.presentDevices.size()) + " attached");
+    if (size_t old = deviceInstances(run.before, Win9xEnumPath).size())
+        line("  device instances: " + std::to_string(old) + " under HKLM\\Enum");
+    std::string files;
+    for (const std::string& f : setup.files)
+        files += (files.empty() ? "" : ", ") + f;
+    line("  files: " + (files.empty() ? std::string("none") : files));
+    line(std::string("  driver installs ask for a restart: ") + (setup.driverInstallAsksReboot ? "yes" : "no"));
+    line("  dialog answers: " + answersLine(setup));
+    if (!options.controlSet.empty())
+        line("  control set: " + options.controlSet);
+    if (!options.snapshotSummary.empty())
+        line("  snapshot: " + options.snapshotSummary);
+
+    for (const CallOutcome& c : run.calls) {
+        line("");
+        line(callHeading(c));
+        for (const Dialog& d : c.dialogs) {
+            std::string buttons;
+            for (const std::string& b : d.buttons)
+                buttons += "[" + b + "]";
+            line("  dialog \"" + d.caption + "\" " + buttons + " answered " + dialogResultName(d.result) + ":");
+            line("    " + d.text);
+        }
+        for (const sim::DriverInstallRecord& r : c.driverInstalls)
+            line("  " + installLine(r));
+        if (options.showTrace)
+            for (const std::string& t : c.trace)
+                line("  | " + t);
+    }
+    if (!run.notRun.empty()) {
+        std::string names;
+        for (const std::string& n : run.notRun)
+            names += (names.empty() ? "" : ", ") + n;
+        line("");
+        line("Not run, because UninstInitialize stopped the uninstall: " + names);
+    }
+
+    const Changes changes = diff(run.before, run.after);
+    const auto keyLine = [](const KeyChange& k) {
+        return "    " + k.path +
+               (k.keysBelow ? "  (and " + plural(k.keysBelow, "key", "keys") + " below)" : "");
+    };
+    line("");
+    line("Changes");
+    line("  Keys deleted: " + std::to_string(changes.keysDeleted.size()));
+    for (const KeyChange& k : changes.keysDeleted)
+        line(keyLine(k));
+    line("  Values deleted: " + std::to_string(changes.valuesDeleted.size()));
+    for (const ValueChange& v : changes.valuesDeleted)
+        line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.before));
+    line("  Keys created: " + std::to_string(changes.keysCreated.size()));
+    for (const KeyChange& k : changes.keysCreated)
+        line(keyLine(k));
+    line("  Values added: " + std::to_string(changes.valuesAdded.size()));
+    for (const ValueChange& v : changes.valuesAdded)
+        line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.after));
+    line("  Values changed: " + std::to_string(changes.valuesChanged.size()));
+    for (const ValueChange& v : changes.valuesChanged)
+        line("    " + v.keyPath + "  " + valueName(v.name) + ": " + describeValue(*v.before) + " -> " +
+             describeValue(*v.after));
+    line("  Device nodes removed: " + std::to_string(changes.devicesRemoved.size()));
+    for (const std::string& id : changes.devicesRemoved)
+        line("    " + id);
+    line("  Device nodes created: " + std::to_string(changes.devicesCreated.size()));
+    for (const std::string& id : changes.devicesCreated)
+        line("    " + id);
+    size_t installs = 0;
+    for (const CallOutcome& c : run.calls)
+        installs += c.driverInstalls.size();
+    line("  Driver installs: " + std::to_string(installs));
+    for (const CallOutcome& c : run.calls)
+        for (const sim::DriverInstallRecord& r : c.driverInstalls)
+            line("    " + installLine(r));
+    std::string restart = run.rebootRequired ? "yes: a driver install asked for one (NeedReboot answers 1)"
+                                             : "no driver install asked for one (NeedReboot answers 0)";
+    if (restartMessageShown(run))
+        restart += "; a message told the user to restart Windows";
+    line("  Restart: " + restart);
+
+    const std::vector<VendorTrace> traces = vendorTraces(run.after, run.calls);
+    line("");
+    line("Vendor traces in the registry after the run: " + std::to_string(traces.size()));
+    for (const VendorTrace& t : traces) {
+        std::string where = t.keyPath + (t.valueName ? "  value " + valueName(*t.valueName) : "");
+        std::string why;
+        if (t.id == RootHardwareId) {
+            why = "the root device's hardware id";
+        } else if (t.lists.empty()) {
+            why = "in no id list";
+        } else {
+            for (const std::string& l : t.lists)
+                why += (why.empty() ? "in " : ", ") + l;
+        }
+        line("    " + where);
+        line("      " + t.id + ": " + why +
+             (t.namedInTrace ? "; trace lines of the run name it" : "; no trace line of the run names it"));
+    }
+
+    std::string text = heading + codePage.toUtf8(out);
+    if (!run.warnings.empty() || !options.snapshotWarnings.empty() || !options.snapshotNotes.empty()) {
+        text += "\nWarnings\n";
+        for (const std::string& w : options.snapshotNotes)
+            text += "  " + w + "\n";
+        for (const std::string& w : options.snapshotWarnings)
+            text += "  " + w + "\n";
+        for (const std::string& w : run.warnings)
+            text += "  " + codePage.toUtf8(w) + "\n";
+    }
+    return text;
+}
+
+}  // namespace preview

@@ -1,0 +1,106 @@
+#include "report_values.h"
+
+#include <cstdio>
+
+namespace preview {
+
+namespace {
+
+const char* typeName(uint32_t type)
+{
+    switch (type) {
+    case 0: return "REG_NONE";
+    case 1: return "REG_SZ";
+    case 2: return "REG_EXPAND_SZ";
+    case 3: return "REG_BINARY";
+    case 4: return "REG_DWORD";
+    case 5: return "REG_DWORD_BIG_ENDIAN";
+    case 6: return "REG_LINK";
+    case 7: return "REG_MULTI_SZ";
+    case 8: return "REG_RESOURCE_LIST";
+    case 9: return "REG_FULL_RESOURCE_DESCRIPTOR";
+    case 10: return "REG_RESOURCE_REQUIREMENTS_LIST";
+    case 11: return "REG_QWORD";
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::string typeLabel(uint32_t type)
+{
+    if (const char* name = typeName(type))
+        return name;
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "type 0x%x", type);
+    return buffer;
+}
+
+// The texts of a text value: one for REG_SZ and REG_EXPAND_SZ (up to its
+// first zero), each text of a REG_MULTI_SZ up to the empty one.
+std::vector<std::string> valueTexts(const regfile::Value& v)
+{
+    std::vector<std::string> out;
+    std::string current;
+    for (uint8_t b : v.data) {
+        if (b != 0) {
+            current.push_back(static_cast<char>(b));
+            continue;
+        }
+        if (current.empty() && v.type == regfile::TypeMultiString)
+            return out;
+        out.push_back(current);
+        current.clear();
+        if (v.type != regfile::TypeMultiString)
+            return out;
+    }
+    if (!current.empty() || out.empty())
+        out.push_back(current);
+    return out;
+}
+
+std::string hexBytes(const std::vector<uint8_t>& data, size_t limit, const char* separator)
+{
+    std::string out;
+    char buffer[4];
+    for (size_t i = 0; i < data.size() && i < limit; ++i) {
+        std::snprintf(buffer, sizeof buffer, "%02x", data[i]);
+        if (i)
+            out += separator;
+        out += buffer;
+    }
+    if (data.size() > limit)
+        out += " ... (" + std::to_string(data.size()) + " bytes)";
+    return out;
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string describeValue(const regfile::Value& v)
+{
+    std::string out = typeLabel(v.type) + " ";
+    if (regfile::isTextType(v.type)) {
+        const std::vector<std::string> list = valueTexts(v);
+        for (size_t i = 0; i < list.size(); ++i)
+            out += (i ? ", " : "") + quoted(list[i]);
+        return out;
+    }
+    if (v.type == regfile::TypeDword && v.data.size() == 4) {
+        char buffer[16];
+        const uint32_t n = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
+        std::snprintf(buffer, sizeof buffer, "0x%08x", n);
+        return out + buffer + " (" + std::to_string(n) + ")";
+    }
+    return out + (v.data.empty() ? std::string("(empty)") : hexBytes(v.data, 32, " "));
+}
+
+bool restartMessageShown(const RunResult& run)
+{
+    for (const CallOutcome& c : run.calls)
+        for (const Dialog& d : c.dialogs)
+            if (d.buttons.size() == 1 && sim::upper(d.text).find("RESTART") != std::string::npos)
+                return true;
+    return false;
+}
+
+}  // namespace preview
