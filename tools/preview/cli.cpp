@@ -4,9 +4,11 @@
 #include "load_machine.h"
 #include "report.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <ostream>
+#include <string_view>
 
 namespace preview {
 
@@ -51,6 +53,123 @@ Call parseCall(const std::string& arg)
 
 }  // namespace
 
+namespace {
+
+void setSnapshot(Options& o, const std::string& path)
+{
+    if (o.snapshotPath)
+        throw UsageError("two snapshots given: \"" + *o.snapshotPath + "\" and \"" + path + "\"");
+    o.snapshotPath = path;
+}
+
+// The options, in the order the help text lists them: the names, the value
+// an option takes (none: a switch), its help lines, and what it sets.
+struct OptionSpec {
+    const char* names;     // "-q, --quiet"
+    const char* argument;  // "FILE"; null: the option takes no value
+    const char* help;      // lines separated by '\n'
+    void (*apply)(Options& options, const std::string& value);
+};
+
+const OptionSpec OptionTable[] = {
+    {"--snapshot", "FILE", "the snapshot, for a file whose name does not end in .reg", setSnapshot},
+    {"--windows", "VERSION", "95, 98, me, nt4, 2000, xp (the default), 2003, vista or 7",
+     [](Options& o, const std::string& v) {
+         if (!parseWindowsVersion(v, o.setup.windows))
+             throw UsageError("unknown Windows version \"" + v + "\"; use 95, 98, me, 2000, xp, 2003, vista or 7");
+     }},
+    {"--not-admin", nullptr, "the user is not an administrator",
+     [](Options& o, const std::string&) { o.setup.administrator = false; }},
+    {"--answer", "A[,A]...",
+     "answers to the dialogs in turn: yes, no, ok, enter,\n"
+     "escape or close (the close box); dialogs beyond them\n"
+     "are answered with enter (the default button)",
+     [](Options& o, const std::string& v) {
+         for (const std::string& item : splitList(v)) {
+             sim::DialogAnswer a;
+             if (!parseDialogAnswer(item, a))
+                 throw UsageError("unknown dialog answer \"" + item + "\"; use yes, no, ok, enter, escape or close");
+             o.setup.answers.push_back(a);
+         }
+     }},
+    {"--absent", "INSTANCE",
+     "this NT device instance is not attached (repeatable),\n"
+     "e.g. USB\\VID_2F7A&PID_00A1\\6&2c9a1b3&0&1",
+     [](Options& o, const std::string& v) { o.setup.absent.push_back(v); }},
+    {"--present", "INSTANCE", "this NT device instance is attached (repeatable)",
+     [](Options& o, const std::string& v) { o.setup.present.push_back(v); }},
+    {"--file", "PATH",
+     "a file that exists, such as C:\\JQ\\JQDRV2K3.INF\n"
+     "(repeatable); a driver install needs its INF file",
+     [](Options& o, const std::string& v) { o.setup.files.push_back(v); }},
+    {"--reboot", nullptr, "driver installs ask for a restart",
+     [](Options& o, const std::string&) { o.setup.driverInstallAsksReboot = true; }},
+    {"--continue", nullptr, "go on after UninstInitialize answered -1",
+     [](Options& o, const std::string&) { o.setup.stopWhenUninstallStops = false; }},
+    {"-q, --quiet", nullptr, "leave the trace lines out of the report",
+     [](Options& o, const std::string&) { o.quiet = true; }},
+    {"--json", "FILE",
+     "write the report as JSON too (\"-\": JSON instead of\n"
+     "the text report, on standard output)",
+     [](Options& o, const std::string& v) { o.jsonPath = v; }},
+    {"--write-reg", "FILE",
+     "write the machine's registry after the run as a .reg\n"
+     "file (version 5.00, UTF-16LE) that regedit imports;\n"
+     "importing adds keys, it does not delete any",
+     [](Options& o, const std::string& v) { o.regPath = v; }},
+    {"--code-page", "N",
+     "the machine's ANSI code page, for reading and writing\n"
+     "its texts: 1252 (the default, Western European),\n"
+     "1251 (Cyrillic), or 874, 1250, 1253 to 1257",
+     [](Options& o, const std::string& v) {
+         char* end = nullptr;
+         const unsigned long n = std::strtoul(v.c_str(), &end, 10);
+         if (v.empty() || *end != '\0' || !regfile::CodePage::find(static_cast<unsigned>(n)))
+             throw UsageError("code page \"" + v + "\" is not supported; the supported ones are: " +
+                              regfile::CodePage::supportedList());
+         o.codePage = static_cast<unsigned>(n);
+     }},
+    {"--strict", nullptr, "refuse a snapshot that has lines regedit would skip",
+     [](Options& o, const std::string&) { o.strict = true; }},
+    {"-h, --help", nullptr, "this text", [](Options& o, const std::string&) { o.help = true; }},
+};
+
+const OptionSpec* findOption(const std::string& name)
+{
+    for (const OptionSpec& spec : OptionTable) {
+        const std::string_view names = spec.names;
+        for (size_t from = 0; from < names.size();) {
+            const size_t comma = names.find(", ", from);
+            if (names.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from) == name)
+                return &spec;
+            from = comma == std::string_view::npos ? names.size() : comma + 2;
+        }
+    }
+    return nullptr;
+}
+
+// "  --name VALUE" in a column of its own, the help lines beside it.
+std::string optionHelp()
+{
+    constexpr size_t Column = 22;
+    std::string text;
+    for (const OptionSpec& spec : OptionTable) {
+        std::string left = spec.names;
+        if (spec.argument)
+            left += std::string(" ") + spec.argument;
+        left.resize(std::max(left.size() + 1, Column), ' ');
+        std::string_view help = spec.help;
+        for (bool first = true; !help.empty() || first; first = false) {
+            const size_t end = help.find('\n');
+            text += "  " + (first ? left : std::string(Column, ' ')) + std::string(help.substr(0, end)) + "\n";
+            help = end == std::string_view::npos ? std::string_view() : help.substr(end + 1);
+        }
+    }
+    return text;
+}
+
+}  // namespace
+
 Options parseCommandLine(const std::vector<std::string>& args)
 {
     Options o;
@@ -58,13 +177,10 @@ Options parseCommandLine(const std::vector<std::string>& args)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (onlyCalls || arg.empty() || arg[0] != '-') {
-            if (!onlyCalls && endsWithNoCase(arg, ".reg")) {
-                if (o.snapshotPath)
-                    throw UsageError("two snapshots given: \"" + *o.snapshotPath + "\" and \"" + arg + "\"");
-                o.snapshotPath = arg;
-            } else {
+            if (!onlyCalls && endsWithNoCase(arg, ".reg"))
+                setSnapshot(o, arg);
+            else
                 o.calls.push_back(parseCall(arg));
-            }
             continue;
         }
         if (arg == "--") {
@@ -78,74 +194,21 @@ Options parseCommandLine(const std::vector<std::string>& args)
             name = arg.substr(0, arg.find('='));
             inlineValue = arg.substr(arg.find('=') + 1);
         }
-        auto value = [&]() -> std::string {
-            if (inlineValue)
-                return *inlineValue;
-            if (i + 1 >= args.size())
-                throw UsageError("option " + name + " needs a value");
-            return args[++i];
-        };
-        auto noValue = [&] {
+        const OptionSpec* spec = findOption(name);
+        if (!spec)
+            throw UsageError("unknown option \"" + name + "\"");
+        std::string value;
+        if (!spec->argument) {
             if (inlineValue)
                 throw UsageError("option " + name + " takes no value");
-        };
-
-        if (name == "-h" || name == "--help") {
-            noValue();
-            o.help = true;
-        } else if (name == "--snapshot") {
-            const std::string path = value();
-            if (o.snapshotPath)
-                throw UsageError("two snapshots given: \"" + *o.snapshotPath + "\" and \"" + path + "\"");
-            o.snapshotPath = path;
-        } else if (name == "--windows") {
-            const std::string v = value();
-            if (!parseWindowsVersion(v, o.setup.windows))
-                throw UsageError("unknown Windows version \"" + v + "\"; use 95, 98, me, 2000, xp, 2003, vista or 7");
-        } else if (name == "--not-admin") {
-            noValue();
-            o.setup.administrator = false;
-        } else if (name == "--answer") {
-            for (const std::string& item : splitList(value())) {
-                sim::DialogAnswer a;
-                if (!parseDialogAnswer(item, a))
-                    throw UsageError("unknown dialog answer \"" + item +
-                                     "\"; use yes, no, ok, enter, escape or close");
-                o.setup.answers.push_back(a);
-            }
-        } else if (name == "--absent") {
-            o.setup.absent.push_back(value());
-        } else if (name == "--present") {
-            o.setup.present.push_back(value());
-        } else if (name == "--file") {
-            o.setup.files.push_back(value());
-        } else if (name == "--reboot") {
-            noValue();
-            o.setup.driverInstallAsksReboot = true;
-        } else if (name == "--continue") {
-            noValue();
-            o.setup.stopWhenUninstallStops = false;
-        } else if (name == "-q" || name == "--quiet") {
-            noValue();
-            o.quiet = true;
-        } else if (name == "--json") {
-            o.jsonPath = value();
-        } else if (name == "--write-reg") {
-            o.regPath = value();
-        } else if (name == "--strict") {
-            noValue();
-            o.strict = true;
-        } else if (name == "--code-page") {
-            const std::string v = value();
-            char* end = nullptr;
-            const unsigned long n = std::strtoul(v.c_str(), &end, 10);
-            if (v.empty() || *end != '\0' || !regfile::CodePage::find(static_cast<unsigned>(n)))
-                throw UsageError("code page \"" + v + "\" is not supported; the supported ones are: " +
-                                 regfile::CodePage::supportedList());
-            o.codePage = static_cast<unsigned>(n);
+        } else if (inlineValue) {
+            value = *inlineValue;
+        } else if (i + 1 < args.size()) {
+            value = args[++i];
         } else {
-            throw UsageError("unknown option \"" + name + "\"");
+            throw UsageError("option " + name + " needs a value");
         }
+        spec->apply(o, value);
     }
     if (o.calls.empty())
         o.calls = removalRoad();
@@ -187,31 +250,9 @@ Without any, the removal road runs: UninstInitialize, then UninstUnInitialize.
 When UninstInitialize answers -1 the run stops there, as an uninstaller does.
 
 Options:
-  --snapshot FILE       the snapshot, for a file whose name does not end in .reg
-  --windows VERSION     95, 98, me, nt4, 2000, xp (the default), 2003, vista or 7
-  --not-admin           the user is not an administrator
-  --answer A[,A]...     answers to the dialogs in turn: yes, no, ok, enter,
-                        escape or close (the close box); dialogs beyond them
-                        are answered with enter (the default button)
-  --absent INSTANCE     this NT device instance is not attached (repeatable),
-                        e.g. USB\VID_2F7A&PID_00A1\6&2c9a1b3&0&1
-  --present INSTANCE    this NT device instance is attached (repeatable)
-  --file PATH           a file that exists, such as C:\JQ\JQDRV2K3.INF
-                        (repeatable); a driver install needs its INF file
-  --reboot              driver installs ask for a restart
-  --continue            go on after UninstInitialize answered -1
-  -q, --quiet           leave the trace lines out of the report
-  --json FILE           write the report as JSON too ("-": JSON instead of
-                        the text report, on standard output)
-  --write-reg FILE      write the machine's registry after the run as a .reg
-                        file (version 5.00, UTF-16LE) that regedit imports;
-                        importing adds keys, it does not delete any
-  --code-page N         the machine's ANSI code page, for reading and writing
-                        its texts: 1252 (the default, Western European),
-                        1251 (Cyrillic), or 874, 1250, 1253 to 1257
-  --strict              refuse a snapshot that has lines regedit would skip
-  -h, --help            this text
-
+)";
+    text += optionHelp();
+    text += R"(
 Exports (ordinal, argument read, result):
 )";
     for (const ExportInfo& e : exportTable()) {
