@@ -53,8 +53,7 @@ HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_c
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"CloseHandle"});
-    if (sim::failWithInjectedFault("CloseHandle"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"CloseHandle"}))
         return FALSE;
     if (!machine().closeHandle(hObject, sim::HandleKind::Token))
         return sim::failWith(ERROR_INVALID_HANDLE, FALSE);

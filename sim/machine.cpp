@@ -75,9 +75,6 @@ void Machine::reset()
     nextHandle_ = 0x1000;
     faults_.clear();
     failAllocation(0);
-    callCounts.clear();
-    logCalls = false;
-    callLog.clear();
     lastError = 0;
     dbcsEnabled = false;
     codePage = 1252;
@@ -407,11 +404,30 @@ void Machine::failCall(const std::string& call, DWORD error, int occurrence)
 
 void Machine::clearFaults() { faults_.clear(); }
 
-DWORD Machine::injectedFault(const char* call)
+void Machine::record(CallRecord call)
 {
-    ++callCounts[call];
-    if (logCalls)
-        callLog.emplace_back(call, debugOutput.size());
+    call.traceLines = debugOutput.size();
+    calls.push_back(std::move(call));
+}
+
+int Machine::callCount(const std::string& call) const
+{
+    return static_cast<int>(std::count_if(calls.begin(), calls.end(),
+                                          [&](const CallRecord& r) { return r.call == call; }));
+}
+
+std::map<std::string, int> Machine::callCounts() const
+{
+    std::map<std::string, int> counts;
+    for (const CallRecord& r : calls)
+        ++counts[r.call];
+    return counts;
+}
+
+DWORD Machine::injectedFault(CallRecord record)
+{
+    const std::string call = record.call;
+    this->record(std::move(record));
     // Every fault on the call counts it, so that two faults on one call
     // each count from the same start; the first that is due decides.
     DWORD error = 0;

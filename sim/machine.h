@@ -127,6 +127,9 @@ struct CallRecord {
     std::string text;       // enumerator, hardware id, key path, data written
     std::string file;       // UpdateDriverForPlugAndPlayDevicesA: the INF path
     BOOL option = FALSE;    // OpenThreadToken: open as self
+    // Debugger texts written before the call: the trace line just before it
+    // tells which step of the product made it.
+    size_t traceLines = 0;
 };
 
 // ------------------------------------------------------------------- faults
@@ -235,14 +238,10 @@ public:
     // call is what the call made), and whether an armed fault is still to come.
     long allocationCount() const;
     bool allocationFaultPending() const;
-    // Counts the call; the error to inject, or 0 to let the call run.
-    DWORD injectedFault(const char* call);
-    std::map<std::string, int> callCounts;  // every simulated call made, by name
-    // While logCalls is set, every counted call in order, each with the number
-    // of debugger texts written before it: the trace line just before a call
-    // tells which step of the product made it.
-    bool logCalls = false;
-    std::vector<std::pair<std::string, size_t>> callLog;
+    // Records the call in the ledger (below); the error to inject, or 0 to
+    // let the call run.
+    DWORD injectedFault(CallRecord call);
+    DWORD injectedFault(const char* call) { return injectedFault(CallRecord{call}); }
 
     // Handles the product holds. A test asserts openHandleCount() == 0 after
     // every export; library handles are counted apart.
@@ -257,11 +256,14 @@ public:
 
     DWORD lastError = 0;
 
-    // Every setup API call that is handed a window, flags or text, every
-    // device removal and class installer request, every driver install,
-    // token, SID and key-open call, in order.
+    // The ledger: every simulated call, in order, with the arguments that
+    // Windows acts on but this machine does not model where a test needs
+    // them (the fields each call fills are written at the call).
     std::vector<CallRecord> calls;
+    void record(CallRecord call);  // a call that no fault can fail
     std::vector<CallRecord> callsOf(const std::string& call) const;
+    int callCount(const std::string& call) const;
+    std::map<std::string, int> callCounts() const;  // by name
 
     // On the NT family the device tree under HKLM\System\CurrentControlSet\Enum
     // belongs to the system: an administrator may read it but an open asking

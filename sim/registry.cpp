@@ -268,8 +268,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
     record.flags = samDesired;
     record.size = ulOptions;  // reserved: must be zero
     record.text = lpSubKey ? lpSubKey : "";
-    machine().calls.push_back(record);
-    if (DWORD e = machine().injectedFault("RegOpenKeyExA"))
+    if (DWORD e = machine().injectedFault(std::move(record)))
         return static_cast<LONG>(e);
     if (!phkResult)
         return ERROR_INVALID_PARAMETER;
@@ -558,8 +557,7 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 LONG WINAPI NtDeleteKey(HANDLE keyHandle)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"NtDeleteKey"});
-    if (machine().injectedFault("NtDeleteKey"))
+    if (machine().injectedFault(sim::CallRecord{"NtDeleteKey"}))
         return static_cast<LONG>(StatusAccessDenied);
     KeyHandle handle;
     if (LONG error = lookUp(static_cast<HKEY>(keyHandle), DELETE, handle))

@@ -57,8 +57,7 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
     const sim::WindowsCall windowsCall;
     sim::CallRecord record{"OpenThreadToken", nullptr, DesiredAccess};
     record.option = OpenAsSelf;
-    machine().calls.push_back(record);
-    if (sim::failWithInjectedFault("OpenThreadToken"))
+    if (sim::failWithInjectedFault(std::move(record)))
         return FALSE;
     sim::Machine& m = machine();
     if (!TokenHandle || ThreadHandle != GetCurrentThread())
@@ -73,8 +72,7 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"OpenProcessToken", nullptr, DesiredAccess});
-    if (sim::failWithInjectedFault("OpenProcessToken"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"OpenProcessToken", nullptr, DesiredAccess}))
         return FALSE;
     sim::Machine& m = machine();
     if (!TokenHandle || ProcessHandle != GetCurrentProcess())
@@ -130,8 +128,7 @@ BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE c
                                      DWORD s7, PSID* pSid)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"AllocateAndInitializeSid", nullptr, count});
-    if (sim::failWithInjectedFault("AllocateAndInitializeSid"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"AllocateAndInitializeSid", nullptr, count}))
         return FALSE;
     if (!authority || !pSid || count > 8)
         return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
@@ -155,7 +152,7 @@ BOOL WINAPI EqualSid(PSID a, PSID b)
 PVOID WINAPI FreeSid(PSID pSid)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"FreeSid"});
+    machine().record(sim::CallRecord{"FreeSid"});
     // Windows returns NULL on success and the SID when it was not freed.
     return machine().closeHandle(pSid, sim::HandleKind::Sid) ? nullptr : pSid;
 }

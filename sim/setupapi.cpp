@@ -276,8 +276,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
     const sim::WindowsCall windowsCall;
     sim::CallRecord record{"SetupDiGetClassDevsA", hwndParent, Flags};
     record.text = Enumerator ? Enumerator : "";
-    machine().calls.push_back(record);
-    if (sim::failWithInjectedFault("SetupDiGetClassDevsA"))
+    if (sim::failWithInjectedFault(std::move(record)))
         return INVALID_HANDLE_VALUE;
     if (Flags & DIGCF_DEVICEINTERFACE)
         return sim::failWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);  // not simulated
@@ -337,9 +336,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(
-        sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize});
-    if (sim::failWithInjectedFault("SetupDiGetDeviceRegistryPropertyA"))
+    if (sim::failWithInjectedFault(
+            sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize}))
         return FALSE;
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
@@ -376,8 +374,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                            PropertyBufferSize};
     if (PropertyBuffer)
         record.text.assign(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
-    machine().calls.push_back(record);
-    if (sim::failWithInjectedFault("SetupDiSetDeviceRegistryPropertyA"))
+    if (sim::failWithInjectedFault(std::move(record)))
         return FALSE;
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
@@ -411,8 +408,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"SetupDiCreateDeviceInfoList", hwndParent});
-    if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoList"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiCreateDeviceInfoList", hwndParent}))
         return INVALID_HANDLE_VALUE;
     DevInfoSet* set = nullptr;
     return newSet(ClassGuid ? std::optional<GUID>(*ClassGuid) : std::nullopt, &set);
@@ -425,8 +421,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
     const sim::WindowsCall windowsCall;
     sim::CallRecord record{"SetupDiCreateDeviceInfoA", hwndParent, CreationFlags};
     record.text = DeviceName ? DeviceName : "";
-    machine().calls.push_back(record);
-    if (sim::failWithInjectedFault("SetupDiCreateDeviceInfoA"))
+    if (sim::failWithInjectedFault(std::move(record)))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
@@ -498,8 +493,7 @@ BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"SetupDiRemoveDevice"});
-    if (sim::failWithInjectedFault("SetupDiRemoveDevice"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiRemoveDevice"}))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
@@ -511,8 +505,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::WindowsCall windowsCall;
-    machine().calls.push_back(sim::CallRecord{"SetupDiCallClassInstaller", nullptr, InstallFunction});
-    if (sim::failWithInjectedFault("SetupDiCallClassInstaller"))
+    if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiCallClassInstaller", nullptr, InstallFunction}))
         return FALSE;
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
@@ -662,8 +655,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
     sim::CallRecord call{"UpdateDriverForPlugAndPlayDevicesA", hwndParent, InstallFlags};
     call.text = HardwareId ? HardwareId : "";
     call.file = FullInfPath ? FullInfPath : "";
-    machine().calls.push_back(call);
-    if (sim::failWithInjectedFault("UpdateDriverForPlugAndPlayDevicesA"))
+    if (sim::failWithInjectedFault(std::move(call)))
         return FALSE;
     sim::Machine& m = machine();
     if (!HardwareId || !FullInfPath)

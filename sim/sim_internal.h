@@ -7,14 +7,16 @@ namespace sim {
 
 // For calls that report failure through their result and GetLastError:
 // when a fault is injected, sets the error and tells the caller to fail.
-inline bool failWithInjectedFault(const char* call)
+// Either form records the call in the machine's ledger first.
+inline bool failWithInjectedFault(CallRecord call)
 {
-    if (DWORD error = machine().injectedFault(call)) {
+    if (DWORD error = machine().injectedFault(std::move(call))) {
         machine().lastError = error;
         return true;
     }
     return false;
 }
+inline bool failWithInjectedFault(const char* call) { return failWithInjectedFault(CallRecord{call}); }
 
 // Held for the length of every simulated call that allocates. Windows
 // reports running out of memory inside a call through the call's result,

@@ -316,8 +316,7 @@ HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
 BOOL WINAPI MessageBeep(UINT uType)
 {
     const sim::WindowsCall windowsCall;
-    sim::machine().calls.push_back(sim::CallRecord{"MessageBeep", nullptr, uType});
-    return sim::failWithInjectedFault("MessageBeep") ? FALSE : TRUE;
+    return sim::failWithInjectedFault(sim::CallRecord{"MessageBeep", nullptr, uType}) ? FALSE : TRUE;
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value)

@@ -68,7 +68,7 @@ TEST_F(RootDevicesTest, ExistenceTestStopsAtTheFirstMatch)
     addRootDevicesAndLookalikes();
     EXPECT_TRUE(devnodeExists());
     releaseSystemLibraries();
-    EXPECT_EQ(m.callCounts["SetupDiEnumDeviceInfo"], 1);
+    EXPECT_EQ(m.callCount("SetupDiEnumDeviceInfo"), 1);
     EXPECT_EQ(trace(), (Lines{"INST2K: devnodeExists", "  I2K: Got DeviceInfoSet Handle!",
                               "  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
                               "  I2K: EnumDevInfo Success - bSiz:13  Hdw Id:root\\jq_pilotdeck:",

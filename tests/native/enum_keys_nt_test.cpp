@@ -101,7 +101,7 @@ TEST_F(EnumKeysNtTest, NothingToRemoveEndsQuietly)
     deleteEnumHidKeys2k();
     const Lines lines = routineLines(trace());
     EXPECT_EQ(lines.back(), "  EU: checkId returned TRUE, opening subReg Key");
-    EXPECT_EQ(m.callCounts["SetupDiDestroyDeviceInfoList"], 1);
+    EXPECT_EQ(m.callCount("SetupDiDestroyDeviceInfoList"), 1);
 }
 
 TEST_F(EnumKeysNtTest, FailedSetupCallsNeitherStopNorLoopTheRoutine)

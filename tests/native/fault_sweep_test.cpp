@@ -308,7 +308,7 @@ const std::vector<DWORD>* errorsFor(const std::string& call)
 // Counted by the simulator, but Windows gives these no way to fail.
 bool cannotFail(const std::string& call)
 {
-    return call == "GetSystemMetrics" || call == "SendDlgItemMessageA";
+    return call == "GetSystemMetrics" || call == "SendDlgItemMessageA" || call == "FreeSid";
 }
 
 // A close that fails leaves its handle open; nothing can be done about that.
@@ -407,9 +407,7 @@ Outcome runScenario(sim::Machine& m, const Scenario& s, const std::vector<Inject
     for (int i = 0; i < 3 && !s.answers.empty(); ++i)
         m.dialogAnswers.push_back(s.answers.back());
     m.debugOutput.clear();
-    m.callCounts.clear();
-    m.callLog.clear();
-    m.logCalls = true;
+    m.calls.clear();
     m.clearFaults();
     for (const Injected& f : faults)
         m.failCall(f.call, f.error, f.occurrence);
@@ -427,11 +425,12 @@ Outcome runScenario(sim::Machine& m, const Scenario& s, const std::vector<Inject
     m.failAllocation(0);
     run.allocations = m.allocationCount() - allocatedBefore;
     m.clearFaults();
-    m.logCalls = false;
-    run.calls = m.callCounts;
+    run.calls = m.callCounts();
     run.trace = m.traceLines();
     std::map<std::string, int> made;
-    for (const auto& [call, linesBefore] : m.callLog) {
+    for (const sim::CallRecord& c : m.calls) {
+        const std::string& call = c.call;
+        const size_t linesBefore = c.traceLines;
         const std::string step = (linesBefore > 1 ? stepOf(run.trace[linesBefore - 2]) + " / " : "") +
                                  (linesBefore > 0 ? stepOf(run.trace[linesBefore - 1]) : "");
         run.sites[{call, step}].push_back(++made[call]);

@@ -26,8 +26,6 @@ void forget(Records& records)
 void forgetRecords(sim::Machine& m)
 {
     forget(m.calls);
-    forget(m.callCounts);
-    forget(m.callLog);
     forget(m.debugOutput);
     forget(m.dialogs);
     forget(m.driverInstalls);

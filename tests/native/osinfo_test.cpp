@@ -63,10 +63,10 @@ TEST_F(OsInfoTest, NineXFamilyCountsEveryUserAsAdministratorWithoutAskingTheToke
 {
     m.setAdministrator(false);
     for (WindowsVersion v : {WindowsVersion::Win95, WindowsVersion::Win98, WindowsVersion::WinMe}) {
-        m.callCounts.clear();
+        m.calls.clear();
         EXPECT_EQ(answersOn(v).admin, 1);
-        EXPECT_EQ(m.callCounts.count("OpenThreadToken"), 0u);
-        EXPECT_EQ(m.callCounts.count("OpenProcessToken"), 0u);
+        EXPECT_EQ(m.callCount("OpenThreadToken"), 0);
+        EXPECT_EQ(m.callCount("OpenProcessToken"), 0);
     }
     EXPECT_EQ(answersOn(WindowsVersion::WinXP).admin, 0);
     EXPECT_EQ(answersOn(WindowsVersion::Win7).admin, 0);
@@ -77,7 +77,7 @@ TEST_F(OsInfoTest, QueriesAnswerNoUntilTheFactsAreRead)
     EXPECT_EQ(call(IsWinXp), 0);
     EXPECT_EQ(call(IsWin2k), 0);
     EXPECT_FALSE(osIsAdmin());
-    EXPECT_EQ(m.callCounts.count("GetVersionExA"), 0u) << "the queries must not read the facts";
+    EXPECT_EQ(m.callCount("GetVersionExA"), 0) << "the queries must not read the facts";
     EXPECT_EQ(call(IsAdmin), 1);  // IsAdmin reads them
     EXPECT_EQ(call(IsWinXp), 1);
 
@@ -100,7 +100,7 @@ TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
     // Major version 0 is not 4: the token decides, and this user is an administrator.
     EXPECT_EQ(call(IsAdmin), 1);
     EXPECT_EQ(call(InitModule), 1);
-    EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+    EXPECT_EQ(m.callCount("GetVersionExA"), 1);
 
     // IsAdmin answers no when its own read failed, and yes from then on.
     reload();
@@ -121,7 +121,9 @@ TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
     std::vector<std::string> order;
     for (const sim::CallRecord& r : m.calls)
         order.push_back(r.call);
+    // The groups' size first, then the groups themselves.
     EXPECT_EQ(order, (std::vector<std::string>{"OpenThreadToken", "AllocateAndInitializeSid",
+                                               "GetTokenInformation", "GetTokenInformation",
                                                "CloseHandle", "FreeSid"}));
 
     m.calls.clear();
@@ -162,7 +164,7 @@ TEST_F(OsInfoTest, ThreadTokenComesFirstAndOnlyNoTokenFallsBackToTheProcess)
 
     m.threadTokenError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(tokenIsAdmin());
-    EXPECT_EQ(m.callCounts["OpenProcessToken"], 1) << "only the earlier call opened it";
+    EXPECT_EQ(m.callCount("OpenProcessToken"), 1) << "only the earlier call opened it";
 
     m.threadTokenError = 0;
     m.processTokenError = ERROR_ACCESS_DENIED;
@@ -190,7 +192,7 @@ TEST_F(OsInfoTest, FailuresInsideTheTokenCheckLeaveANonAdministratorAndCloseEver
     EXPECT_EQ(call(InitModule), 1);
     EXPECT_EQ(call(IsAdmin), 0);
     EXPECT_EQ(call(IsWinXp), 1);
-    EXPECT_EQ(m.callCounts["GetVersionExA"], 1);
+    EXPECT_EQ(m.callCount("GetVersionExA"), 1);
 }
 
 // A handle owner handed out for a new handle closes the one it held.

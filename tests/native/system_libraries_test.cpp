@@ -31,7 +31,7 @@ TEST_F(SystemLibrariesTest, BindingFailuresKeepTheirErrorUntilTheRelease)
     m.systemDirectory = std::string(260, 'd');  // does not fit MAX_PATH with its zero
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-    EXPECT_EQ(m.callCounts["GetSystemDirectoryA"], 1);
+    EXPECT_EQ(m.callCount("GetSystemDirectoryA"), 1);
 
     releaseSystemLibraries();
     m.systemDirectory = "C";
@@ -60,9 +60,9 @@ TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
               INVALID_HANDLE_VALUE);
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_EQ(setupapi::SetupDiCreateDeviceInfoList(nullptr, nullptr), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(m.callCounts["GetProcAddress"], 1);
+    EXPECT_EQ(m.callCount("GetProcAddress"), 1);
     releaseSystemLibraries();
-    m.callCounts.clear();
+    m.calls.clear();
 
     m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 2);  // SetupDiGetClassDevsA, after the other
     for (int call = 0; call < 2; ++call) {
@@ -71,7 +71,7 @@ TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
                   INVALID_HANDLE_VALUE);
         EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     }
-    EXPECT_EQ(m.callCounts["GetProcAddress"], 2);
+    EXPECT_EQ(m.callCount("GetProcAddress"), 2);
 }
 
 // Without the library every call gives its failure result and the
@@ -100,7 +100,7 @@ TEST_F(SystemLibrariesTest, EveryCallFailsWithoutItsLibrary)
     EXPECT_TRUE(failed(setupapi::SetupDiDestroyDeviceInfoList(set)));
     EXPECT_TRUE(failed(newdev::UpdateDriverForPlugAndPlayDevicesA(nullptr, "USB\\X", "C:\\X.INF",
                                                                   INSTALLFLAG_FORCE, nullptr)));
-    EXPECT_EQ(m.callCounts.count("SetupDiEnumDeviceInfo"), 0u);
+    EXPECT_EQ(m.callCount("SetupDiEnumDeviceInfo"), 0);
 }
 
 }  // namespace

@@ -144,7 +144,7 @@ TEST_F(UninstallHooksTest, InitializeStopsWhenAQuestionCannotBeShown)
         EXPECT_EQ(call(UninstInitialize), c.result);
         EXPECT_EQ(trace(), c.trace);
         EXPECT_EQ(m.dialogs.size(), c.dialogsShown);
-        EXPECT_EQ(m.callCounts["DialogBoxIndirectParamA"], c.failingCall == 2 ? 2 : 1)
+        EXPECT_EQ(m.callCount("DialogBoxIndirectParamA"), c.failingCall == 2 ? 2 : 1)
             << "nothing is asked after a question that could not be shown";
     }
 }
