@@ -7,6 +7,7 @@
 #include "cleaning/jqpids.h"
 #include "cleaning/matching.h"
 #include "platform/system_libraries.h"
+#include "support/device_walk.h"
 #include "support/handle_owners.h"
 #include "support/id_string.h"
 #include "support/tracers.h"
@@ -32,22 +33,20 @@ void removeDeviceNodesOf(const char* deviceId)
         return;
     SP_DEVINFO_DATA element{};
     element.cbSize = sizeof(SP_DEVINFO_DATA);
-    // A deleted element makes room for the next one at the same index. One
-    // that cannot be deleted would be found there again and again, so the
-    // walk steps past it instead.
-    DWORD index = 0;
-    while (setupapi::SetupDiEnumDeviceInfo(set.get(), index, &element)) {
+    // One that cannot be deleted stays in the set: the walk steps past it,
+    // or it would be found at the same index again and again.
+    walkDevices(set.get(), element, {nullptr, nullptr, nullptr}, [&] {
         if (setupapi::SetupDiRemoveDevice(set.get(), &element))
             TraceMsg("  DK: DiRemove OK");
         else
             TraceMsg("  DK: DiRemove Failed");
         if (setupapi::SetupDiDeleteDeviceInfo(set.get(), &element)) {
             TraceMsg("  DK: DiDelete OK");
-        } else {
-            TraceMsg("  DK: DiDelete Failed");
-            ++index;
+            return AfterElement::LeftSet;
         }
-    }
+        TraceMsg("  DK: DiDelete Failed");
+        return AfterElement::Next;
+    });
 }
 
 void deleteEnumKeys2k(const Enumerator& e)

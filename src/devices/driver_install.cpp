@@ -6,6 +6,7 @@
 #include "devices/root_devices.h"
 #include "host/module_state.h"
 #include "platform/system_libraries.h"
+#include "support/device_walk.h"
 #include "support/id_string.h"
 #include "support/tracers.h"
 
@@ -104,30 +105,27 @@ void updateDevicesOfId()
     }
     TraceMsg("  I2K: Got DeviceInfoSet Handle!");
     DevInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
-    for (DWORD index = 0;; ++index) {
-        TraceMsg("  I2K: Doing SetupDiEnumDeviceInfo");
-        if (!setupapi::SetupDiEnumDeviceInfo(DevInfoSet.get(), index, &DevInfoData)) {
-            TraceFmt("  I2K: EnumDeviceInfo Error:%x", GetLastError());
-            break;
-        }
-        TraceMsg("  I2K: SetupDiEnumDeviceInfo OKAY!");
-
-        DWORD requiredSize = PropertyBufferUsed;
-        DWORD dataType = 0;
-        if (!setupapi::SetupDiGetDeviceRegistryPropertyA(
-                DevInfoSet.get(), &DevInfoData, SPDRP_DRIVER, &dataType, DriverValueBuffer,
-                PropertyBufferUsed, &requiredSize)) {
-            TraceFmt("  I2K: GetRegistryProperty Error - tVal:%x", GetLastError());
-            continue;
-        }
-        const std::string driver =
-            upperCaseId(firstTextOf(DriverValueBuffer, PropertyBufferUsed));
-        TraceFmt("  I2K: Driver Value: \"%s\"", driver);
-        if (driver.find(VendorClassGuid) != std::string::npos)
-            continue;
-        TraceMsg("  I2K: Found One - Updating Device Driver!");
-        updateDeviceDriver();
-    }
+    walkDevices(DevInfoSet.get(), DevInfoData,
+                {"  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
+                 "  I2K: EnumDeviceInfo Error:%x"},
+                [] {
+                    DWORD requiredSize = PropertyBufferUsed;
+                    DWORD dataType = 0;
+                    if (!setupapi::SetupDiGetDeviceRegistryPropertyA(
+                            DevInfoSet.get(), &DevInfoData, SPDRP_DRIVER, &dataType,
+                            DriverValueBuffer, PropertyBufferUsed, &requiredSize)) {
+                        TraceFmt("  I2K: GetRegistryProperty Error - tVal:%x", GetLastError());
+                        return AfterElement::Next;
+                    }
+                    const std::string driver =
+                        upperCaseId(firstTextOf(DriverValueBuffer, PropertyBufferUsed));
+                    TraceFmt("  I2K: Driver Value: \"%s\"", driver);
+                    if (driver.find(VendorClassGuid) == std::string::npos) {
+                        TraceMsg("  I2K: Found One - Updating Device Driver!");
+                        updateDeviceDriver();
+                    }
+                    return AfterElement::Next;
+                });
     TraceMsg("  I2K: Doing SetupDiDestroyInfo");
     scope.destroy();
 }
