@@ -113,5 +113,4 @@ LONG removeRootDevice(HWND window)
 void removeRootDevicesForUninstall()
 {
     scanRootDevices([] { return removeAndDelete(); });
-    TraceMsg("  I2K: Exiting UninstUnInitialize");
 }

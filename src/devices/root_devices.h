@@ -7,6 +7,6 @@ bool devnodeExists();
 LONG rootDeviceCount();
 LONG removeRootDevice(HWND window);
 
-// The uninstall hook's scan: removes every root device, then writes
-// "  I2K: Exiting UninstUnInitialize". The hook runs its cleaning run first.
+// The uninstall hook's scan: removes every root device, without a line of
+// its own before or after (the hook writes those).
 void removeRootDevicesForUninstall();

@@ -2,7 +2,7 @@
 
 #include "cleaning/clean_run.h"
 #include "devices/root_devices.h"
-#include "platform/message_dialog.h"
+#include "host/message_dialog.h"
 #include "support/osinfo.h"
 #include "support/tracers.h"
 
@@ -75,8 +75,10 @@ LONG uninstUnInitialize(HWND window)
     TraceMsg("INST2K: UninstUnInitialize");
     runStep("  I2K: Cleaning run stopped by error - %s",
             [window] { cleanDeviceKeys(window, UsbAndAuxDevices); });
-    runStep("  I2K: Root device scan stopped by error - %s",
-            [] { removeRootDevicesForUninstall(); });
+    runStep("  I2K: Root device scan stopped by error - %s", [] {
+        removeRootDevicesForUninstall();
+        TraceMsg("  I2K: Exiting UninstUnInitialize");
+    });
     showMessageDialog(ClosingMessage, MessageButtons::Ok);
     return 0;
 }

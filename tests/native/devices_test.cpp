@@ -163,13 +163,14 @@ TEST_F(RootDevicesTest, RemoveScansEvenWhenTheCleaningRunCannotClean)
     EXPECT_TRUE(stopped);
 }
 
-TEST_F(RootDevicesTest, UninstallScanRemovesAndWritesTheHooksExitLine)
+// The hook writes its own exit line after the scan (uninstall_hooks_test).
+TEST_F(RootDevicesTest, UninstallScanRemovesAndEndsWithTheSetDestroyed)
 {
     addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
     removeRootDevicesForUninstall();
     releaseSystemLibraries();
     EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
-    EXPECT_EQ(trace().back(), "  I2K: Exiting UninstUnInitialize");
+    EXPECT_EQ(trace().back(), "  I2K: Doing SetupDiDestroyInfo");
 }
 
 TEST_F(RootDevicesTest, MissingSetupLibraryCountsAsNoDevice)

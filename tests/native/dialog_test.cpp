@@ -1,5 +1,5 @@
 #include "native/fixture.h"
-#include "platform/message_dialog.h"
+#include "host/message_dialog.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "platform/message_dialog.h"
+#include "host/message_dialog.h"
 
 #include "support/tracers.h"
 
