@@ -17,14 +17,10 @@ void walkDevices(HDEVINFO set, SP_DEVINFO_DATA& element, const DeviceWalkLines& 
         }
         if (lines.enumerated)
             TraceMsg(lines.enumerated);
-        switch (onElement()) {
-        case AfterElement::Next:
-            ++index;
-            break;
-        case AfterElement::LeftSet:
-            break;
-        case AfterElement::Stop:
+        const AfterElement after = onElement();
+        if (after == AfterElement::Stop)
             return;
-        }
+        if (after == AfterElement::Next)
+            ++index;
     }
 }
