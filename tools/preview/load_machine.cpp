@@ -10,9 +10,6 @@ namespace preview {
 
 namespace {
 
-const char* const MachineRoots[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                                    "HKEY_USERS"};
-
 bool containsNoCase(const std::vector<std::string>& list, const std::string& item)
 {
     return std::any_of(list.begin(), list.end(),
