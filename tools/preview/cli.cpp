@@ -64,14 +64,14 @@ void setSnapshot(Options& o, const std::string& path)
 
 // The options, in the order the help text lists them: the names, the value
 // an option takes (none: a switch), its help lines, and what it sets.
-struct OptionSpec {
+struct OptionRow {
     const char* names;     // "-q, --quiet"
     const char* argument;  // "FILE"; null: the option takes no value
     const char* help;      // lines separated by '\n'
     void (*apply)(Options& options, const std::string& value);
 };
 
-const OptionSpec OptionTable[] = {
+const OptionRow OptionTable[] = {
     {"--snapshot", "FILE", "the snapshot, for a file whose name does not end in .reg", setSnapshot},
     {"--windows", "VERSION", "95, 98, me, nt4, 2000, xp (the default), 2003, vista or 7",
      [](Options& o, const std::string& v) {
@@ -134,14 +134,14 @@ const OptionSpec OptionTable[] = {
     {"-h, --help", nullptr, "this text", [](Options& o, const std::string&) { o.help = true; }},
 };
 
-const OptionSpec* findOption(const std::string& name)
+const OptionRow* findOption(const std::string& name)
 {
-    for (const OptionSpec& spec : OptionTable) {
-        const std::string_view names = spec.names;
+    for (const OptionRow& row : OptionTable) {
+        const std::string_view names = row.names;
         for (size_t from = 0; from < names.size();) {
             const size_t comma = names.find(", ", from);
             if (names.substr(from, comma == std::string_view::npos ? std::string_view::npos : comma - from) == name)
-                return &spec;
+                return &row;
             from = comma == std::string_view::npos ? names.size() : comma + 2;
         }
     }
@@ -153,12 +153,12 @@ std::string optionHelp()
 {
     constexpr size_t Column = 22;
     std::string text;
-    for (const OptionSpec& spec : OptionTable) {
-        std::string left = spec.names;
-        if (spec.argument)
-            left += std::string(" ") + spec.argument;
+    for (const OptionRow& row : OptionTable) {
+        std::string left = row.names;
+        if (row.argument)
+            left += std::string(" ") + row.argument;
         left.resize(std::max(left.size() + 1, Column), ' ');
-        std::string_view help = spec.help;
+        std::string_view help = row.help;
         for (bool first = true; !help.empty() || first; first = false) {
             const size_t end = help.find('\n');
             text += "  " + (first ? left : std::string(Column, ' ')) + std::string(help.substr(0, end)) + "\n";
@@ -194,11 +194,11 @@ Options parseCommandLine(const std::vector<std::string>& args)
             name = arg.substr(0, arg.find('='));
             inlineValue = arg.substr(arg.find('=') + 1);
         }
-        const OptionSpec* spec = findOption(name);
-        if (!spec)
+        const OptionRow* row = findOption(name);
+        if (!row)
             throw UsageError("unknown option \"" + name + "\"");
         std::string value;
-        if (!spec->argument) {
+        if (!row->argument) {
             if (inlineValue)
                 throw UsageError("option " + name + " takes no value");
         } else if (inlineValue) {
@@ -208,7 +208,7 @@ Options parseCommandLine(const std::vector<std::string>& args)
         } else {
             throw UsageError("option " + name + " needs a value");
         }
-        spec->apply(o, value);
+        row->apply(o, value);
     }
     if (o.calls.empty())
         o.calls = removalRoad();
