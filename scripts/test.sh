@@ -172,7 +172,7 @@ tier_tests() {
     echo
     echo "=== ctest $*"
     JQ_ROAD_NOTE=$road ctest --test-dir "$tiers_build" -V "$@"
-    while IFS=$'\t' read -r verdict passed failed seconds name reason note; do
+    while IFS='|' read -r verdict passed failed seconds name reason note; do
         if [ "$verdict" = SKIP ]; then
             summary_line SKIP "$name" "($reason)" "" "$note"
             total_skipped=$((total_skipped + 1))
@@ -188,7 +188,7 @@ tier_tests() {
         fi
     done <"$results"
     while IFS= read -r name; do
-        cut -f5 "$results" | grep -qxF -- "$name" || failed_step "$name" "it gave no result: see its log"
+        cut -d'|' -f5 "$results" | grep -qxF -- "$name" || failed_step "$name" "it gave no result: see its log"
     done < <(tier_names "$@")
 }
 

@@ -6,7 +6,7 @@
 # Runs COMMAND (or, with REPLAY, reads what the emulated machine left of it
 # in DIR: LOG.log, LOG.rc, LOG.seconds), keeps its output in LOGS/LOG.log,
 # and appends one line to RESULTS for scripts/test.sh's summary:
-#   VERDICT <tab> PASSED <tab> FAILED <tab> SECONDS <tab> NAME <tab> REASON <tab> NOTE
+#   VERDICT|PASSED|FAILED|SECONDS|NAME|REASON|NOTE   (a name, reason or note holds no "|")
 # The counts are the step's own closing line, "N passed, N failed", which
 # every runner prints; GoogleTest's summary where there is none (the
 # cross-built contract tests). A step that ran no test has failed; with
@@ -32,7 +32,7 @@ if(ROAD AND DEFINED ENV{JQ_ROAD_NOTE})
 endif()
 
 function(report verdict passed failed seconds reason)
-    file(APPEND "${RESULTS}" "${verdict}\t${passed}\t${failed}\t${seconds}\t${NAME}\t${reason}\t${note}\n")
+    file(APPEND "${RESULTS}" "${verdict}|${passed}|${failed}|${seconds}|${NAME}|${reason}|${note}\n")
 endfunction()
 
 if(SKIP)
