@@ -152,7 +152,7 @@ native_tests() {  # NAME LOG PRESET LABEL
 # The tier tests' CTest project (tests/tiers/), configured for this run;
 # arguments are its cache settings.
 configure_tiers() {
-    cmake -S tests/tiers -B "$tiers_build" -DJQ_WINE32_ROAD=native -DJQ_VM_IO= -DJQ_ISCC= -DJQ_INNO_PROBLEM= \
+    cmake -S tests/tiers -B "$tiers_build" -DJQ_WINE32_ROAD=native -DJQ_VM_IO= -DJQ_ISCC:STRING= -DJQ_INNO_PROBLEM= \
         -DJQ_FUZZ_SECONDS="${JQ_FUZZ_SECONDS:-20}" -DJQ_MUTANTS="${JQ_MUTANTS:-12}" \
         -DJQ_MUTATION_SEED="${JQ_MUTATION_SEED:-$(date +%Y%m%d)}" "$@" >"$logs/tiers-configure.log" 2>&1 ||
         { cat "$logs/tiers-configure.log"; echo "cannot configure tests/tiers"; exit 1; }
@@ -283,7 +283,7 @@ wine32_in_vm() {
         [ -n "$iscc" ] && dirname "$(dirname "$iscc")"
         [ -x build/native-release/jqpreview ] && echo build/native-release/jqpreview
     } >"$io/build-files"
-    configure_tiers -DJQ_WINE32_ROAD=vm -DJQ_VM_IO="$io" -DJQ_ISCC="$iscc" -DJQ_INNO_PROBLEM="$inno"
+    configure_tiers -DJQ_WINE32_ROAD=vm -DJQ_VM_IO="$io" -DJQ_ISCC:STRING="$iscc" -DJQ_INNO_PROBLEM="$inno"
     step "emulated machine's run (wine32)" wine32-vm scripts/wine32-vm.sh run "$io" bash /io/steps.sh
     tier_tests -L '^wine32$' -E 'harness self-test'
     if grep -q "the emulated machine gave no result" "$logs/results.tsv"; then
