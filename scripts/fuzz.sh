@@ -32,7 +32,7 @@ if [ -f "$root/tools/preview/reg_file.h" ]; then
 else
     echo "tools/preview/reg_file.h is missing: the .reg reader target is left out"
 fi
-cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}"
+cmake --build "$build" -j"${JOBS:-2}" --target "${targets[@]/#/fuzz_}"
 
 mkdir -p "$build/artifacts"
 failed=()

@@ -33,6 +33,23 @@ jq_ensure_packages() {
         $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
 }
 
+# What each test tier needs (scripts/test.sh installs those of the tiers it
+# is asked for). The native tiers and the mutation run: the product against
+# the simulator, with GoogleTest.
+JQ_PACKAGES_NATIVE=(cmake make g++ python3 libgtest-dev libgmock-dev googletest)
+# The shipped i686 DLL and its static checks; GoogleTest's sources for the
+# cross-built contract tests.
+JQ_PACKAGES_WIN32=(cmake make python3 googletest g++-mingw-w64-i686-win32 binutils-mingw-w64-i686)
+# The shipped DLL under wine32, the installers, and the preview tool (a
+# native build) that the agreement test compares with.
+JQ_PACKAGES_WINE32=("${JQ_PACKAGES_NATIVE[@]}" g++-mingw-w64-i686-win32 binutils-mingw-w64-i686
+                    wine wine64 wine32:i386 xvfb xauth nsis)
+# The x86_64 build under wine64.
+JQ_PACKAGES_WIN64=(cmake make python3 googletest g++-mingw-w64-x86-64-win32 binutils-mingw-w64-x86-64
+                   wine wine64 xvfb xauth nsis)
+# The fuzzers: scripts/fuzz.sh installs its compiler itself.
+JQ_PACKAGES_FUZZ=(cmake make)
+
 # Everything the builds and the tests need.
 JQ_PACKAGES=(
     cmake make g++ python3
@@ -42,6 +59,20 @@ JQ_PACKAGES=(
     wine wine64 wine32:i386 xvfb xauth
     nsis
 )
+
+# The packages of the given test tiers (scripts/test.sh's names), one a line.
+jq_tier_packages() {
+    local tier
+    for tier in "$@"; do
+        case $tier in
+        native | native-asan | mutation) printf '%s\n' "${JQ_PACKAGES_NATIVE[@]}" ;;
+        win32) printf '%s\n' "${JQ_PACKAGES_WIN32[@]}" ;;
+        wine32) printf '%s\n' "${JQ_PACKAGES_WINE32[@]}" ;;
+        win64) printf '%s\n' "${JQ_PACKAGES_WIN64[@]}" ;;
+        fuzz) printf '%s\n' "${JQ_PACKAGES_FUZZ[@]}" ;;
+        esac
+    done | sort -u
+}
 
 # npm, for the Inno Setup compiler that the installer tests take from the npm
 # registry. Node.js and npm may come from elsewhere than Debian (a machine

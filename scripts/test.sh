@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# The one test command. Installs what a fresh Debian machine lacks, then
-# builds and runs every tier:
+# The one test command. Installs what a fresh Debian machine lacks for the
+# tiers asked for, builds what they need, and runs their tests through CTest
+# (ctest -L TIER; the tiers beyond the native suites are registered in
+# tests/tiers/):
 #
 #   native        the product against the simulated Windows, and the native
 #                 tools' tests (GoogleTest, through CTest)
@@ -40,13 +42,6 @@ set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root" || exit 1
 case ${1:-} in -h | --help | help) sed -n '2,/^set -uo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;; esac
-# shellcheck source=scripts/packages.sh
-source "$root/scripts/packages.sh"
-jq_ensure_packages "${JQ_PACKAGES[@]}" || { echo "package installation failed"; exit 1; }
-
-jobs=${JOBS:-$(nproc)}
-logs=$root/build/test-logs
-mkdir -p "$logs"
 
 tiers=("$@")
 [ ${#tiers[@]} -eq 0 ] && tiers=(native native-asan win32 wine32 fuzz mutation)
@@ -54,91 +49,57 @@ for tier in "${tiers[@]}"; do
     case $tier in native | native-asan | win32 | wine32 | win64 | fuzz | mutation) ;; *) echo "unknown tier: $tier (scripts/test.sh --help lists them)"; exit 2 ;; esac
 done
 
+# shellcheck source=scripts/packages.sh
+source "$root/scripts/packages.sh"
+# shellcheck disable=SC2046
+jq_ensure_packages $(jq_tier_packages "${tiers[@]}") || { echo "package installation failed"; exit 1; }
+
+jobs=${JOBS:-$(nproc)}
+logs=$root/build/test-logs
+tiers_build=$root/build/tiers
+mkdir -p "$logs"
+
 summary=()
 total_passed=0
 total_failed=0
 total_skipped=0
 status=0
-win32_built=
+built=" "
 road=
 
-# Passed and failed counts from a log: CTest's summary, GoogleTest's,
-# Python unittest's, or a closing "N passed, N failed" line.
-count_tests() {
-    local log=$1 passed=0 failed=0 line
-    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
-    if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
-        failed=${BASH_REMATCH[1]}
-        passed=$((BASH_REMATCH[2] - failed))
-    elif grep -q '^\[==========\] [0-9]* tests\? from' "$log"; then
-        line=$(grep '^\[  PASSED  \] [0-9]* test' "$log" | tail -1)
-        [[ $line =~ ([0-9]+) ]] && passed=${BASH_REMATCH[1]}
-        line=$(grep '^\[  FAILED  \] [0-9]* test' "$log" | tail -1)
-        [[ $line =~ ([0-9]+) ]] && failed=${BASH_REMATCH[1]}
-    elif grep -q '^Ran [0-9]* tests\? in' "$log"; then
-        line=$(grep '^Ran [0-9]* test' "$log" | tail -1)
-        [[ $line =~ ([0-9]+) ]] && passed=${BASH_REMATCH[1]}
-        line=$(grep '^FAILED (' "$log" | tail -1)
-        while [[ $line =~ (failures|errors)=([0-9]+)(.*) ]]; do
-            failed=$((failed + BASH_REMATCH[2]))
-            line=${BASH_REMATCH[3]}
-        done
-        passed=$((passed - failed))
+summary_line() {  # VERDICT NAME COUNTS-OR-(REASON) [SECONDS] [NOTE]
+    local line
+    if [ -n "${4:-}" ]; then
+        line=$(printf "%-4s  %-34s %-24s %4d s" "$1" "$2" "$3" "$4")
     else
-        line=$(grep -E '^[0-9]+ passed, [0-9]+ failed' "$log" | tail -1)
-        if [[ $line =~ ^([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
-            passed=${BASH_REMATCH[1]}
-            failed=${BASH_REMATCH[2]}
-        fi
+        line=$(printf "%-4s  %-34s %s" "$1" "$2" "$3")
     fi
-    echo "$passed $failed"
+    summary+=("$line${5:+  [$5]}")
 }
 
-# step NAME LOG KIND COMMAND...: runs one step, logs it, adds it to the
-# summary. KIND "build" counts a failure as one; "test" counts the tests.
+# step NAME LOG COMMAND...: a build (or another step that is no test), logged
+# and in the summary; its failure counts as one.
 step() {
-    local name=$1 log=$logs/$2.log kind=$3
-    shift 3
+    local name=$1 log=$logs/$2.log started rc
+    shift 2
     echo
     echo "=== $name"
-    local started rc seconds passed=0 failed=0 counts
     started=$(date +%s)
-    if [ -n "${step_quiet:-}" ]; then  # output already shown (the emulated machine's console)
-        "$@" >"$log" 2>&1
-        rc=$?
-    else
-        "$@" 2>&1 | tee "$log"
-        rc=${PIPESTATUS[0]}
-    fi
-    seconds=${step_seconds:-$(($(date +%s) - started))}
-    if [ "$kind" = test ]; then
-        read -r passed failed < <(count_tests "$log")
-        [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
-        [ "$rc" -eq 0 ] && [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ] && { rc=1; failed=1; }  # ran no test
-        counts=$(printf "%5d passed, %d failed" "$passed" "$failed")
-    else
-        [ "$rc" -ne 0 ] && failed=1
-        counts=""
-    fi
-    total_passed=$((total_passed + passed))
-    total_failed=$((total_failed + failed))
-    local verdict=PASS
+    "$@" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
     if [ "$rc" -ne 0 ]; then
-        verdict=FAIL
+        total_failed=$((total_failed + 1))
         status=1
+        summary_line FAIL "$name" "" $(($(date +%s) - started)) "$road"
+    else
+        summary_line PASS "$name" "" $(($(date +%s) - started)) "$road"
     fi
-    summary+=("$(printf "%-4s  %-34s %-24s %4d s" "$verdict" "$name" "$counts" "$seconds")${road:+  [$road]}")
     return "$rc"
 }
 
+# A step that could not run because something before it failed: a failure.
 skipped() {  # NAME [REASON]
-    summary+=("$(printf "%-4s  %-34s %s" "SKIP" "$1" "(${2:-its build failed})")${road:+  [$road]}")
-    total_failed=$((total_failed + 1))
-    status=1
-}
-
-failed_step() {  # NAME REASON
-    summary+=("$(printf "%-4s  %-34s %s" "FAIL" "$1" "($2)")${road:+  [$road]}")
+    summary_line SKIP "$1" "(${2:-its build failed})" "" "$road"
     total_failed=$((total_failed + 1))
     status=1
 }
@@ -146,11 +107,11 @@ failed_step() {  # NAME REASON
 # A step this machine cannot run: said in the summary with the reason, never
 # counted as passed.
 unavailable() {  # NAME REASON
-    summary+=("$(printf "%-4s  %-34s %s" "SKIP" "$1" "($2)")${road:+  [$road]}")
+    summary_line SKIP "$1" "($2)" "" "$road"
     total_skipped=$((total_skipped + 1))
 }
 
-build() {  # PRESET [TARGET...]
+build() {  # PRESET [TARGET...]: once per run
     local preset=$1
     shift
     local targets=()
@@ -158,10 +119,84 @@ build() {  # PRESET [TARGET...]
     cmake --preset "$preset" && cmake --build --preset "$preset" -j "$jobs" "${targets[@]}"
 }
 
-wine32_steps=("contract tests (wine32)" "end-to-end tests (wine32)" "NSIS installer, XP (wine32)"
-              "Inno Setup installer, 7 (wine32)" "preview agrees with the DLL (wine32)"
-              "hostile machines (wine32)")
-wine32_logs=(contract-tests e2e-tests nsis-tests inno-tests agreement-tests hostile-tests)
+# built_once NAME LOG PRESET [TARGET...]: the build step, the first time a
+# tier needs it.
+built_once() {
+    case $built in *" $3 "*) return 0 ;; *" !$3 "*) return 1 ;; esac
+    if step "$1" "$2" build "${@:3}"; then built+="$3 "; else built+="!$3 "; return 1; fi
+}
+
+# The native suites of one preset build, through CTest: counted from CTest's
+# own summary.
+native_tests() {  # NAME LOG PRESET LABEL
+    local name=$1 log=$logs/$2.log started rc line passed=0 failed=0 verdict=PASS
+    echo
+    echo "=== $name"
+    started=$(date +%s)
+    ctest --preset "$3" -L "^$4\$" -j "$jobs" 2>&1 | tee "$log"
+    rc=${PIPESTATUS[0]}
+    line=$(grep -E '^[0-9]+% tests passed, [0-9]+ tests? failed out of [0-9]+' "$log" | tail -1)
+    if [[ $line =~ ([0-9]+)\ tests?\ failed\ out\ of\ ([0-9]+) ]]; then
+        failed=${BASH_REMATCH[1]}
+        passed=$((BASH_REMATCH[2] - failed))
+    fi
+    [ "$rc" -ne 0 ] && [ "$failed" -eq 0 ] && failed=1
+    [ "$passed" -eq 0 ] && [ "$failed" -eq 0 ] && { rc=1; failed=1; }  # ran no test
+    [ "$rc" -ne 0 ] && { verdict=FAIL; status=1; }
+    total_passed=$((total_passed + passed))
+    total_failed=$((total_failed + failed))
+    summary_line "$verdict" "$name" "$(printf "%5d passed, %d failed" "$passed" "$failed")" \
+        $(($(date +%s) - started))
+}
+
+# The tier tests' CTest project (tests/tiers/), configured for this run;
+# arguments are its cache settings.
+configure_tiers() {
+    cmake -S tests/tiers -B "$tiers_build" -DJQ_WINE32_ROAD=native -DJQ_VM_IO= -DJQ_ISCC:STRING= -DJQ_INNO_PROBLEM= \
+        -DJQ_FUZZ_SECONDS="${JQ_FUZZ_SECONDS:-20}" -DJQ_MUTANTS="${JQ_MUTANTS:-12}" \
+        -DJQ_MUTATION_SEED="${JQ_MUTATION_SEED:-$(date +%Y%m%d)}" "$@" >"$logs/tiers-configure.log" 2>&1 ||
+        { cat "$logs/tiers-configure.log"; echo "cannot configure tests/tiers"; exit 1; }
+}
+
+tier_names() {  # CTEST-OPTIONS...: the names of the tier tests they select
+    ctest --test-dir "$tiers_build" -N "$@" | sed -n 's/^ *Test *#[0-9]*: //p'
+}
+
+# tier_tests CTEST-OPTIONS...: runs the tier tests they select (-L TIER...)
+# and adds each to the summary from what its step left in results.tsv; a
+# test that left nothing (killed) has failed. JQ_ROAD_NOTE is the wine32
+# road, for the steps that carry it.
+tier_tests() {
+    local results=$logs/results.tsv verdict passed failed seconds name reason note
+    : >"$results"
+    echo
+    echo "=== ctest $*"
+    JQ_ROAD_NOTE=$road ctest --test-dir "$tiers_build" -V "$@"
+    while IFS='|' read -r verdict passed failed seconds name reason note; do
+        if [ "$verdict" = SKIP ]; then
+            summary_line SKIP "$name" "($reason)" "" "$note"
+            total_skipped=$((total_skipped + 1))
+            continue
+        fi
+        total_passed=$((total_passed + passed))
+        total_failed=$((total_failed + failed))
+        [ "$verdict" = PASS ] || status=1
+        if [ -n "$reason" ]; then
+            summary_line "$verdict" "$name" "($reason)" "" "$note"
+        else
+            summary_line "$verdict" "$name" "$(printf "%5d passed, %d failed" "$passed" "$failed")" "$seconds" "$note"
+        fi
+    done <"$results"
+    while IFS= read -r name; do
+        cut -d'|' -f5 "$results" | grep -qxF -- "$name" || failed_step "$name" "it gave no result: see its log"
+    done < <(tier_names "$@")
+}
+
+failed_step() {  # NAME REASON
+    summary_line FAIL "$1" "($2)" "" "$road"
+    total_failed=$((total_failed + 1))
+    status=1
+}
 
 # Whether a machine runs 32-bit programs is not fixed: it is the kernel's
 # choice (its IA-32 emulation), and machines of one kind differ. Sets
@@ -193,65 +228,49 @@ choose_wine32_road() {
     road="wine64 on the x86_64 build, not the shipped DLL: $problem; no emulated machine: $vm_problem"
 }
 
-# The wine32 tier where this machine runs 32-bit programs.
-wine32_here() {
-    if [ -z "$win32_built" ] && ! step "win32 build (shipped DLL)" win32-build build build win32; then
-        for name in "${wine32_steps[@]}"; do skipped "$name"; done
-        return
-    fi
-    step "${wine32_steps[0]}" contract-tests test tests/cross/run_contract_tests.sh build/win32 --gtest_brief=1
-    step "${wine32_steps[1]}" e2e-tests test python3 tests/e2e/run_e2e.py --build build/win32
-    step "${wine32_steps[2]}" nsis-tests test python3 tests/nsis/run_nsis_x86.py --build build/win32
-    if jq_ensure_npm; then
-        step "${wine32_steps[3]}" inno-tests test python3 tests/inno/run_inno_test.py --build build/win32
-    else
-        unavailable "${wine32_steps[3]}" "npm could not be installed"
-    fi
-    if step "native-release build (preview tool)" native-release-build build build native-release jqpreview; then
-        step "${wine32_steps[4]}" agreement-tests test python3 tests/agreement/run_agreement.py \
-            --win32 build/win32 --preview build/native-release/jqpreview
-    else
-        skipped "${wine32_steps[4]}"
-    fi
-    step "${wine32_steps[5]}" hostile-tests test python3 tests/hostile/run_hostile.py --build build/win32
+# Why the Inno Setup test cannot run here (npm is needed for its compiler),
+# or nothing.
+inno_problem() {
+    jq_ensure_npm >/dev/null 2>&1 || echo "npm could not be installed"
 }
 
-# A step's output, exit code and seconds as the emulated machine left them.
-vm_replay() {  # LOGS/NAME
-    cat "$1.log"
-    return "$(cat "$1.rc")"
+# The wine32 tier where this machine runs 32-bit programs.
+wine32_here() {
+    local problem
+    if ! built_once "win32 build (shipped DLL)" win32-build win32; then
+        while IFS= read -r name; do skipped "$name"; done < <(tier_names -L '^wine32$' -E 'harness self-test')
+        return
+    fi
+    built_once "native-release build (preview tool)" native-release-build native-release jqpreview
+    problem=$(inno_problem)
+    configure_tiers -DJQ_INNO_PROBLEM="$problem"
+    tier_tests -L '^wine32$' -E 'harness self-test'
 }
 
 # The wine32 tier inside the emulated machine: everything is built here,
 # the machine (which has no network and no compilers) only runs Wine. One
-# boot runs every step; its console is the output, and each step's log,
-# exit code and time come back through the shared folder.
+# boot runs every step (tests/tiers/ writes the steps it runs); its console
+# is the output, and each step's log, exit code and time come back through
+# the shared folder, which the step's CTest test then reads.
 wine32_in_vm() {
-    local io=$root/build/vm-io i name reasons=("" "" "" "" "" "") commands=() problem iscc
-    if [ -z "$win32_built" ] && ! step "win32 build (shipped DLL)" win32-build build build win32; then
-        for name in "${wine32_steps[@]}"; do skipped "$name"; done
+    local io=$root/build/vm-io name problem iscc="" inno
+    if ! built_once "win32 build (shipped DLL)" win32-build win32; then
+        while IFS= read -r name; do skipped "$name"; done < <(tier_names -L '^wine32$' -E 'harness self-test')
         return
     fi
-    commands[0]="tests/cross/run_contract_tests.sh build/win32 --gtest_brief=1"
-    commands[1]="python3 tests/e2e/run_e2e.py --build build/win32"
-    commands[2]="python3 tests/nsis/run_nsis_x86.py --build build/win32"
-    commands[5]="python3 tests/hostile/run_hostile.py --build build/win32"
     # The Inno Setup compiler is fetched here: the machine has no network.
-    if ! jq_ensure_npm; then
-        reasons[3]="npm could not be installed"
-    elif iscc=$(python3 tests/inno/run_inno_test.py --fetch-iscc) && [ -f "$iscc" ]; then
-        commands[3]="python3 tests/inno/run_inno_test.py --build build/win32 --iscc ${iscc#"$root"/}"
-    else
-        reasons[3]="the Inno Setup compiler could not be fetched"
+    inno=$(inno_problem)
+    if [ -z "$inno" ]; then
+        if iscc=$(python3 -m tests.inno.run_inno_test --fetch-iscc) && [ -f "$iscc" ]; then
+            iscc=${iscc#"$root"/}
+        else
+            iscc="" inno="the Inno Setup compiler could not be fetched"
+        fi
     fi
-    if step "native-release build (preview tool)" native-release-build build build native-release jqpreview; then
-        commands[4]="python3 tests/agreement/run_agreement.py --win32 build/win32 --preview build/native-release/jqpreview"
-    else
-        reasons[4]="its build failed"
-    fi
-    if ! step "emulated machine's image (wine32)" wine32-vm-image build scripts/wine32-vm.sh image; then
+    built_once "native-release build (preview tool)" native-release-build native-release jqpreview
+    if ! step "emulated machine's image (wine32)" wine32-vm-image scripts/wine32-vm.sh image; then
         problem="the emulated machine's image could not be made (build/test-logs/wine32-vm-image.log)"
-        for i in "${!wine32_steps[@]}"; do unavailable "${wine32_steps[$i]}" "$problem"; done
+        while IFS= read -r name; do unavailable "$name" "$problem"; done < <(tier_names -L '^wine32$' -E 'harness self-test')
         road="wine64 on the x86_64 build, not the shipped DLL: ${road#wine32 in an emulated x86_64 machine: }; $problem"
         win64_tiers
         return
@@ -260,43 +279,14 @@ wine32_in_vm() {
     rm -rf "$io" && mkdir -p "$io/logs" || return
     # What the machine's copy of the repository needs from build/.
     {
-        (cd "$root" && ls -d build/win32/*.exe build/win32/*.dll build/win32/diagnostic/*.dll)
-        [ -n "${commands[3]:-}" ] && dirname "$(dirname "${iscc#"$root"/}")"
-        [ -n "${commands[4]:-}" ] && echo build/native-release/jqpreview
-    } > "$io/build-files"
-    {
-        echo '#!/bin/bash'
-        echo '# Written by scripts/test.sh: the wine32 tier inside the emulated machine.'
-        echo 'vm_step() {'
-        echo '    local log=$1 started=$(date +%s)'
-        echo '    shift'
-        echo '    echo; echo "=== $log (in the emulated machine)"'
-        echo '    "$@" 2>&1 | tee "/io/logs/$log.log"'
-        echo '    local rc=${PIPESTATUS[0]}'
-        echo '    echo $(($(date +%s) - started)) > "/io/logs/$log.seconds"'
-        echo '    echo "$rc" > "/io/logs/$log.rc"'
-        echo '}'
-        for i in "${!wine32_steps[@]}"; do
-            [ -n "${commands[$i]:-}" ] && echo "vm_step ${wine32_logs[$i]} ${commands[$i]}"
-        done
-        echo 'exit 0'
-    } > "$io/steps.sh"
-    step "emulated machine's run (wine32)" wine32-vm build scripts/wine32-vm.sh run "$io" bash /io/steps.sh
-
-    local lost=
-    for i in "${!wine32_steps[@]}"; do
-        name=${wine32_steps[$i]}
-        if [ -n "${reasons[$i]}" ]; then
-            if [ $i -eq 4 ]; then skipped "$name"; else unavailable "$name" "${reasons[$i]}"; fi
-        elif [ -f "$io/logs/${wine32_logs[$i]}.rc" ]; then
-            step_quiet=1 step_seconds=$(cat "$io/logs/${wine32_logs[$i]}.seconds") \
-                step "$name" "${wine32_logs[$i]}" test vm_replay "$io/logs/${wine32_logs[$i]}"
-        else
-            failed_step "$name" "the emulated machine gave no result: build/test-logs/wine32-vm.log"
-            lost=1
-        fi
-    done
-    if [ -n "$lost" ]; then
+        ls -d build/win32/*.exe build/win32/*.dll build/win32/diagnostic/*.dll
+        [ -n "$iscc" ] && dirname "$(dirname "$iscc")"
+        [ -x build/native-release/jqpreview ] && echo build/native-release/jqpreview
+    } >"$io/build-files"
+    configure_tiers -DJQ_WINE32_ROAD=vm -DJQ_VM_IO="$io" -DJQ_ISCC:STRING="$iscc" -DJQ_INNO_PROBLEM="$inno"
+    step "emulated machine's run (wine32)" wine32-vm scripts/wine32-vm.sh run "$io" bash /io/steps.sh
+    tier_tests -L '^wine32$' -E 'harness self-test'
+    if grep -q "the emulated machine gave no result" "$logs/results.tsv"; then
         # Never a run without a Wine test: what wine64 can still show.
         road="wine64 on the x86_64 build, not the shipped DLL: the emulated machine gave no result"
         win64_tiers
@@ -308,50 +298,39 @@ wine32_in_vm() {
 win64_done=
 win64_tiers() {
     win64_done=1
-    if step "win64 build" win64-build build build win64; then
-        step "contract tests (wine64)" contract-tests-64 test \
-            tests/cross/run_contract_tests.sh build/win64 --gtest_brief=1
-        step "end-to-end tests (wine64)" e2e-tests-64 test python3 tests/e2e/run_e2e.py --build build/win64
-        step "NSIS amd64-unicode installer (wine64)" nsis-tests-64 test \
-            python3 tests/nsis/run_nsis_test.py --build build/win64 --win32 build/win32
-        step "hostile machines (wine64)" hostile-tests-64 test python3 tests/hostile/run_hostile.py --build build/win64
+    # shellcheck disable=SC2046
+    jq_ensure_packages $(jq_tier_packages win64) || { failed_step "win64 build" "its packages could not be installed"; return; }
+    if built_once "win64 build" win64-build win64; then
+        configure_tiers
+        tier_tests -L '^wine64$'
     else
-        skipped "contract tests (wine64)"
-        skipped "end-to-end tests (wine64)"
-        skipped "NSIS amd64-unicode installer (wine64)"
-        skipped "hostile machines (wine64)"
+        while IFS= read -r name; do skipped "$name"; done < <(tier_names -L '^wine64$')
     fi
 }
 
 started_all=$(date +%s)
+configure_tiers
 for tier in "${tiers[@]}"; do
     case $tier in
     native)
-        if step "native build" native-build build build native; then
-            step "native tests" native-tests test ctest --preset native -j "$jobs"
+        if built_once "native build" native-build native; then
+            native_tests "native tests" native-tests native native
         else
             skipped "native tests"
         fi
         ;;
     native-asan)
-        if step "native ASan/UBSan build" native-asan-build build build native-asan; then
+        if built_once "native ASan/UBSan build" native-asan-build native-asan; then
             ASAN_OPTIONS=detect_leaks=1:abort_on_error=0 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-                step "native ASan/UBSan tests" native-asan-tests test ctest --preset native-asan -j "$jobs"
+                native_tests "native ASan/UBSan tests" native-asan-tests native-asan sanitizers
         else
             skipped "native ASan/UBSan tests"
         fi
         ;;
     win32)
-        if step "win32 build (shipped DLL)" win32-build build build win32; then
-            win32_built=1
-            step "static checks of the i686 DLL" static-checks test \
-                python3 tests/static/check_dll.py build/win32/JQInst2k.dll
-            step "static checks of the diagnostic DLL" static-checks-diagnostic test \
-                python3 tests/static/check_dll.py build/win32/diagnostic/JQInst2k.dll
-        else
-            skipped "static checks of the i686 DLL"
-        fi
-        step "static checker self-test" static-self-test test python3 tests/static/test_check_dll.py
+        built_once "win32 build (shipped DLL)" win32-build win32
+        configure_tiers
+        tier_tests -L '^static$'
         ;;
     wine32)
         choose_wine32_road
@@ -361,17 +340,17 @@ for tier in "${tiers[@]}"; do
         wine64) win64_tiers ;;
         esac
         road=
-        step "end-to-end harness self-test" e2e-self-test test python3 tests/e2e/test_run_e2e.py
+        configure_tiers
+        tier_tests -R '^end-to-end harness self-test$'
         ;;
     win64)
         [ -n "$win64_done" ] || win64_tiers
         ;;
     mutation)
-        step "mutation sample (${JQ_MUTANTS:-12} mutants)" mutation-sample test \
-            scripts/mutate.sh --sample "${JQ_MUTANTS:-12}" --seed "${JQ_MUTATION_SEED:-$(date +%Y%m%d)}"
+        tier_tests -L '^mutation$'
         ;;
     fuzz)
-        step "fuzzers (${JQ_FUZZ_SECONDS:-20} s each)" fuzz test scripts/fuzz.sh "${JQ_FUZZ_SECONDS:-20}"
+        tier_tests -L '^fuzz$'
         ;;
     esac
 done

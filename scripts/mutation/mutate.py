@@ -28,8 +28,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import catalogue  # noqa: E402
+import catalogue  # beside this file, which Python puts first on the path of a script
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 HERE = os.path.join(ROOT, "scripts", "mutation")

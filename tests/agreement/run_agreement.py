@@ -36,13 +36,10 @@ import re
 import shutil
 import subprocess
 import sys
-import tempfile
+
+from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display, windows_path
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
-WINE = shutil.which("wine") or "/usr/bin/wine"
-SERVER = "/usr/lib/wine/wineserver" if os.path.exists("/usr/lib/wine/wineserver") else shutil.which("wineserver")
 TIMEOUT = 300
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 
@@ -151,38 +148,6 @@ def as_utf16(data):
     return b"\xff\xfe" + data.decode("cp1252").encode("utf-16-le")
 
 
-class Wine:
-    def __init__(self, prefix):
-        self.prefix = prefix
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
-
-    def run(self, args, timeout=TIMEOUT):
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run([WINE] + args, env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  timeout=timeout)
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
-
-    def server(self, flag):
-        if SERVER:
-            subprocess.run([SERVER, flag], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           timeout=600)
-
-    def create(self):
-        if os.path.exists(self.prefix):
-            shutil.rmtree(self.prefix)
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        done = self.run(["wineboot", "-i"], timeout=900)
-        self.server("-w")
-        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            raise RuntimeError("wineboot failed: " + done.stderr.decode(errors="replace")[-2000:])
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def run_machine(machine, base, work, win32, preview):
     """The keys each side keeps of the export's, and what went wrong."""
     name = re.sub(r"[^a-z0-9]+", "-", machine["name"].lower()).strip("-")
@@ -219,8 +184,8 @@ def run_machine(machine, base, work, win32, preview):
     # The DLL under Wine, in the prefix with its registry as it was made:
     # a prefix's registry is its three .reg files, read when the server
     # starts.
-    wine = Wine(base)
-    wine.server("-k")
+    wine = Prefix(base)
+    wine.stop()
     for name in REGISTRY_FILES:
         shutil.copyfile(os.path.join(work, "fresh-" + name), os.path.join(base, name))
     problems = []
@@ -236,7 +201,7 @@ def run_machine(machine, base, work, win32, preview):
             (["regedit", "/E", windows_path(before_run), "HKEY_LOCAL_MACHINE"], "regedit export before"),
         ]
         for args, what in steps:
-            done = wine.run(args)
+            done = wine.run(args, timeout=TIMEOUT)
             if done.returncode != 0:
                 return None, None, [what + " failed: " + done.stderr.decode(errors="replace")[-1000:]]
         with open(before_run, "rb") as f:
@@ -244,19 +209,19 @@ def run_machine(machine, base, work, win32, preview):
         if wine_had != exported:
             problems.append("not imported by regedit: " + ", ".join(sorted(exported - wine_had)))
         host = wine.run([os.path.join(win32, "jqhost.exe"), "--dll", windows_path(os.path.join(win32, "JQInst2k.dll")),
-                         "--answer", machine["answers"], "UninstInitialize", "UninstUnInitialize"])
+                         "--answer", machine["answers"], "UninstInitialize", "UninstUnInitialize"], timeout=TIMEOUT)
         with open(os.path.join(here, "jqhost.txt"), "wb") as f:
             f.write(host.stdout + host.stderr)
         if host.returncode != 0:
             problems.append("jqhost.exe exited with %d: %s" % (host.returncode, host.stdout.decode(errors="replace")))
         after_run = os.path.join(here, "wine-after.reg")
-        done = wine.run(["regedit", "/E", windows_path(after_run), "HKEY_LOCAL_MACHINE"])
+        done = wine.run(["regedit", "/E", windows_path(after_run), "HKEY_LOCAL_MACHINE"], timeout=TIMEOUT)
         if done.returncode != 0:
             return None, None, ["regedit export after failed"]
         with open(after_run, "rb") as f:
             wine_keeps = key_lines(f.read()) & exported
     finally:
-        wine.server("-k")
+        wine.stop()
     return preview_keeps, wine_keeps, problems
 
 
@@ -294,9 +259,7 @@ def main(argv):
         for m in machines:
             print(m["name"])
         return 0
-    if not os.environ.get("DISPLAY") and not os.environ.get("JQ_AGREEMENT_UNDER_XVFB") and shutil.which("xvfb-run"):
-        env = dict(os.environ, JQ_AGREEMENT_UNDER_XVFB="1")
-        return subprocess.run(["xvfb-run", "-a", sys.executable, os.path.abspath(__file__)] + argv, env=env).returncode
+    under_display("tests.agreement.run_agreement", argv)
     problem = loader_problem(WINE32)  # jqhost.exe is a 32-bit program
     if problem:
         return skip_all(problem)
@@ -308,11 +271,11 @@ def main(argv):
     base = os.path.join(args.work, "base-prefix")
     try:
         if args.fresh or not os.path.exists(os.path.join(base, "system.reg")):
-            Wine(base).create()
+            Prefix(base).create()
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot make the Wine prefix: %s" % e)
         return 2
-    Wine(base).server("-k")
+    Prefix(base).stop()
     for name in REGISTRY_FILES:
         shutil.copyfile(os.path.join(base, name), os.path.join(args.work, "fresh-" + name))
 

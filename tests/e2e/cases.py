@@ -1,10 +1,10 @@
-"""The end-to-end cases run by run_e2e.py; see Case there for the fields.
+"""The end-to-end cases run by run_e2e.py; tests/e2e/case.py says what the fields mean.
 
 Wine's user is in the Administrators group, so on the NT family every case
 here runs as an administrator.
 """
 
-from run_e2e import Case
+from tests.e2e.case import Case
 
 INSTALL_QUERIES = ["IsWinXp", "InitModule", "IsWin2k", "IsWinMe", "IsWinXp", "IsAdmin"]
 

@@ -37,10 +37,10 @@ import sys
 import tempfile
 import time
 
+from tests.wine import Prefix, full_key, loader_for, loader_problem, skip_all, under_display, windows_path
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-WINE32 = os.environ.get("WINE32", "/usr/lib/wine/wine")
-WINE64 = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 HOST_EXE = "jqhost.exe"
 DEVREG_EXE = "devreg.exe"
 CASE_TIMEOUT = 120
@@ -54,183 +54,13 @@ VERSIONS = {  # Wine's name: what GetVersionExA then reports
 }
 
 
-def machine_type(path):
-    """"i686" or "x86_64" from a PE file's header, None when unreadable."""
-    try:
-        with open(path, "rb") as f:
-            head = f.read(4096)
-        offset = int.from_bytes(head[0x3C:0x40], "little")
-        if head[:2] != b"MZ" or head[offset:offset + 4] != b"PE\0\0":
-            return None
-        machine = int.from_bytes(head[offset + 4:offset + 6], "little")
-    except (OSError, ValueError):
-        return None
-    return {0x14C: "i686", 0x8664: "x86_64"}.get(machine)
-
-
-def loader_for(path):
-    """The Wine loader that runs the program: wine32 for 32-bit programs, as
-    the shipped DLL and its host are; wine64 for a 64-bit build."""
-    return WINE64 if machine_type(path) == "x86_64" else WINE32
-
-
-def skip_all(problem):
-    """What a runner says when its Wine loader cannot run here: the machine
-    lacks something, the code is not at fault, so nothing counts as failed.
-    (scripts/test.sh then takes another road to the same tests.)"""
-    print("SKIP every case: %s" % problem)
-    print("0 passed, 0 failed")
-    return 0
-
-
-def loader_problem(loader):
-    """Why the loader cannot run programs here, or None."""
-    if not os.path.exists(loader):
-        package = "wine64" if loader == WINE64 else "wine32:i386 (dpkg --add-architecture i386)"
-        return "missing %s (package %s)" % (loader, package)
-    try:
-        done = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
-    except (OSError, subprocess.TimeoutExpired) as e:
-        return "%s does not run here: %s" % (loader, e)
+def devreg(wine, build, *args):
+    """Runs devreg.exe; the DEVICE lines it prints."""
+    done = wine.run([os.path.join(build, DEVREG_EXE)] + list(args), timeout=60)
     if done.returncode != 0:
-        return "%s does not run here: %s" % (loader, done.stderr.decode(errors="replace").strip()[-300:])
-    return None
-
-
-class Wine:
-    def __init__(self, prefix, loader=WINE32):
-        self.prefix = prefix
-        self.loader = loader
-        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all",
-                        WINEDLLOVERRIDES="mscoree,mshtml=")  # no Mono/Gecko installer prompts
-        self.version = None
-        server = "/usr/lib/wine/wineserver"
-        self.server = server if os.path.exists(server) else shutil.which("wineserver")
-
-    def run(self, args, debug="-all", timeout=CASE_TIMEOUT, cwd=None):
-        # Output goes to files, not pipes: Wine's services started by a
-        # program inherit its output and outlive it, and a pipe would stay
-        # open until they end.
-        env = dict(self.env, WINEDEBUG=debug)
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run([self.loader] + args, env=env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                                  timeout=timeout, cwd=cwd)
-            out.seek(0)
-            err.seek(0)
-            return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
-
-    def prepare(self, keep):
-        """Reuses the prefix when `keep` is set and it exists, else creates
-        it afresh; says which, for the log."""
-        if keep and os.path.exists(os.path.join(self.prefix, "system.reg")):
-            return "Wine prefix %s reused" % self.prefix
-        return "Wine prefix %s created in %.1f s" % (self.prefix, self.create())
-
-    def create(self):
-        if os.path.exists(self.prefix):
-            shutil.rmtree(self.prefix)
-        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
-        started = time.time()
-        done = self.run(["wineboot", "-i"], timeout=600)
-        self.wait()
-        if done.returncode != 0 or not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            raise RuntimeError("wineboot failed: " + done.stderr.decode(errors="replace")[-2000:])
-        return time.time() - started
-
-    def keep_running(self):
-        # Without this the server and Wine's services stop seconds after each
-        # program ends and start again, slowly, for the next one.
-        if self.server:
-            subprocess.run([self.server, "-p"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=60)
-        self.run(["cmd", "/c", "exit"], timeout=300)  # starts the services once
-
-    def wait(self):
-        if self.server:
-            subprocess.run([self.server, "-w"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL, timeout=600)
-
-    def stop(self):
-        if self.server:
-            subprocess.run([self.server, "-k"], env=self.env, capture_output=True, timeout=60)
-
-    def reg(self, *args):
-        return self.run(["reg"] + list(args), timeout=60)
-
-    def set_version(self, version):
-        # Read by Wine once, when jqhost.exe starts.
-        if version == self.version:
-            return
-        key = "HKCU\\Software\\Wine\\AppDefaults\\" + HOST_EXE
-        done = self.reg("add", key, "/v", "Version", "/d", version, "/f")
-        if done.returncode != 0:
-            raise RuntimeError("cannot set the Windows version %s" % version)
-        self.version = version
-
-    def import_reg(self, path):
-        done = self.reg("import", windows_path(path))
-        if done.returncode != 0:
-            raise RuntimeError("reg import %s failed: %s" % (path, done.stderr.decode(errors="replace")))
-
-    def delete_keys(self, keys):
-        """Deletes the keys and everything below them, missing ones too, in
-        one run of `reg import`: a .reg file section [-KEY] deletes KEY."""
-        if not keys:
-            return
-        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding="latin-1") as f:
-            f.write("REGEDIT4\r\n")
-            for key in keys:
-                f.write("\r\n[-%s]\r\n" % full_key(key))
-        try:
-            self.import_reg(f.name)
-        finally:
-            os.unlink(f.name)
-
-    def tree(self, key):
-        """{key: {value name: data}} of a key and everything below it, keys
-        as full_key() writes them and value names lower-cased; empty when the
-        key is missing."""
-        done = self.reg("query", key, "/s")
-        found = {}
-        current = None
-        if done.returncode != 0:
-            # A reg.exe that failed for another reason (Wine busy starting its
-            # services) must not read as keys that are gone.
-            said = (done.stdout + done.stderr).decode(errors="replace")
-            if "unable to find" not in said.lower():
-                raise RuntimeError("reg query %s failed (exit code %d): %s" % (key, done.returncode, said.strip()[-300:]))
-            return found
-        for line in done.stdout.decode(errors="replace").splitlines():
-            if line.startswith("HKEY_"):
-                current = found.setdefault(line.strip().lower(), {})
-            elif current is not None:
-                match = REG_QUERY_VALUE.match(line)
-                if match:
-                    current[match.group(1).lower()] = match.group(3) or ""
-        return found
-
-    def devreg(self, build, *args):
-        done = self.run([os.path.join(build, DEVREG_EXE)] + list(args), timeout=60)
-        if done.returncode != 0:
-            raise RuntimeError("devreg %s failed: %s" % (" ".join(args), done.stderr.decode(errors="replace")))
-        return [line[len("DEVICE "):] for line in done.stdout.decode(errors="replace").splitlines()
-                if line.startswith("DEVICE ")]
-
-
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-REG_QUERY_VALUE = re.compile(r"^    (.*?)    (REG_[A-Z_]+)(?:    (.*))?$")
-ROOT_NAMES = {"HKLM": "HKEY_LOCAL_MACHINE", "HKCU": "HKEY_CURRENT_USER", "HKCR": "HKEY_CLASSES_ROOT",
-              "HKU": "HKEY_USERS"}
-
-
-def full_key(key):
-    """The key as `reg query` prints it, lower-cased: HKLM\\A -> hkey_local_machine\\a."""
-    root, _, rest = key.partition("\\")
-    root = ROOT_NAMES.get(root.upper(), root)
-    return (root + ("\\" + rest if rest else "")).lower()
+        raise RuntimeError("devreg %s failed: %s" % (" ".join(args), done.stderr.decode(errors="replace")))
+    return [line[len("DEVICE "):] for line in done.stdout.decode(errors="replace").splitlines()
+            if line.startswith("DEVICE ")]
 
 
 def reg_file_contents(path):
@@ -264,7 +94,7 @@ class Snapshot:
     much faster than one per key."""
 
     def __init__(self, wine):
-        self.wine = wine
+        self.wine = wine  # a tests.wine.Prefix
         self.read = []   # the keys whose trees are in `found`
         self.found = {}  # full_key(key) -> {value name: data}
 
@@ -351,67 +181,6 @@ class Outcome:
 
 # --- cases ------------------------------------------------------------------------------
 
-class Case:
-    """One run of the host.
-
-    calls     host arguments: "InitModule", "SetTargetDir=C:\\JQ", "#14"...
-    expect    the results of the calls, in order (None: not checked)
-    version   the Windows version jqhost.exe sees (a key of VERSIONS)
-    diagnostic  load the build whose trace switch is on from load
-    answers   dialog answers, in order: yes, no, ok, close, escape
-    dialogs   expected dialogs, in order: dicts of caption/text/buttons/icon/answer
-              (a missing field is not checked)
-    trace     expected trace lines; trace_mode "exact" (the whole trace),
-              "contains" (these lines in this order, others between allowed)
-              or None (not checked). The shipped build must write no line.
-    seed      .reg files (beside the case file) imported before the run
-    cleanup   registry keys deleted before and after the run
-    present / absent  registry keys that must / must not exist afterwards
-    values    {(key, value name): expected data text as `reg query` shows it}
-    pointer   pass a guard value as the second argument instead of null
-    exit_code the host's expected exit code
-    keep_seed every key and value the seed files write is still there
-              afterwards, but for the keys in or below `absent` and the values
-              that `values` expects to be missing (None)
-    devices   device nodes devreg registers before the run:
-              (instance id, class GUID, first hardware id)
-    device_cleanup  enumerators or device ids ("ROOT\\SYSTEM") whose nodes are
-              removed before and after the run, besides the device ids of
-              `devices`
-    devices_after   {enumerator: ["INSTANCE|HARDWARE_ID" patterns]}: the nodes
-              devreg lists afterwards, one pattern each (fnmatch, any case)
-    inf       INF files (in inf/ beside the case file) copied into a new folder
-              whose Windows path replaces "{infdir}" in the calls and trace
-    """
-
-    def __init__(self, name, calls, expect=None, version="winxp", diagnostic=False, answers=(),
-                 dialogs=None, trace=None, trace_mode="exact", seed=(), cleanup=(), present=(),
-                 absent=(), values=None, pointer=False, exit_code=0, keep_seed=False, devices=(),
-                 device_cleanup=(), devices_after=None, inf=()):
-        self.name = name
-        self.calls = list(calls)
-        self.expect = list(expect) if expect is not None else None
-        self.version = version
-        self.diagnostic = diagnostic
-        self.answers = list(answers)
-        self.dialogs = dialogs
-        self.trace = trace
-        self.trace_mode = trace_mode if trace is not None else None
-        self.seed = list(seed)
-        self.cleanup = list(cleanup)
-        self.present = list(present)
-        self.absent = list(absent)
-        self.values = dict(values or {})
-        self.pointer = pointer
-        self.exit_code = exit_code
-        self.keep_seed = keep_seed
-        self.devices = [tuple(device) for device in devices]
-        self.device_cleanup = list(device_cleanup)
-        self.devices_after = dict(devices_after or {})
-        self.inf = list(inf)
-        self.directory = HERE  # .reg files are looked up beside the case file
-
-
 def in_order(expected, actual):
     position = 0
     for line in expected:
@@ -450,7 +219,7 @@ def remove_devices(case, wine, build):
     for device_id in device_ids(case):
         arguments += ["remove", device_id]
     if arguments:
-        wine.devreg(build, *arguments)
+        devreg(wine, build, *arguments)
 
 
 def check_devices(case, wine, build):
@@ -460,7 +229,7 @@ def check_devices(case, wine, build):
     arguments = []
     for enumerator in case.devices_after:
         arguments += ["list", enumerator]
-    every = wine.devreg(build, *arguments)
+    every = devreg(wine, build, *arguments)
     for enumerator, patterns in case.devices_after.items():
         prefix = enumerator.lower() + "\\"
         listed = sorted(set(d for d in every if d.lower().startswith(prefix)))
@@ -519,7 +288,7 @@ def run_case(case, wine, build):
 
 def run_prepared_case(case, wine, build, inf_dir):
     problems = []
-    wine.set_version(case.version)
+    wine.set_version(HOST_EXE, case.version)
     wine.delete_keys(case.cleanup)
     for reg_file in case.seed:
         wine.import_reg(os.path.join(case.directory, reg_file))
@@ -529,7 +298,7 @@ def run_prepared_case(case, wine, build, inf_dir):
     for instance, class_guid, hardware_id in case.devices:
         arguments += ["add", instance, class_guid, hardware_id]
     if arguments:
-        wine.devreg(build, *arguments)
+        devreg(wine, build, *arguments)
 
     def with_inf_dir(text):
         return text.replace("{infdir}", inf_dir) if inf_dir else text
@@ -542,7 +311,7 @@ def run_prepared_case(case, wine, build, inf_dir):
         args += ["--answer", ",".join(case.answers)]
     args += [with_inf_dir(call) for call in case.calls]
     try:
-        done = wine.run(args, debug="-all,+debugstr")
+        done = wine.run(args, debug="-all,+debugstr", timeout=CASE_TIMEOUT)
     except subprocess.TimeoutExpired:
         return ["timed out after %d s (an unanswered dialog?)" % CASE_TIMEOUT]
     outcome = Outcome(done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1"))
@@ -620,8 +389,6 @@ def main(argv):
                         help="reuse an existing prefix instead of creating a fresh one")
     options = parser.parse_args(argv[1:])
 
-    sys.path.insert(0, HERE)
-    sys.modules.setdefault("run_e2e", sys.modules[__name__])  # one Case class for the case files
     found = importlib.util.spec_from_file_location("e2e_cases", os.path.abspath(options.cases))
     case_module = importlib.util.module_from_spec(found)
     found.loader.exec_module(case_module)
@@ -633,12 +400,7 @@ def main(argv):
             print(case.name)
         return 0
 
-    if not os.environ.get("DISPLAY") and not os.environ.get("JQ_E2E_UNDER_XVFB"):
-        xvfb = shutil.which("xvfb-run")
-        if xvfb:
-            os.environ["JQ_E2E_UNDER_XVFB"] = "1"
-            os.execv(xvfb, [xvfb, "-a", sys.executable, os.path.abspath(__file__)] + argv[1:])
-        print("note: no display and no xvfb-run; cases with dialogs will fail")
+    under_display("tests.e2e.run_e2e", argv[1:])
 
     build = os.path.abspath(options.build)
     needed_files = [HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")]
@@ -654,7 +416,7 @@ def main(argv):
     if problem:
         return skip_all(problem)
 
-    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")), loader)
+    wine = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")), loader)
     try:
         print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:

@@ -3,12 +3,12 @@
 would pass or fail end-to-end cases for the wrong reason."""
 
 import os
-import sys
 import tempfile
 import unittest
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from run_e2e import WINE32, WINE64, Outcome, first_difference, in_order, loader_for  # noqa: E402
+from tests import unittest_main
+from tests.e2e.run_e2e import Outcome, first_difference, in_order
+from tests.wine import WINE32, WINE64, loader_for
 
 PREFIX = "0104:warn:debugstr:OutputDebugStringA "
 
@@ -81,4 +81,4 @@ class LoaderTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    unittest_main()

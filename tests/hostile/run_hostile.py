@@ -23,8 +23,8 @@ machine sees another's keys. For each machine:
 
 Prints one line per machine and a final "N passed, N failed"; exits 1 when
 any machine fails, 2 when the run could not start. Where the loader cannot
-run here the run is skipped with the reason ("0 passed, 0 failed, 1 skipped",
-exit 0).
+run here the run is skipped with the reason ("SKIP every case: REASON",
+"0 passed, 0 failed", exit 0).
 """
 
 import argparse
@@ -36,13 +36,12 @@ import subprocess
 import sys
 import tempfile
 
+from tests.e2e.run_e2e import HOST_EXE, RESULT, below, run_each
+from tests.hostile.machines import KEPT, MACHINES
+from tests.wine import Prefix, loader_for, loader_problem, skip_all, windows_path
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-sys.path.insert(0, HERE)
-
-import run_e2e  # noqa: E402  (the Wine driver of the end-to-end tests)
-from machines import KEPT, MACHINES  # noqa: E402
 
 REGSEED_EXE = "regseed.exe"
 VENDOR_COMPONENT = re.compile(r"VID_2F7A&PID_[0-9A-F]{4}", re.IGNORECASE)
@@ -93,7 +92,7 @@ def vendor_owned(key, named):
     values name."""
     if VENDOR_COMPONENT.search(key):
         return True
-    return any(run_e2e.below(key, n.lower()) for n in named)
+    return any(below(key, n.lower()) for n in named)
 
 
 def reg_file(text):
@@ -114,7 +113,7 @@ class HostileRun:
         self.template = os.path.join(work, "template")
 
     def prepare(self):
-        wine = run_e2e.Wine(self.template, self.loader)
+        wine = Prefix(self.template, self.loader)
         return wine.create()
 
     def fresh_wine(self):
@@ -122,15 +121,15 @@ class HostileRun:
         if os.path.exists(prefix):
             shutil.rmtree(prefix)
         shutil.copytree(self.template, prefix, symlinks=True)
-        return run_e2e.Wine(prefix, self.loader)
+        return Prefix(prefix, self.loader)
 
     def host(self, wine):
         dll = os.path.join(self.build, "JQInst2k.dll")
-        done = wine.run([os.path.join(self.build, run_e2e.HOST_EXE), "--dll", run_e2e.windows_path(dll),
+        done = wine.run([os.path.join(self.build, HOST_EXE), "--dll", windows_path(dll),
                          "RemoveUsbDevices"])
         wine.wait()  # the server ends and writes system.reg
         out = done.stdout.decode("latin-1")
-        results = [int(m.group(2)) for m in map(run_e2e.RESULT.match, out.splitlines()) if m]
+        results = [int(m.group(2)) for m in map(RESULT.match, out.splitlines()) if m]
         return done.returncode, results, out
 
     def check(self, machine):
@@ -140,7 +139,7 @@ class HostileRun:
         acp = wine.run([os.path.join(self.build, REGSEED_EXE), "acp"]).stdout.decode().strip()
         if acp != "ACP %d" % machine.code_page:
             return ["Wine gave the code page %r, not %d" % (acp, machine.code_page)]
-        wine.set_version(machine.version)
+        wine.set_version(HOST_EXE, machine.version)
         path = reg_file(machine.reg)
         try:
             wine.import_reg(path)
@@ -151,7 +150,7 @@ class HostileRun:
             if done.returncode != 0:
                 return ["regseed failed: " + done.stderr.decode(errors="replace").strip()]
         wine.wait()
-        before = read_machine_hive(wine.prefix)
+        before = read_machine_hive(wine.path)
 
         problems += ["the machine was not built: no key %s" % key for key in KEPT if key.lower() not in before]
         expected_gone = set()
@@ -167,7 +166,7 @@ class HostileRun:
                 problems.append("%s run: host exit code %d: %s" % (run, exit_code, out.strip()[-300:]))
             if len(results) != 1 or results[0] not in (0, 1):
                 problems.append("%s run: RemoveUsbDevices answered %s, expected 0 or 1" % (run, results))
-            after = read_machine_hive(wine.prefix)
+            after = read_machine_hive(wine.path)
             added = sorted(set(after) - set(before))
             gone = set(before) - set(after)
             changed = sorted(k for k in set(before) & set(after) if before[k] != after[k])
@@ -187,7 +186,7 @@ class HostileRun:
             problems += ["%s run added a key: %s" % (run, key) for key in added[:5]]
             problems += ["%s run changed the values of %s" % (run, key) for key in changed[:5]]
             before = after
-        shutil.rmtree(wine.prefix, ignore_errors=True)
+        shutil.rmtree(wine.path, ignore_errors=True)
         return problems
 
 
@@ -207,17 +206,15 @@ def main(argv):
         return 0
 
     build = os.path.abspath(options.build)
-    for needed in (run_e2e.HOST_EXE, "JQInst2k.dll", REGSEED_EXE):
+    for needed in (HOST_EXE, "JQInst2k.dll", REGSEED_EXE):
         if not os.path.exists(os.path.join(build, needed)):
             print("missing %s in %s: build it first" % (needed, build))
             print("0 passed, 1 failed")
             return 2
-    loader = run_e2e.loader_for(os.path.join(build, run_e2e.HOST_EXE))
-    problem = run_e2e.loader_problem(loader)
+    loader = loader_for(os.path.join(build, HOST_EXE))
+    problem = loader_problem(loader)
     if problem:
-        print("SKIP hostile machines: " + problem)
-        print("0 passed, 0 failed, 1 skipped")
-        return 0
+        return skip_all(problem)
 
     run = HostileRun(build, os.path.abspath(options.work or os.path.join(build, "wine-hostile")), loader)
     try:
@@ -227,7 +224,7 @@ def main(argv):
         print("0 passed, 1 failed")
         return 2
 
-    return run_e2e.run_each(selected, run.check)
+    return run_each(selected, run.check)
 
 
 if __name__ == "__main__":

@@ -42,17 +42,15 @@ import tarfile
 import tempfile
 import time
 
+from tests.installers import SEEDED_KEYS, Checks, cleaned_keys, kept_keys, root_devices, seed_registry
+from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display, windows_path
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 SCRIPT = os.path.join(ROOT, "examples", "inno", "jqsetup.iss")
 INNO_VERSION = "6.4.1"
 CACHE = os.path.join(ROOT, "build", "cache", "innosetup-" + INNO_VERSION)
 
-sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.join(ROOT, "tests", "nsis"))
-from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, under_display  # noqa: E402
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
 
 SETUP = "jqsetup-inno.exe"
 APP_DIR = "C:\\JQInno"
@@ -104,10 +102,6 @@ def fetch_iscc():
     return iscc
 
 
-def windows_path(path):
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def logged_results(path):
     """The (EXPORT, RESULT) pairs the script logged; None without the log."""
     if not os.path.exists(path):
@@ -151,7 +145,7 @@ def check_installed(checks, prefix, run):
     for name in ("JQInst2k.dll", "JQDRV2K3.INF", "unins000.exe"):
         checks.check("%s: %s in the application folder" % (run, name),
                      os.path.exists(prefix.unix_path(APP_DIR + "\\" + name)))
-    devices = prefix.root_devices()
+    devices = root_devices(prefix)
     checks.check("%s: one root device root\\jq_pilotdeck in the registry" % run, len(devices) == 1, str(devices))
 
 
@@ -159,7 +153,7 @@ def check_removed(checks, prefix, run):
     checks.check("%s: the application folder removed, the DLL with it" % run,
                  not os.path.exists(prefix.unix_path(APP_DIR)),
                  str(os.listdir(prefix.unix_path(APP_DIR))) if os.path.exists(prefix.unix_path(APP_DIR)) else "")
-    devices = prefix.root_devices()
+    devices = root_devices(prefix)
     checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
     left = [key for key in cleaned_keys(nt5=False) if prefix.has_key(key)]
     checks.check("%s: the vendor's joystick settings (<FixedKey>) and OEM keys deleted" % run, not left,
@@ -228,7 +222,7 @@ def main(argv):
         except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
             print("cannot get ISCC.exe: %s" % e, file=sys.stderr)
             return 2
-    under_display(__file__, argv)
+    under_display("tests.inno.run_inno_test", argv[1:])
 
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
@@ -252,13 +246,14 @@ def main(argv):
     checks = Checks()
     prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-inno")))
     try:
-        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create()))
+        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create(wow64=True)))
+        prefix.server("-p")  # the server and services stay up between programs: they start slowly
         # Every program sees 7: the setup and uninstaller run as copies with
         # names of their own, which a per-program setting would not reach.
         done = prefix.reg("add", "HKCU\\Software\\Wine", "/v", "Version", "/d", "win7", "/f")
         if done.returncode != 0:
             raise RuntimeError("cannot set the Windows version")
-        prefix.seed_registry()
+        seed_registry(prefix)
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot prepare the Wine prefix: %s" % e)
         checks.check("Wine prefix", False)
@@ -300,7 +295,7 @@ def main(argv):
         check_removed(checks, prefix, run)
 
         # 2. Installed again; the uninstaller with somebody at the screen.
-        prefix.seed_registry()
+        seed_registry(prefix)
         if not run_setup(checks, prefix, setup, LOG_DIR + "\\setup-again.log", "setup again"):
             return checks.summary()
         check_installed(checks, prefix, "setup again")

@@ -37,16 +37,13 @@ import subprocess
 import sys
 import time
 
+from tests.e2e.run_e2e import DEBUGSTR, unescape
+from tests.installers import Checks
+from tests.wine import WINE64, Prefix, loader_problem, skip_all, under_display
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
-
-sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from run_e2e import DEBUGSTR, WINE64, Wine, loader_problem, skip_all, unescape  # noqa: E402
-
-sys.path.insert(0, HERE)
-from wine32 import Checks  # noqa: E402
 
 RUN_TIMEOUT = 180
 
@@ -93,11 +90,6 @@ def makensis(target, dll, outfile):
     if done.returncode != 0 or not os.path.exists(outfile):
         return done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
     return None
-
-
-def unix_path(prefix, windows_path):
-    assert windows_path[:3].upper() == "C:\\"
-    return os.path.join(prefix, "drive_c", *windows_path[3:].split("\\"))
 
 
 def read_results(path):
@@ -151,11 +143,7 @@ def main(argv):
 
     # Same as the end-to-end runner: every Wine program of the prefix must
     # see the same display, even though a silent installer shows nothing.
-    if not os.environ.get("DISPLAY") and not os.environ.get("JQ_E2E_UNDER_XVFB"):
-        xvfb = shutil.which("xvfb-run")
-        if xvfb:
-            os.environ["JQ_E2E_UNDER_XVFB"] = "1"
-            os.execv(xvfb, [xvfb, "-a", sys.executable, os.path.abspath(__file__)] + argv[1:])
+    under_display("tests.nsis.run_nsis_test", argv[1:])
 
     problem = loader_problem(WINE64)
     if problem:
@@ -196,7 +184,7 @@ def main(argv):
         print("%d passed, %d failed" % (checks.passed, checks.failed))
         return 1
 
-    wine = Wine(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis")), WINE64)
+    wine = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis")), WINE64)
     try:
         print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
@@ -209,21 +197,21 @@ def main(argv):
         for exe in (INSTALLER, DIAGNOSTIC_INSTALLER, UNINSTALLER):
             key = "HKCU\\Software\\Wine\\AppDefaults\\" + exe
             wine.reg("add", key, "/v", "Version", "/d", "winxp", "/f")
-        results_dir = unix_path(wine.prefix, RESULTS_DIR)
+        results_dir = wine.unix_path(RESULTS_DIR)
         shutil.rmtree(results_dir, ignore_errors=True)
         os.makedirs(results_dir)
         for folder in (INSTALL_DIR, ODD_DIR):
-            shutil.rmtree(unix_path(wine.prefix, folder), ignore_errors=True)
+            shutil.rmtree(wine.unix_path(folder), ignore_errors=True)
 
         # 1. The installation road.
         results = RESULTS_DIR + "\\install.txt"
         done = run_installer(wine, installer, ["/S", "/RESULTS=" + results, "/D=" + INSTALL_DIR], out)
         if checks.check("install: the silent installer ends with 0", done is not None and done.returncode == 0,
                         "timed out" if done is None else "exit code %d" % done.returncode):
-            check_results(checks, "install", unix_path(wine.prefix, results), INSTALL_RESULTS)
+            check_results(checks, "install", wine.unix_path(results), INSTALL_RESULTS)
             for name in ("JQDRV2K3.INF", UNINSTALLER):
                 checks.check("install: %s in the installation folder" % name,
-                             os.path.exists(unix_path(wine.prefix, INSTALL_DIR + "\\" + name)))
+                             os.path.exists(wine.unix_path(INSTALL_DIR + "\\" + name)))
             lines = trace_lines(done.stderr)
             checks.check("install: the shipped DLL writes no trace line", not lines, lines[0] if lines else "")
 
@@ -231,15 +219,15 @@ def main(argv):
         # that Wine returns when it has finished rather than when it has
         # copied itself to the temporary folder.
         uninstaller = INSTALL_DIR + "\\" + UNINSTALLER
-        if os.path.exists(unix_path(wine.prefix, uninstaller)):
+        if os.path.exists(wine.unix_path(uninstaller)):
             results = RESULTS_DIR + "\\uninstall.txt"
             done = run_installer(wine, uninstaller, ["/S", "/RESULTS=" + results, "_?=" + INSTALL_DIR], out)
             if checks.check("uninstall: the silent uninstaller ends with 0",
                             done is not None and done.returncode == 0,
                             "timed out" if done is None else "exit code %d" % done.returncode):
-                check_results(checks, "uninstall", unix_path(wine.prefix, results), UNINSTALL_RESULTS)
+                check_results(checks, "uninstall", wine.unix_path(results), UNINSTALL_RESULTS)
                 checks.check("uninstall: JQDRV2K3.INF removed",
-                             not os.path.exists(unix_path(wine.prefix, INSTALL_DIR + "\\JQDRV2K3.INF")))
+                             not os.path.exists(wine.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
         else:
             checks.check("uninstall: uninstaller present", False, uninstaller)
 
@@ -250,7 +238,7 @@ def main(argv):
             if checks.check("odd folder: the diagnostic installer ends with 0",
                             done is not None and done.returncode == 0,
                             "timed out" if done is None else "exit code %d" % done.returncode):
-                got = read_results(unix_path(wine.prefix, results)) or []
+                got = read_results(wine.unix_path(results)) or []
                 checks.check("odd folder: SetTargetDir 0 and CreateRootDevice 1",
                              ("SetTargetDir", "0") in got and ("CreateRootDevice", "1") in got, str(got))
                 lines = trace_lines(done.stderr)

@@ -46,15 +46,14 @@ import sys
 import tempfile
 import time
 
+from tests.installers import (SEEDED_KEYS, Checks, cleaned_keys, kept_keys, root_devices, seed_registry,
+                              trace_lines)
+from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
-sys.dont_write_bytecode = True  # no __pycache__ left in the source tree
-sys.path.insert(0, HERE)
-from wine32 import SEEDED_KEYS, Checks, Prefix, cleaned_keys, kept_keys, trace_lines, under_display  # noqa: E402
-sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
-from run_e2e import WINE32, loader_problem, skip_all  # noqa: E402
 
 INSTALLER = "jqsetup-x86.exe"
 UNINSTALLER = "uninstall.exe"
@@ -172,7 +171,7 @@ def uninstall(prefix, dialogs_exe, steps, results, cwd, watch=("Information",), 
 def check_untouched(checks, prefix, run):
     checks.check("%s: JQDRV2K3.INF still installed" % run,
                  os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
-    devices = prefix.root_devices()
+    devices = root_devices(prefix)
     checks.check("%s: root device still in the registry" % run, len(devices) == 1, str(devices))
     missing = [key for key in SEEDED_KEYS if not prefix.has_key(key)]
     checks.check("%s: every seeded key kept" % run, not missing, "deleted: %s" % missing)
@@ -184,7 +183,7 @@ def main(argv):
                         help="the win32 build directory (JQInst2k.dll, jqdialogs.exe)")
     parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-nsis-x86)")
     options = parser.parse_args(argv[1:])
-    under_display(__file__, argv)
+    under_display("tests.nsis.run_nsis_x86", argv[1:])
 
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
@@ -220,10 +219,11 @@ def main(argv):
 
     prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-nsis-x86")))
     try:
-        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create()))
+        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create(wow64=True)))
+        prefix.server("-p")  # the server and services stay up between programs: they start slowly
         for exe in (INSTALLER, DIAGNOSTIC_INSTALLER, UNINSTALLER):
             prefix.set_version(exe, "winxp")
-        prefix.seed_registry()
+        seed_registry(prefix)
     except (RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot prepare the Wine prefix: %s" % e)
         checks.check("Wine prefix", False)
@@ -247,7 +247,7 @@ def main(argv):
         for name in ("JQDRV2K3.INF", UNINSTALLER):
             checks.check("install: %s in the installation folder" % name,
                          os.path.exists(prefix.unix_path(INSTALL_DIR + "\\" + name)))
-        devices = prefix.root_devices()
+        devices = root_devices(prefix)
         checks.check("install: one root device root\\jq_pilotdeck in the registry", len(devices) == 1, str(devices))
         print("installed in %.1f s" % (time.time() - started))
 
@@ -325,7 +325,7 @@ def main(argv):
         check_results(checks, run, prefix.unix_path(results), REMOVED_RESULTS)
         checks.check("%s: JQDRV2K3.INF removed" % run,
                      not os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
-        devices = prefix.root_devices()
+        devices = root_devices(prefix)
         checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
         left = [key for key in cleaned_keys(nt5=True) if prefix.has_key(key)]
         checks.check("%s: the vendor's XP joystick settings and OEM keys deleted" % run, not left, "left: %s" % left)

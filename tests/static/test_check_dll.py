@@ -12,6 +12,9 @@ import sys
 import tempfile
 import unittest
 
+from tests import unittest_main
+from tests.static.check_dll import EXPORTS
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SRC = os.path.join(os.path.dirname(os.path.dirname(HERE)), "src")
 # The DLL's own C runtime, built as windows/CMakeLists.txt builds it.
@@ -19,8 +22,6 @@ RUNTIME = ([os.path.join(SRC, "runtime", name) for name in ("c_runtime.cpp", "te
            + ["-I" + SRC, "-fno-builtin", "-fno-tree-loop-distribute-patterns",
               "-Wl,--disable-runtime-pseudo-reloc", "-Wl,--disable-auto-import"])
 CHECKER = os.path.join(HERE, "check_dll.py")
-sys.path.insert(0, HERE)
-from check_dll import EXPORTS  # noqa: E402
 
 CXX = "i686-w64-mingw32-g++"
 WINDRES = "i686-w64-mingw32-windres"
@@ -206,4 +207,4 @@ class ExportDocsTest(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main(verbosity=2)
+    unittest_main()
