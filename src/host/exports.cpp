@@ -2,8 +2,8 @@
 
 #include "cleaning/clean_run.h"
 #include "devices/driver_install.h"
+#include "devices/install_state.h"
 #include "devices/root_devices.h"
-#include "host/module_state.h"
 #include "host/uninstall_hooks.h"
 #include "platform/system_libraries.h"
 #include "support/osinfo.h"

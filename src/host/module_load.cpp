@@ -3,7 +3,7 @@
 #include "cleaning/cleaning_state.h"
 #include "cleaning/jqpids.h"
 #include "devices/device_state.h"
-#include "host/module_state.h"
+#include "devices/install_state.h"
 #include "platform/system_libraries.h"
 #include "support/osinfo.h"
 #include "support/tracers.h"
@@ -16,7 +16,7 @@ void moduleLoad()
     tracersLoad();
     osInfoLoad();
     winRegLoad();
-    hostStateLoad();
+    installStateLoad();
     cleaningLoad();
     jqPidsLoad();
     devicesLoad();

@@ -5,7 +5,7 @@
 #include "native/cleaning_support.h"
 #include "native/machine_builders.h"
 
-#include "host/module_state.h"
+#include "devices/install_state.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -1,5 +1,5 @@
-#include "native/fixture.h"
 #include "host/message_dialog.h"
+#include "native/fixture.h"
 
 #include <cstdlib>
 #include <cstring>

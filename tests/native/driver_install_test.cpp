@@ -2,7 +2,7 @@
 // driver of the vendor's USB devices.
 #include "cleaning/jqpids.h"
 #include "devices/driver_install.h"
-#include "host/module_state.h"
+#include "devices/install_state.h"
 #include "native/fixture.h"
 #include "native/machine_builders.h"
 #include "platform/system_libraries.h"

@@ -1,6 +1,6 @@
 #include "native/fixture.h"
 
-#include "host/module_state.h"
+#include "devices/install_state.h"
 
 using Lines = std::vector<std::string>;
 

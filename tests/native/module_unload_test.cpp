@@ -5,7 +5,7 @@
 #include "native/fixture.h"
 
 #include "cleaning/cleaning_state.h"
-#include "host/module_state.h"
+#include "devices/install_state.h"
 
 #include <functional>
 

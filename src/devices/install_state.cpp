@@ -1,11 +1,11 @@
-#include "host/module_state.h"
+#include "devices/install_state.h"
 
 #include "support/id_string.h"
 
 std::string TargetDir;
 bool RebootRequired = false;
 
-void hostStateLoad()
+void installStateLoad()
 {
     TargetDir.clear();
     RebootRequired = false;
