@@ -5,71 +5,91 @@
 
 using sim::machine;
 
-DWORD WINAPI GetLastError(void) { return machine().lastError; }
+DWORD WINAPI GetLastError(void)
+{
+    const sim::Answer outcome{__func__};
+    return outcome(machine().lastError);
+}
 
-void WINAPI SetLastError(DWORD dwErrCode) { machine().lastError = dwErrCode; }
+void WINAPI SetLastError(DWORD dwErrCode)
+{
+    const sim::Answer outcome{__func__};
+    machine().lastError = dwErrCode;
+}
 
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     machine().debugOutput.push_back(lpOutputString ? lpOutputString : "");
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("GetVersionExA"))
-        return FALSE;
+        return outcome(FALSE);
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
-        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE));
     *info = machine().version;
     info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 int WINAPI GetSystemMetrics(int nIndex)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     machine().injectedFault("GetSystemMetrics");
     if (nIndex == SM_DBCSENABLED)
-        return machine().dbcsEnabled ? 1 : 0;
-    return 0;
+        return outcome(machine().dbcsEnabled ? 1 : 0);
+    return outcome(0);
 }
 
-UINT WINAPI GetACP(void) { return machine().codePage; }
+UINT WINAPI GetACP(void)
+{
+    const sim::Answer outcome{__func__};
+    return outcome(machine().codePage);
+}
 
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (CodePage == CP_ACP)
         CodePage = machine().codePage;
-    return sim::isLeadByte(CodePage, TestChar) ? TRUE : FALSE;
+    return outcome(sim::isLeadByte(CodePage, TestChar) ? TRUE : FALSE);
 }
 
 // The pseudo handles Windows gives: they need no closing.
-HANDLE WINAPI GetCurrentThread(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)); }
-HANDLE WINAPI GetCurrentProcess(void) { return reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)); }
+HANDLE WINAPI GetCurrentThread(void)
+{
+    const sim::Answer outcome{__func__};
+    return outcome(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-2)));
+}
+HANDLE WINAPI GetCurrentProcess(void)
+{
+    const sim::Answer outcome{__func__};
+    return outcome(reinterpret_cast<HANDLE>(static_cast<LONG_PTR>(-1)));
+}
 
 BOOL WINAPI CloseHandle(HANDLE hObject)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"CloseHandle"}))
-        return FALSE;
+        return outcome(FALSE);
     if (!machine().closeHandle(hObject, sim::HandleKind::Token))
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    return TRUE;
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+    return outcome(TRUE);
 }
 
 UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("GetSystemDirectoryA"))
-        return 0;
+        return outcome(0);
     const std::string& dir = machine().systemDirectory;
     if (!lpBuffer || uSize <= dir.size())
-        return static_cast<UINT>(dir.size() + 1);
+        return outcome(static_cast<UINT>(dir.size() + 1));
     std::memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
-    return static_cast<UINT>(dir.size());
+    return outcome(static_cast<UINT>(dir.size()));
 }
 
 namespace {
@@ -114,40 +134,40 @@ const Export exportsTable[] = {
 // never loads a system library through the search path.
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("LoadLibraryA"))
-        return nullptr;
+        return outcome(nullptr);
     sim::Machine& m = machine();
     const std::string path = lpLibFileName ? lpLibFileName : "";
     const std::string prefix = m.systemDirectory + "\\";
     if (path.size() <= prefix.size() || !sim::equalNoCase(path.substr(0, prefix.size()), prefix))
-        return sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
+        return outcome(sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr));
     const std::string file = path.substr(prefix.size());
     if (!m.systemLibraries.count(file))
-        return sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr);
+        return outcome(sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr));
     auto lib = std::make_shared<LoadedLibrary>(LoadedLibrary{sim::upper(file)});
-    return static_cast<HMODULE>(m.addHandle(sim::HandleKind::Module, path, lib));
+    return outcome(static_cast<HMODULE>(m.addHandle(sim::HandleKind::Module, path, lib)));
 }
 
 BOOL WINAPI FreeLibrary(HMODULE hLibModule)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (!machine().closeHandle(hLibModule, sim::HandleKind::Module))
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    return TRUE;
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+    return outcome(TRUE);
 }
 
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("GetProcAddress"))
-        return nullptr;
+        return outcome(nullptr);
     sim::Handle* h = machine().findHandle(hModule, sim::HandleKind::Module);
     if (!h)
-        return sim::failWith<FARPROC>(ERROR_INVALID_HANDLE, nullptr);
+        return outcome(sim::failWith<FARPROC>(ERROR_INVALID_HANDLE, nullptr));
     const auto* lib = static_cast<const LoadedLibrary*>(h->payload.get());
     for (const Export& e : exportsTable)
         if (sim::equalNoCase(lib->fileName, e.library) && std::strcmp(e.name, lpProcName) == 0)
-            return e.address;
-    return sim::failWith<FARPROC>(ERROR_PROC_NOT_FOUND, nullptr);
+            return outcome(e.address);
+    return outcome(sim::failWith<FARPROC>(ERROR_PROC_NOT_FOUND, nullptr));
 }

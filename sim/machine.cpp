@@ -86,7 +86,6 @@ void Machine::reset()
     files.clear();
     driverInstallAsksReboot = false;
     runningInWow64 = false;
-    driverInstalls.clear();
     systemDirectory = "C:\\WINDOWS\\system32";
     dialogAnswers.clear();
     dialogs.clear();
@@ -408,6 +407,17 @@ void Machine::record(CallRecord call)
 {
     call.traceLines = debugOutput.size();
     calls.push_back(std::move(call));
+}
+
+void Machine::answered(const std::string& call, size_t entry, long long result)
+{
+    while (entry < calls.size() && calls[entry].call != call)
+        ++entry;
+    if (entry == calls.size())
+        record(CallRecord{call});
+    calls[entry].result = result;
+    calls[entry].error = lastError;
+    calls[entry].returned = true;
 }
 
 int Machine::callCount(const std::string& call) const

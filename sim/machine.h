@@ -100,14 +100,6 @@ struct DeviceSpec {
     bool present = true;
 };
 
-struct DriverInstallRecord {
-    std::string hardwareId;
-    std::string infPath;
-    BOOL result = FALSE;
-    DWORD error = 0;
-    BOOL reboot = FALSE;
-};
-
 // ---------------------------------------------------------------- arguments
 
 // One call with the arguments that Windows acts on but whose effect this
@@ -130,6 +122,13 @@ struct CallRecord {
     // Debugger texts written before the call: the trace line just before it
     // tells which step of the product made it.
     size_t traceLines = 0;
+    // What the call returned (a handle or pointer as its address), what it
+    // wrote back where a test or tool reads it (a driver install: the restart
+    // it asked for), and the thread's last error as it left the call.
+    long long result = 0;
+    BOOL reboot = FALSE;
+    DWORD error = 0;
+    bool returned = false;
 };
 
 // ------------------------------------------------------------------- faults
@@ -213,7 +212,6 @@ public:
     InfFiles files;
     bool driverInstallAsksReboot = false;
     bool runningInWow64 = false;  // a 32-bit caller on 64-bit Windows
-    std::vector<DriverInstallRecord> driverInstalls;
 
     // Libraries that LoadLibraryA finds, by file name in the system
     // directory. On the 9x family there is no newdev.dll.
@@ -261,6 +259,8 @@ public:
     // them (the fields each call fills are written at the call).
     std::vector<CallRecord> calls;
     void record(CallRecord call);  // a call that no fault can fail
+    // The result of the call named, whose entry is at index entry or later.
+    void answered(const std::string& call, size_t entry, long long result);
     std::vector<CallRecord> callsOf(const std::string& call) const;
     int callCount(const std::string& call) const;
     std::map<std::string, int> callCounts() const;  // by name

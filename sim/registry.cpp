@@ -263,54 +263,54 @@ void sim::subkeyRemoved() { ++subkeyRemovals; }
 LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,
                           PHKEY phkResult)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord record{"RegOpenKeyExA"};
     record.flags = samDesired;
     record.size = ulOptions;  // reserved: must be zero
     record.text = lpSubKey ? lpSubKey : "";
     if (DWORD e = machine().injectedFault(std::move(record)))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     *phkResult = nullptr;
 
     // The options are reserved on the 9x family; NT knows one that opens a
     // link as itself.
     const bool nt = machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     if (ulOptions & ~static_cast<DWORD>(nt ? REG_OPTION_OPEN_LINK : 0))
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
 
     KeyHandle base;
     if (LONG error = lookUp(hKey, base))
-        return error;
+        return outcome(error);
     std::shared_ptr<RegKey> key;
     if (LONG error = findBelow(base.key, lpSubKey, key, (ulOptions & REG_OPTION_OPEN_LINK) != 0))
-        return error;
+        return outcome(error);
     if (!keyAllows(*key, samDesired))
-        return ERROR_ACCESS_DENIED;
+        return outcome(ERROR_ACCESS_DENIED);
     if (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))
-        return ERROR_ACCESS_DENIED;
+        return outcome(ERROR_ACCESS_DENIED);
     *phkResult = newHandle(key, samDesired);
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 // Tests seed keys with it; the product only opens keys that exist.
 LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REGSAM samDesired,
                             LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegCreateKeyExA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     if (!phkResult)
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     *phkResult = nullptr;
 
     KeyHandle base;
     if (LONG error = lookUp(hKey, base))
-        return error;
+        return outcome(error);
     std::vector<std::string> names;
     if (!sim::splitRegistryPath(lpSubKey, machine().codePage, names))
-        return ERROR_BAD_PATHNAME;
+        return outcome(ERROR_BAD_PATHNAME);
 
     std::shared_ptr<RegKey> key = base.key;
     bool created = false;
@@ -319,13 +319,13 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
         if (it != key->subkeys.end()) {
             key = it->second;
             if (!key->linkTarget.empty() && !(key = linkTargetOf(*key)))
-                return ERROR_FILE_NOT_FOUND;
+                return outcome(ERROR_FILE_NOT_FOUND);
             continue;
         }
         if (!key->writable || !key->readable || inWriteProtectedTree(*key))
-            return ERROR_ACCESS_DENIED;
+            return outcome(ERROR_ACCESS_DENIED);
         if (depthOf(*key) >= MaxKeyDepth)
-            return ERROR_BADKEY;
+            return outcome(ERROR_BADKEY);
         auto child = std::make_shared<RegKey>();
         child->name = name;
         child->parent = key.get();
@@ -335,34 +335,34 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     }
     if (!created && (!keyAllows(*key, samDesired) ||
                      (inWriteProtectedTree(*key) && (samDesired & ~(KEY_READ | ViewFlags)))))
-        return ERROR_ACCESS_DENIED;
+        return outcome(ERROR_ACCESS_DENIED);
     if (lpdwDisposition)
         *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
     *phkResult = newHandle(key, samDesired);
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 LONG WINAPI RegCloseKey(HKEY hKey)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegCloseKey"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     if (machine().root(hKey))
-        return ERROR_SUCCESS;  // predefined keys are never really closed
+        return outcome(ERROR_SUCCESS);  // predefined keys are never really closed
     if (!machine().closeHandle(hKey, sim::HandleKind::Key))
-        return ERROR_INVALID_HANDLE;
-    return ERROR_SUCCESS;
+        return outcome(ERROR_INVALID_HANDLE);
+    return outcome(ERROR_SUCCESS);
 }
 
 // The tree is in memory only: there is nothing to write, but the handle must
 // still name a live key.
 LONG WINAPI RegFlushKey(HKEY hKey)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegFlushKey"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    return lookUp(hKey, handle);
+    return outcome(lookUp(hKey, handle));
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -371,14 +371,14 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegQueryInfoKeyA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
-        return error;
+        return outcome(error);
     if (lpReserved)
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     const RegKey& key = *handle.key;
 
     // Name lengths in characters, without the terminating zero. NT stores
@@ -424,7 +424,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         *lpcbSecurityDescriptor = 0;
     if (lpftLastWriteTime)
         *lpftLastWriteTime = FILETIME{};
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 // Subkeys come in the order of their names, compared without regard to case.
@@ -432,67 +432,67 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
                           PFILETIME lpftLastWriteTime)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegEnumKeyExA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_ENUMERATE_SUB_KEYS, handle))
-        return error;
+        return outcome(error);
     if (!lpName || !lpcchName || lpReserved)
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     if (dwIndex >= handle.key->subkeys.size())
-        return ERROR_NO_MORE_ITEMS;
+        return outcome(ERROR_NO_MORE_ITEMS);
 
     auto it = subkeyAt(handle.key, dwIndex);
     if (LONG error = giveName(sim::ansiName(*it->second), lpName, lpcchName))
-        return error;
+        return outcome(error);
     giveEmptyClass(lpClass, lpcchClass);
     if (lpftLastWriteTime)
         *lpftLastWriteTime = FILETIME{};
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 // Values come in the order they were created.
 LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,
                           LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegEnumValueA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
-        return error;
+        return outcome(error);
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     const RegKey& key = *handle.key;
     if (dwIndex >= key.values.size())
-        return ERROR_NO_MORE_ITEMS;
+        return outcome(ERROR_NO_MORE_ITEMS);
 
     const RegValue& value = key.values[dwIndex];
     if (LONG error = giveName(value.name, lpValueName, lpcchValueName))
-        return error;
+        return outcome(error);
     if (lpType)
         *lpType = value.type;
-    return giveData(value.data, lpData, lpcbData);
+    return outcome(giveData(value.data, lpData, lpcbData));
 }
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegQueryValueExA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
-        return error;
+        return outcome(error);
     if (lpReserved || (lpData && !lpcbData))
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
     const RegValue* value = handle.key->value(valueName(lpValueName));
     if (!value)
-        return ERROR_FILE_NOT_FOUND;
+        return outcome(ERROR_FILE_NOT_FOUND);
     if (lpType)
         *lpType = value->type;
-    return giveData(value->data, lpData, lpcbData);
+    return outcome(giveData(value->data, lpData, lpcbData));
 }
 
 // Tests seed values with it. The data are stored exactly as given: a text
@@ -500,14 +500,14 @@ LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, 
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                            DWORD cbData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegSetValueExA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
-        return error;
+        return outcome(error);
     if (!lpData && cbData)
-        return ERROR_INVALID_PARAMETER;
+        return outcome(ERROR_INVALID_PARAMETER);
 
     RegKey& key = *handle.key;
     const std::string name = valueName(lpValueName);
@@ -519,7 +519,7 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
     } else {
         key.values.push_back(RegValue{name, dwType, std::move(data)});
     }
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 // An empty (or NULL) subkey names the handle's own key. Whether a key may be
@@ -527,28 +527,28 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
 // still has subkeys is refused, as on NT, where nothing deletes a tree at once.
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegDeleteKeyA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle base;
     if (LONG error = lookUp(hKey, base))
-        return error;
+        return outcome(error);
 
     std::shared_ptr<RegKey> target;
     if (!lpSubKey || !*lpSubKey) {
         if (!(base.access & DELETE))
-            return ERROR_ACCESS_DENIED;
+            return outcome(ERROR_ACCESS_DENIED);
         target = base.key;
     } else {
         if (LONG error = findBelow(base.key, lpSubKey, target))
-            return error;
+            return outcome(error);
         if (!keyAllows(*target, DELETE))
-            return ERROR_ACCESS_DENIED;
+            return outcome(ERROR_ACCESS_DENIED);
     }
     if (!target->parent || !target->subkeys.empty())
-        return ERROR_ACCESS_DENIED;  // a root, or a key with subkeys
+        return outcome(ERROR_ACCESS_DENIED);  // a root, or a key with subkeys
     removeKey(target);
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }
 
 // The native call that deletes the key a handle stands for: for a handle
@@ -556,34 +556,34 @@ LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 // opens the name it is given, would delete the link's target instead.
 LONG WINAPI NtDeleteKey(HANDLE keyHandle)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (machine().injectedFault(sim::CallRecord{"NtDeleteKey"}))
-        return static_cast<LONG>(StatusAccessDenied);
+        return outcome(static_cast<LONG>(StatusAccessDenied));
     KeyHandle handle;
     if (LONG error = lookUp(static_cast<HKEY>(keyHandle), DELETE, handle))
-        return static_cast<LONG>(error == ERROR_ACCESS_DENIED ? StatusAccessDenied
-                                 : error == ERROR_KEY_DELETED ? StatusKeyDeleted
-                                                              : StatusInvalidHandle);
+        return outcome(static_cast<LONG>(error == ERROR_ACCESS_DENIED ? StatusAccessDenied
+                                         : error == ERROR_KEY_DELETED ? StatusKeyDeleted
+                                                                      : StatusInvalidHandle));
     if (!handle.key->parent)
-        return static_cast<LONG>(StatusAccessDenied);
+        return outcome(static_cast<LONG>(StatusAccessDenied));
     if (!handle.key->subkeys.empty())
-        return static_cast<LONG>(StatusCannotDelete);
+        return outcome(static_cast<LONG>(StatusCannotDelete));
     removeKey(handle.key);
-    return 0;
+    return outcome(0);
 }
 
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (DWORD e = machine().injectedFault("RegDeleteValueA"))
-        return static_cast<LONG>(e);
+        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
     if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
-        return error;
+        return outcome(error);
     RegKey& key = *handle.key;
     auto it = findValue(key, valueName(lpValueName));
     if (it == key.values.end())
-        return ERROR_FILE_NOT_FOUND;
+        return outcome(ERROR_FILE_NOT_FOUND);
     key.values.erase(it);
-    return ERROR_SUCCESS;
+    return outcome(ERROR_SUCCESS);
 }

@@ -54,50 +54,50 @@ BOOL openToken(const sim::Token& token, DWORD access, PHANDLE out)
 BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenAsSelf,
                             PHANDLE TokenHandle)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord record{"OpenThreadToken", nullptr, DesiredAccess};
     record.option = OpenAsSelf;
     if (sim::failWithInjectedFault(std::move(record)))
-        return FALSE;
+        return outcome(FALSE);
     sim::Machine& m = machine();
     if (!TokenHandle || ThreadHandle != GetCurrentThread())
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     if (m.threadTokenError)
-        return sim::failWith(m.threadTokenError, FALSE);
+        return outcome(sim::failWith(m.threadTokenError, FALSE));
     if (!m.threadToken)
-        return sim::failWith(ERROR_NO_TOKEN, FALSE);
-    return openToken(*m.threadToken, DesiredAccess, TokenHandle);
+        return outcome(sim::failWith(ERROR_NO_TOKEN, FALSE));
+    return outcome(openToken(*m.threadToken, DesiredAccess, TokenHandle));
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"OpenProcessToken", nullptr, DesiredAccess}))
-        return FALSE;
+        return outcome(FALSE);
     sim::Machine& m = machine();
     if (!TokenHandle || ProcessHandle != GetCurrentProcess())
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     if (m.processTokenError)
-        return sim::failWith(m.processTokenError, FALSE);
-    return openToken(m.processToken, DesiredAccess, TokenHandle);
+        return outcome(sim::failWith(m.processTokenError, FALSE));
+    return outcome(openToken(m.processToken, DesiredAccess, TokenHandle));
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS infoClass,
                                 LPVOID info, DWORD infoLength, PDWORD returnLength)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("GetTokenInformation"))
-        return FALSE;
+        return outcome(FALSE);
     sim::Handle* h = machine().findHandle(TokenHandle, sim::HandleKind::Token);
     if (!h || !returnLength)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     if (infoClass != TokenGroups)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     if (!info && infoLength != 0)
-        return sim::failWith(ERROR_NOACCESS, FALSE);  // Windows probes the buffer it is told of
+        return outcome(sim::failWith(ERROR_NOACCESS, FALSE));  // Windows probes the buffer it is told of
     const auto& opened = *static_cast<const OpenedToken*>(h->payload.get());
     if (!(opened.access & TOKEN_QUERY))
-        return sim::failWith(ERROR_ACCESS_DENIED, FALSE);
+        return outcome(sim::failWith(ERROR_ACCESS_DENIED, FALSE));
     const sim::Token& token = opened.token;
 
     std::vector<std::vector<BYTE>> sids;
@@ -109,7 +109,7 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS info
         needed += s.size();
     *returnLength = static_cast<DWORD>(needed);
     if (!info || infoLength < needed)
-        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE));
 
     auto* groups = static_cast<TOKEN_GROUPS*>(info);
     groups->GroupCount = static_cast<DWORD>(sids.size());
@@ -120,39 +120,39 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS info
         groups->Groups[i].Attributes = token.groups[i].attributes;
         next += sids[i].size();
     }
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI AllocateAndInitializeSid(PSID_IDENTIFIER_AUTHORITY authority, BYTE count, DWORD s0,
                                      DWORD s1, DWORD s2, DWORD s3, DWORD s4, DWORD s5, DWORD s6,
                                      DWORD s7, PSID* pSid)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"AllocateAndInitializeSid", nullptr, count}))
-        return FALSE;
+        return outcome(FALSE);
     if (!authority || !pSid || count > 8)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     const DWORD all[8] = {s0, s1, s2, s3, s4, s5, s6, s7};
     auto bytes = std::make_shared<std::vector<BYTE>>(
         sidBytes(authority->Value, std::vector<DWORD>(all, all + count)));
     *pSid = bytes->data();
     machine().addHandle(sim::HandleKind::Sid, "SID", bytes, *pSid);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI EqualSid(PSID a, PSID b)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (!a || !b)
-        return FALSE;
+        return outcome(FALSE);
     size_t n = sidLength(a);
-    return n == sidLength(b) && std::memcmp(a, b, n) == 0;
+    return outcome(n == sidLength(b) && std::memcmp(a, b, n) == 0);
 }
 
 PVOID WINAPI FreeSid(PSID pSid)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     machine().record(sim::CallRecord{"FreeSid"});
     // Windows returns NULL on success and the SID when it was not freed.
-    return machine().closeHandle(pSid, sim::HandleKind::Sid) ? nullptr : pSid;
+    return outcome(machine().closeHandle(pSid, sim::HandleKind::Sid) ? nullptr : pSid);
 }

@@ -273,21 +273,21 @@ std::optional<std::vector<sim::RegKey*>> deviceKeysFor(const char* enumerator)
 HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HWND hwndParent,
                                      DWORD Flags)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord record{"SetupDiGetClassDevsA", hwndParent, Flags};
     record.text = Enumerator ? Enumerator : "";
     if (sim::failWithInjectedFault(std::move(record)))
-        return INVALID_HANDLE_VALUE;
+        return outcome(INVALID_HANDLE_VALUE);
     if (Flags & DIGCF_DEVICEINTERFACE)
-        return sim::failWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE);  // not simulated
+        return outcome(sim::failWith(ERROR_INVALID_FLAGS, INVALID_HANDLE_VALUE));  // not simulated
     const bool allClasses = (Flags & DIGCF_ALLCLASSES) != 0;
     if (!allClasses && !ClassGuid)
-        return sim::failWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, INVALID_HANDLE_VALUE));
     // Windows asks the PnP manager for the enumerator's device ids first,
     // and an enumerator it does not know fails that request.
     auto deviceKeys = deviceKeysFor(Enumerator);
     if (!deviceKeys)
-        return sim::failWith(ERROR_INVALID_DATA, INVALID_HANDLE_VALUE);
+        return outcome(sim::failWith(ERROR_INVALID_DATA, INVALID_HANDLE_VALUE));
 
     sim::Machine& m = machine();
     DevInfoSet* set = nullptr;
@@ -310,24 +310,24 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
             set->add(std::move(e));
         }
     }
-    return handle;
+    return outcome(handle);
 }
 
 BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("SetupDiEnumDeviceInfo"))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
-        return sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE));
     if (MemberIndex >= set->elements.size())
-        return sim::failWith(ERROR_NO_MORE_ITEMS, FALSE);
+        return outcome(sim::failWith(ERROR_NO_MORE_ITEMS, FALSE));
     describe(set->elements[MemberIndex], DeviceInfoData);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
@@ -335,56 +335,56 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PDWORD PropertyRegDataType, PBYTE PropertyBuffer,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(
             sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize}))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
-        return FALSE;
+        return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
     if (!p)
-        return sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE));
     if (!PropertyBuffer && PropertyBufferSize != 0)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     if (e->registered && !machine().findKey(instanceKeyPath(e->instanceId)))
-        return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
+        return outcome(sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE));
     const sim::RegValue* v = readValue(*e, p->valueName);
     if (!v)
-        return sim::failWith(ERROR_INVALID_DATA, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_DATA, FALSE));
     const DWORD size = static_cast<DWORD>(v->data.size());
     if (PropertyRegDataType)
         *PropertyRegDataType = v->type;
     if (RequiredSize)
         *RequiredSize = size;
     if (PropertyBufferSize < size)
-        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE));
     if (size)
         std::memcpy(PropertyBuffer, v->data.data(), size);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               PSP_DEVINFO_DATA DeviceInfoData, DWORD Property,
                                               const BYTE* PropertyBuffer, DWORD PropertyBufferSize)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord record{"SetupDiSetDeviceRegistryPropertyA", nullptr, Property,
                            PropertyBufferSize};
     if (PropertyBuffer)
         record.text.assign(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
     if (sim::failWithInjectedFault(std::move(record)))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
-        return FALSE;
+        return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
     if (!p || !p->writable)
-        return sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE));
     if (!PropertyBuffer && PropertyBufferSize != 0)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
 
     std::vector<BYTE> data(PropertyBuffer, PropertyBuffer + PropertyBufferSize);
     if (!e->registered) {
@@ -392,54 +392,54 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
             if (sim::equalNoCase(v.name, p->valueName)) {
                 v.type = p->type;
                 v.data = std::move(data);
-                return TRUE;
+                return outcome(TRUE);
             }
         }
         e->pendingValues.push_back(sim::RegValue{p->valueName, p->type, std::move(data)});
-        return TRUE;
+        return outcome(TRUE);
     }
     const std::string key = instanceKeyPath(e->instanceId);
     if (!machine().findKey(key))
-        return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
+        return outcome(sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE));
     machine().setValue(key, p->valueName, p->type, std::move(data));
-    return TRUE;
+    return outcome(TRUE);
 }
 
 HDEVINFO WINAPI SetupDiCreateDeviceInfoList(const GUID* ClassGuid, HWND hwndParent)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiCreateDeviceInfoList", hwndParent}))
-        return INVALID_HANDLE_VALUE;
+        return outcome(INVALID_HANDLE_VALUE);
     DevInfoSet* set = nullptr;
-    return newSet(ClassGuid ? std::optional<GUID>(*ClassGuid) : std::nullopt, &set);
+    return outcome(newSet(ClassGuid ? std::optional<GUID>(*ClassGuid) : std::nullopt, &set));
 }
 
 BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
                                      const GUID* ClassGuid, PCSTR, HWND hwndParent,
                                      DWORD CreationFlags, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord record{"SetupDiCreateDeviceInfoA", hwndParent, CreationFlags};
     record.text = DeviceName ? DeviceName : "";
     if (sim::failWithInjectedFault(std::move(record)))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     if (!DeviceName || !*DeviceName || !ClassGuid)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     if (CreationFlags & ~static_cast<DWORD>(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
-        return sim::failWith(ERROR_INVALID_FLAGS, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_FLAGS, FALSE));
     if (set->classGuid && !sameGuid(*set->classGuid, *ClassGuid))
-        return sim::failWith(ERROR_CLASS_MISMATCH, FALSE);
+        return outcome(sim::failWith(ERROR_CLASS_MISMATCH, FALSE));
     if (DeviceInfoData && DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
-        return sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE));
 
     std::string instanceId;
     if (CreationFlags & DICD_GENERATE_ID) {
         const std::string name = DeviceName;
         if (name.find('\\') != std::string::npos)
-            return sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE);
+            return outcome(sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE));
         // ROOT\<NAME>\nnnn with the lowest number that no device and no
         // element of this set waiting for registration holds yet.
         const std::string deviceId = "ROOT\\" + sim::upper(name);
@@ -454,13 +454,13 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
                 instanceId = candidate;
         }
         if (instanceId.empty())
-            return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+            return outcome(sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE));
     } else {
         instanceId = DeviceName;
         if (std::count(instanceId.begin(), instanceId.end(), '\\') != 2)
-            return sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE);
+            return outcome(sim::failWith(ERROR_INVALID_DEVINST_NAME, FALSE));
         if (machine().deviceExists(instanceId))
-            return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+            return outcome(sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE));
     }
 
     Element e;
@@ -471,7 +471,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
     Element& added = set->add(std::move(e));
     if (DeviceInfoData)
         describe(added, DeviceInfoData);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 namespace {
@@ -492,42 +492,42 @@ BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiRemoveDevice"}))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    return removeElement(*set, DeviceInfoData);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+    return outcome(removeElement(*set, DeviceInfoData));
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiCallClassInstaller", nullptr, InstallFunction}))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = findSet(DeviceInfoSet);
     if (!set)
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
     // 64-bit Windows runs no class installer for a 32-bit caller, whatever
     // the request. SetupDiRemoveDevice documents no such refusal, so it is
     // not refused here either.
     if (machine().runningInWow64)
-        return sim::failWith(ERROR_IN_WOW64, FALSE);
+        return outcome(sim::failWith(ERROR_IN_WOW64, FALSE));
 
     if (InstallFunction == DIF_REMOVE)
-        return removeElement(*set, DeviceInfoData);
+        return outcome(removeElement(*set, DeviceInfoData));
     if (InstallFunction != DIF_REGISTERDEVICE)
-        return sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE);  // not simulated
+        return outcome(sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE));  // not simulated
 
     Element* e = findElement(*set, DeviceInfoData);
     if (!e)
-        return FALSE;
+        return outcome(FALSE);
     if (e->registered)
-        return TRUE;
+        return outcome(TRUE);
     if (machine().deviceExists(e->instanceId))
-        return sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE);
+        return outcome(sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE));
     sim::Machine& m = machine();
     const std::string key = instanceKeyPath(e->instanceId);
     m.createKey(key);
@@ -538,50 +538,50 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     e->registered = true;
     // A root-enumerated device is started as soon as it is registered.
     m.presentDevices.insert(e->instanceId);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
-        return FALSE;
+        return outcome(FALSE);
     set->elements.erase(set->elements.begin() + (e - set->elements.data()));
-    return TRUE;
+    return outcome(TRUE);
 }
 
 BOOL WINAPI SetupDiDestroyDeviceInfoList(HDEVINFO DeviceInfoSet)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("SetupDiDestroyDeviceInfoList"))
-        return FALSE;
+        return outcome(FALSE);
     if (!machine().closeHandle(DeviceInfoSet, sim::HandleKind::DevInfo))
-        return sim::failWith(ERROR_INVALID_HANDLE, FALSE);
-    return TRUE;
+        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+    return outcome(TRUE);
 }
 
 BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData,
                                         PSTR DeviceInstanceId, DWORD DeviceInstanceIdSize,
                                         PDWORD RequiredSize)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
-        return FALSE;
+        return outcome(FALSE);
     DevInfoSet* set = nullptr;
     Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
     if (!e)
-        return FALSE;
+        return outcome(FALSE);
     const DWORD size = static_cast<DWORD>(e->instanceId.size() + 1);
     if (RequiredSize)
         *RequiredSize = size;
     if (!DeviceInstanceId || DeviceInstanceIdSize < size)
-        return sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE);
+        return outcome(sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE));
     std::memcpy(DeviceInstanceId, e->instanceId.c_str(), size);
-    return TRUE;
+    return outcome(TRUE);
 }
 
 // ------------------------------------------------------------------ newdev
@@ -637,52 +637,42 @@ void installDriverOn(const std::string& instanceId, const std::string& setupClas
     m.setString(instanceKey, "Driver", driver);
 }
 
-BOOL failInstall(sim::DriverInstallRecord record, DWORD error)
-{
-    record.result = FALSE;
-    record.error = error;
-    machine().driverInstalls.push_back(record);
-    return sim::failWith(error, FALSE);
-}
-
 }  // namespace
 
 BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareId,
                                                LPCSTR FullInfPath, DWORD InstallFlags,
                                                PBOOL bRebootRequired)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::CallRecord call{"UpdateDriverForPlugAndPlayDevicesA", hwndParent, InstallFlags};
     call.text = HardwareId ? HardwareId : "";
     call.file = FullInfPath ? FullInfPath : "";
     if (sim::failWithInjectedFault(std::move(call)))
-        return FALSE;
+        return outcome(FALSE);
     sim::Machine& m = machine();
+    const size_t entry = m.calls.size() - 1;  // this call's, in the ledger
     if (!HardwareId || !FullInfPath)
-        return sim::failWith(ERROR_INVALID_PARAMETER, FALSE);
-    sim::DriverInstallRecord record;
-    record.hardwareId = HardwareId;
-    record.infPath = FullInfPath;
+        return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     if (InstallFlags & ~static_cast<DWORD>(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY |
                                            INSTALLFLAG_NONINTERACTIVE))
-        return failInstall(record, ERROR_INVALID_FLAGS);
+        return outcome(sim::failWith(ERROR_INVALID_FLAGS, FALSE));
     if (m.runningInWow64)
-        return failInstall(record, ERROR_IN_WOW64);
+        return outcome(sim::failWith(ERROR_IN_WOW64, FALSE));
     const auto inf = m.files.find(FullInfPath);
     if (inf == m.files.end())
-        return failInstall(record, ERROR_FILE_NOT_FOUND);
+        return outcome(sim::failWith(ERROR_FILE_NOT_FOUND, FALSE));
     const std::vector<std::string> devices = presentDevicesWith(HardwareId);
     if (devices.empty())
-        return failInstall(record, ERROR_NO_SUCH_DEVINST);
+        return outcome(sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE));
 
     for (const std::string& instanceId : devices)
         installDriverOn(instanceId, inf->second);
-    record.result = TRUE;
-    record.reboot = m.driverInstallAsksReboot ? TRUE : FALSE;
-    m.driverInstalls.push_back(record);
     // Windows writes the flag only when a restart is needed: the caller clears it.
-    if (bRebootRequired && record.reboot)
-        *bRebootRequired = TRUE;
+    if (m.driverInstallAsksReboot) {
+        m.calls[entry].reboot = TRUE;
+        if (bRebootRequired)
+            *bRebootRequired = TRUE;
+    }
     m.lastError = ERROR_SUCCESS;
-    return TRUE;
+    return outcome(TRUE);
 }

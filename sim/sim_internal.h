@@ -3,6 +3,10 @@
 
 #include "machine.h"
 
+#include <cstddef>
+#include <cstdint>
+#include <type_traits>
+
 namespace sim {
 
 // For calls that report failure through their result and GetLastError:
@@ -39,6 +43,46 @@ struct CallerCode {
 
 private:
     int savedDepth_;
+};
+
+// Opened first in every simulated call: each return hands its result
+// through it, and it writes the result and the thread's last error into the
+// call's entry in the ledger (recording the call there if nothing has yet).
+// A call without a result is written when it ends. It holds the call's
+// WindowsCall, so that the ledger's own allocations are never the caller's.
+class Answer {
+public:
+    explicit Answer(const char* call) : call_(call), entry_(machine().calls.size()) {}
+    ~Answer()
+    {
+        if (!answered_)
+            machine().answered(call_, entry_, 0);
+    }
+    Answer(const Answer&) = delete;
+    Answer& operator=(const Answer&) = delete;
+    template <class T>
+    T operator()(T result) const
+    {
+        answered_ = true;
+        machine().answered(call_, entry_, asNumber(result));
+        return result;
+    }
+
+private:
+    template <class T>
+    static long long asNumber(T result)
+    {
+        if constexpr (std::is_pointer_v<T>)
+            return static_cast<long long>(reinterpret_cast<uintptr_t>(result));
+        else if constexpr (std::is_same_v<T, std::nullptr_t>)
+            return 0;
+        else
+            return static_cast<long long>(result);
+    }
+    WindowsCall windowsCall_;
+    const char* call_;
+    size_t entry_;
+    mutable bool answered_ = false;
 };
 
 // Whatever takes a subkey out of a key calls this, so that the registry

@@ -234,12 +234,12 @@ struct DialogHandleCloser {
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate,
                                        HWND parentWindow, DLGPROC procedure, LPARAM initParam)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::Machine& m = sim::machine();
     if (sim::failWithInjectedFault("DialogBoxIndirectParamA"))
-        return -1;
+        return outcome(-1);
     if (!dialogTemplate || !procedure)
-        return sim::failWith<INT_PTR>(ERROR_INVALID_PARAMETER, -1);
+        return outcome(sim::failWith<INT_PTR>(ERROR_INVALID_PARAMETER, -1));
 
     DialogRecord record = parseTemplate(dialogTemplate);
     record.hasParent = parentWindow != nullptr;
@@ -261,85 +261,85 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate
         session.deliver(answer);
     }
     m.dialogs[state->record].result = state->result;
-    return state->result;
+    return outcome(state->result);
 }
 
 BOOL WINAPI EndDialog(HWND dialog, INT_PTR result)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("EndDialog"))
-        return FALSE;
+        return outcome(FALSE);
     OpenDialog* state = findDialog(dialog);
     if (!state)
-        return sim::failWith(ERROR_INVALID_WINDOW_HANDLE, FALSE);
+        return outcome(sim::failWith(ERROR_INVALID_WINDOW_HANDLE, FALSE));
     state->ended = true;
     state->result = result;
-    return TRUE;
+    return outcome(TRUE);
 }
 
 LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wParam, LPARAM)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     sim::machine().injectedFault("SendDlgItemMessageA");  // counted; a message cannot fail
     OpenDialog* state = findDialog(dialog);
     if (!state)
-        return sim::failWith<LRESULT>(ERROR_INVALID_WINDOW_HANDLE, 0);
+        return outcome(sim::failWith<LRESULT>(ERROR_INVALID_WINDOW_HANDLE, 0));
     DialogRecord& record = sim::machine().dialogs[state->record];
     for (const DialogControl& c : record.controls) {
         if (c.id != static_cast<WORD>(id))
             continue;
         if (message != STM_SETICON || !isIconStatic(c))
-            return 0;
+            return outcome(0);
         const HICON icon = reinterpret_cast<HICON>(wParam);
         if (icon == systemIcon(InformationIconId))
             record.informationIcon = true;
         const HICON previous = state->icons[c.id];
         state->icons[c.id] = icon;
-        return reinterpret_cast<LRESULT>(previous);
+        return outcome(reinterpret_cast<LRESULT>(previous));
     }
-    return sim::failWith<LRESULT>(ERROR_CONTROL_ID_NOT_FOUND, 0);
+    return outcome(sim::failWith<LRESULT>(ERROR_CONTROL_ID_NOT_FOUND, 0));
 }
 
 HICON WINAPI LoadIconA(HINSTANCE instance, LPCSTR name)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("LoadIconA"))
-        return nullptr;
+        return outcome(nullptr);
     // Only the system's icons (IDI_APPLICATION to IDI_INFORMATION and the
     // like) exist: the simulated modules carry no resources.
     const uintptr_t id = reinterpret_cast<uintptr_t>(name);
     if (instance || id > 0xFFFF || id < 32512 || id > 32518)
-        return sim::failWith<HICON>(ERROR_RESOURCE_NAME_NOT_FOUND, nullptr);
-    return systemIcon(static_cast<WORD>(id));
+        return outcome(sim::failWith<HICON>(ERROR_RESOURCE_NAME_NOT_FOUND, nullptr));
+    return outcome(systemIcon(static_cast<WORD>(id)));
 }
 
 BOOL WINAPI MessageBeep(UINT uType)
 {
-    const sim::WindowsCall windowsCall;
-    return sim::failWithInjectedFault(sim::CallRecord{"MessageBeep", nullptr, uType}) ? FALSE : TRUE;
+    const sim::Answer outcome{__func__};
+    return outcome(sim::failWithInjectedFault(sim::CallRecord{"MessageBeep", nullptr, uType}) ? FALSE : TRUE);
 }
 
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     OpenDialog* state = findDialog(window);
     if (!state)
-        return sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0);
+        return outcome(sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0));
     if (index != DWLP_USER)
-        return sim::failWith<LONG_PTR>(ERROR_INVALID_INDEX, 0);
+        return outcome(sim::failWith<LONG_PTR>(ERROR_INVALID_INDEX, 0));
     sim::machine().lastError = 0;  // tells a previous 0 from a failure
     const LONG_PTR previous = state->userData;
     state->userData = value;
-    return previous;
+    return outcome(previous);
 }
 
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index)
 {
-    const sim::WindowsCall windowsCall;
+    const sim::Answer outcome{__func__};
     OpenDialog* state = findDialog(window);
     if (!state)
-        return sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0);
+        return outcome(sim::failWith<LONG_PTR>(ERROR_INVALID_WINDOW_HANDLE, 0));
     if (index != DWLP_USER)
-        return sim::failWith<LONG_PTR>(ERROR_INVALID_INDEX, 0);
-    return state->userData;
+        return outcome(sim::failWith<LONG_PTR>(ERROR_INVALID_INDEX, 0));
+    return outcome(state->userData);
 }

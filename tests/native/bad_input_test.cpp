@@ -211,7 +211,7 @@ TEST_F(BadInputTest, EveryRoadCutsNamesAndValuesAt255)
         if (r.where == Where::RootId) {
             EXPECT_EQ(result, r.actedOn ? 1 : 0);
         } else if (r.where == Where::DriverProperty) {
-            EXPECT_EQ(m.driverInstalls.size(), r.actedOn ? 1u : 0u);
+            EXPECT_EQ(driverInstalls().size(), r.actedOn ? 1u : 0u);
         } else {
             // The cleaning run's answer says whether an id was seen, wherever it was.
             // (For a driver value the device itself is the vendor's.)

@@ -217,7 +217,7 @@ Outcome runExport(sim::Machine& m, const ExportEntry& e, const builders::Machine
     // The OS facts are shared by design (see below): when they are read
     // again is no state of one export's that changes the next.
     for (const sim::CallRecord& c : m.calls)
-        if (c.call != "GetVersionExA" && c.call != "GetSystemMetrics")
+        if (c.call != "GetVersionExA" && c.call != "GetSystemMetrics" && c.call != "GetACP")
             out.calls.push_back(c.call + "|" + c.text + "|" + c.file + "|" + std::to_string(c.flags) +
                                 "|" + std::to_string(reinterpret_cast<uintptr_t>(c.window)));
     return out;

@@ -79,9 +79,9 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
 {
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Lines{"ROOT\\SYSTEM\\0000"}));
-    ASSERT_EQ(m.driverInstalls.size(), 1u);
-    EXPECT_EQ(m.driverInstalls[0].infPath, RootInf);
-    EXPECT_EQ(m.driverInstalls[0].hardwareId, "root\\jq_pilotdeck");
+    ASSERT_EQ(driverInstalls().size(), 1u);
+    EXPECT_EQ(driverInstalls()[0].file, RootInf);
+    EXPECT_EQ(driverInstalls()[0].text, "root\\jq_pilotdeck");
     EXPECT_EQ(traceFrom("IR: createDevnode"),
               (Lines{"IR: createDevnode", "  CreateDevInfo Passed", "  I2K: RegPropertye Okay!",
                      "  I2K: Devnode Created!", "INST2K: installDriver",
@@ -131,7 +131,7 @@ TEST_F(DriverInstallTest, EmptyFolderReplacesTheOneBefore)
     EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
     EXPECT_EQ(call(CreateRootDevice, ""), 0);
     EXPECT_TRUE(traced("INST2K: createRootDevice - targetDir:"));
-    EXPECT_EQ(m.driverInstalls.back().infPath, "\\JQDRV2K3.INF");
+    EXPECT_EQ(driverInstalls().back().file, "\\JQDRV2K3.INF");
     EXPECT_EQ(call(SetTargetDir, "C:\\JQ"), 0);
     EXPECT_EQ(call(UpdateDevices, nullptr), 0);
     EXPECT_TRUE(traced("INST2K: updateDevices - targetDir:"));
@@ -219,7 +219,7 @@ TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
     clearTrace();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: CallInstaller Failed"));
-    EXPECT_TRUE(m.driverInstalls.empty());
+    EXPECT_TRUE(driverInstalls().empty());
     m.runningInWow64 = false;
     m.systemLibraries.erase("newdev.dll");
     clearTrace();
@@ -268,9 +268,9 @@ TEST_F(DriverInstallTest, UpdateDevicesReinstallsOnlyForeignOrMissingDrivers)
 
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     // One install covers every present device of the id.
-    ASSERT_EQ(m.driverInstalls.size(), 1u);
-    EXPECT_EQ(m.driverInstalls[0].hardwareId, first);
-    EXPECT_EQ(m.driverInstalls[0].infPath, UsbInf);
+    ASSERT_EQ(driverInstalls().size(), 1u);
+    EXPECT_EQ(driverInstalls()[0].text, first);
+    EXPECT_EQ(driverInstalls()[0].file, UsbInf);
     const std::string enumKey = "HKLM\\System\\CurrentControlSet\\Enum\\";
     EXPECT_EQ(m.stringValue(enumKey + first + "\\1", "Driver"), std::string(VendorDriver));
     EXPECT_FALSE(m.valueExists(enumKey + first + "\\3", "Driver"));
@@ -301,13 +301,13 @@ TEST_F(DriverInstallTest, UpdateDevicesGoesOnPastFailures)
     m.failCall("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 1);
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: EnumDeviceInfo Error:1F"));
-    ASSERT_EQ(m.driverInstalls.size(), 1u);
-    EXPECT_EQ(m.driverInstalls[0].hardwareId, second);
+    ASSERT_EQ(driverInstalls().size(), 1u);
+    EXPECT_EQ(driverInstalls()[0].text, second);
 
     m.systemLibraries.erase("newdev.dll");
-    m.driverInstalls.clear();
+    m.calls.clear();
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
-    EXPECT_TRUE(m.driverInstalls.empty());
+    EXPECT_TRUE(driverInstalls().empty());
     EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:7E"));
     EXPECT_EQ(call(NeedReboot), 0);
 }
@@ -319,7 +319,7 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
     const std::string first = std::string("USB\\") + UpdateVidPids[0];
     m.addDevice({first + "\\1", {first}, HidClass, VendorDriver, true});
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
-    EXPECT_TRUE(m.driverInstalls.empty());
+    EXPECT_TRUE(driverInstalls().empty());
 
     m.reset();
     reload();
@@ -330,13 +330,13 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
                std::vector<BYTE>(part.begin(), part.end()));
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: Driver Value: \"{5C0A7E31-2B94\""));
-    EXPECT_EQ(m.driverInstalls.size(), 1u);
+    EXPECT_EQ(driverInstalls().size(), 1u);
 
     // Nor does a class that differs from the vendor's in its last digit count.
     const std::string second = std::string("USB\\") + UpdateVidPids[1];
     m.addDevice({second + "\\1", {second}, HidClass, "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D18}\\0001", true});
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
-    EXPECT_EQ(m.driverInstalls.back().hardwareId, second);
+    EXPECT_EQ(driverInstalls().back().text, second);
 }
 
 // An empty Driver value is no driver, whatever the device before it left in
@@ -349,7 +349,7 @@ TEST_F(DriverInstallTest, EmptyDriverValueAfterTheVendorsIsNoDriver)
     m.setString("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\2", "Driver", "");
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: Driver Value: \"\""));
-    EXPECT_EQ(m.driverInstalls.size(), 1u);
+    EXPECT_EQ(driverInstalls().size(), 1u);
 }
 
 }  // namespace

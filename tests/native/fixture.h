@@ -39,6 +39,11 @@ protected:
     }
 
     std::vector<std::string> trace() const { return m.traceLines(); }
+    // The driver installs asked for: hardware id in text, INF path in file.
+    std::vector<sim::CallRecord> driverInstalls() const
+    {
+        return m.callsOf("UpdateDriverForPlugAndPlayDevicesA");
+    }
     void clearTrace() { m.debugOutput.clear(); }
 };
 

@@ -28,7 +28,6 @@ void forgetRecords(sim::Machine& m)
     forget(m.calls);
     forget(m.debugOutput);
     forget(m.dialogs);
-    forget(m.driverInstalls);
 }
 
 }  // namespace

@@ -121,10 +121,20 @@ TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
     std::vector<std::string> order;
     for (const sim::CallRecord& r : m.calls)
         order.push_back(r.call);
-    // The groups' size first, then the groups themselves.
-    EXPECT_EQ(order, (std::vector<std::string>{"OpenThreadToken", "AllocateAndInitializeSid",
-                                               "GetTokenInformation", "GetTokenInformation",
+    // The groups' size first (told by the error), then the groups
+    // themselves, then the match.
+    EXPECT_EQ(order, (std::vector<std::string>{"GetCurrentThread", "OpenThreadToken", "GetCurrentThread",
+                                               "AllocateAndInitializeSid", "GetTokenInformation",
+                                               "GetLastError", "GetTokenInformation", "EqualSid",
                                                "CloseHandle", "FreeSid"}));
+    const auto info = m.callsOf("GetTokenInformation");
+    ASSERT_EQ(info.size(), 2u);
+    EXPECT_FALSE(info[0].result);
+    EXPECT_EQ(info[0].error, static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
+    EXPECT_TRUE(info[1].result);
+    EXPECT_TRUE(m.callsOf("EqualSid").at(0).result);
+    for (const sim::CallRecord& r : m.calls)
+        EXPECT_TRUE(r.returned) << r.call;
 
     m.calls.clear();
     m.threadToken.reset();

@@ -170,9 +170,9 @@ TEST_F(SimSetupApiTest, DriverInstallFailsAsWindowsDoes)
     ASSERT_TRUE(driver);
     EXPECT_EQ(*driver, infClass + "\\0000");
     EXPECT_TRUE(m.keyExists(std::string(ClassKey) + "\\" + *driver));
-    ASSERT_EQ(m.driverInstalls.size(), 4u);
-    EXPECT_EQ(m.driverInstalls[0].error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-    EXPECT_TRUE(m.driverInstalls[3].result);
+    ASSERT_EQ(driverInstalls().size(), 4u);
+    EXPECT_EQ(driverInstalls()[0].error, static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(driverInstalls()[3].result);
 }
 
 }  // namespace

@@ -30,9 +30,9 @@ protected:
     std::vector<std::string> wow64Refusals() const
     {
         std::vector<std::string> refused;
-        for (const auto& install : m.driverInstalls)
+        for (const auto& install : driverInstalls())
             if (!install.result && install.error == static_cast<DWORD>(ERROR_IN_WOW64))
-                refused.push_back(install.hardwareId);
+                refused.push_back(install.text);
         return refused;
     }
 };
@@ -44,7 +44,7 @@ TEST_P(Windows64Test, NoDeviceIsInstalledAndNothingIsLeftHalfMade)
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_FALSE(m.keyExists(EnumKey + "ROOT\\SYSTEM"));
     EXPECT_EQ(call(RootDeviceCount), 0);
-    EXPECT_TRUE(m.driverInstalls.empty());  // it never got as far as the driver
+    EXPECT_TRUE(driverInstalls().empty());  // it never got as far as the driver
 
     // A root device made by a 64-bit installer keeps its driver; the answer
     // still says the driver could not be installed.
@@ -54,7 +54,7 @@ TEST_P(Windows64Test, NoDeviceIsInstalledAndNothingIsLeftHalfMade)
     EXPECT_TRUE(m.keyExists(EnumKey + "ROOT\\SYSTEM\\0000"));
 
     // The vendor's USB device keeps the driver it has.
-    m.driverInstalls.clear();
+    m.calls.clear();
     const std::string joystick = std::string("USB\\") + UpdateVidPids[0];
     const std::string foreign = "{36FC9E60-C465-11CF-8056-444553540000}\\0007";
     m.addDevice({joystick + "\\1", {joystick}, HidClass, foreign, true});

@@ -234,7 +234,6 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
             continue;
         }
         const size_t dialogMark = m.dialogs.size();
-        const size_t installMark = m.driverInstalls.size();
 
         CallOutcome outcome;
         outcome.exportName = call.info->name;
@@ -252,8 +251,12 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
             const sim::DialogRecord& d = m.dialogs[i];
             outcome.dialogs.push_back(Dialog{d.caption, d.text, d.buttons(), d.result});
         }
-        outcome.driverInstalls.assign(m.driverInstalls.begin() + static_cast<std::ptrdiff_t>(installMark),
-                                      m.driverInstalls.end());
+        // The ledger holds every call of the export; only its driver installs are reported.
+        for (sim::CallRecord& r : m.calls)
+            if (r.call == "UpdateDriverForPlugAndPlayDevicesA")
+                outcome.driverInstalls.push_back(std::move(r));
+        m.calls.clear();
+        m.calls.shrink_to_fit();
         if (setup.stopWhenUninstallStops && call.info->function == UninstInitialize && outcome.result == -1)
             stopped = true;
         out.calls.push_back(std::move(outcome));

@@ -72,7 +72,7 @@ struct CallOutcome {
     std::string meaning;
     std::vector<std::string> trace;
     std::vector<Dialog> dialogs;
-    std::vector<sim::DriverInstallRecord> driverInstalls;
+    std::vector<sim::CallRecord> driverInstalls;  // hardware id in text, INF path in file
 };
 
 struct RunResult {

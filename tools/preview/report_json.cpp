@@ -98,9 +98,9 @@ std::string jsonValueChange(const JsonText& json, const ValueChange& c)
     return out + "}";
 }
 
-std::string jsonInstall(const JsonText& json, const sim::DriverInstallRecord& r)
+std::string jsonInstall(const JsonText& json, const sim::CallRecord& r)
 {
-    return "{\"hardwareId\": " + json(r.hardwareId) + ", \"infPath\": " + json(r.infPath) +
+    return "{\"hardwareId\": " + json(r.text) + ", \"infPath\": " + json(r.file) +
            ", \"installed\": " + json(r.result != FALSE) + ", \"error\": " + std::to_string(r.error) +
            ", \"restart\": " + json(r.reboot != FALSE) + "}";
 }
@@ -134,7 +134,7 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
                    std::to_string(static_cast<long long>(d.result)) + ", \"answer\": " +
                    json(dialogResultName(d.result)) + "}";
         });
-        o += ",\n     \"driverInstalls\": " + jsonArray(c.driverInstalls, [&](const sim::DriverInstallRecord& r) { return jsonInstall(json, r); });
+        o += ",\n     \"driverInstalls\": " + jsonArray(c.driverInstalls, [&](const sim::CallRecord& r) { return jsonInstall(json, r); });
         o += ",\n     \"trace\": " + jsonStrings(json, c.trace) + "}";
         return o;
     }) + ",\n";

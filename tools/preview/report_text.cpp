@@ -29,9 +29,9 @@ std::string answersLine(const Setup& setup)
     return out + ", then Enter";
 }
 
-std::string installLine(const sim::DriverInstallRecord& r)
+std::string installLine(const sim::CallRecord& r)
 {
-    std::string out = "driver install for \"" + r.hardwareId + "\" from \"" + r.infPath + "\": ";
+    std::string out = "driver install for \"" + r.text + "\" from \"" + r.file + "\": ";
     if (!r.result) {
         char buffer[32];
         std::snprintf(buffer, sizeof buffer, "failed, error 0x%X", static_cast<unsigned>(r.error));
@@ -90,7 +90,7 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
             line("  dialog \"" + d.caption + "\" " + buttons + " answered " + dialogResultName(d.result) + ":");
             line("    " + d.text);
         }
-        for (const sim::DriverInstallRecord& r : c.driverInstalls)
+        for (const sim::CallRecord& r : c.driverInstalls)
             line("  " + installLine(r));
         if (options.showTrace)
             for (const std::string& t : c.trace)
@@ -138,7 +138,7 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
         installs += c.driverInstalls.size();
     line("  Driver installs: " + std::to_string(installs));
     for (const CallOutcome& c : run.calls)
-        for (const sim::DriverInstallRecord& r : c.driverInstalls)
+        for (const sim::CallRecord& r : c.driverInstalls)
             line("    " + installLine(r));
     std::string restart = run.rebootRequired ? "yes: a driver install asked for one (NeedReboot answers 1)"
                                              : "no driver install asked for one (NeedReboot answers 0)";

@@ -252,8 +252,8 @@ TEST_F(Preview, InstallationRoadCreatesTheRootDeviceWhenItsInfIsThere)
     const RunResult r = run(fromText(MachineXpBare), withInf, road);
     ASSERT_EQ(r.calls.size(), 4u);
     ASSERT_EQ(r.calls[1].driverInstalls.size(), 1u);
-    EXPECT_EQ(r.calls[1].driverInstalls[0].hardwareId, "root\\jq_pilotdeck");
-    EXPECT_EQ(r.calls[1].driverInstalls[0].infPath, "C:\\JQ\\JQDRV2K3.INF");
+    EXPECT_EQ(r.calls[1].driverInstalls[0].text, "root\\jq_pilotdeck");
+    EXPECT_EQ(r.calls[1].driverInstalls[0].file, "C:\\JQ\\JQDRV2K3.INF");
     EXPECT_TRUE(r.calls[1].driverInstalls[0].result);
     EXPECT_EQ(r.calls[2].result, 1);
     EXPECT_EQ(r.calls[3].result, 1);
