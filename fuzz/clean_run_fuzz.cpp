@@ -114,6 +114,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(m.openHandleCount(sim::HandleKind::Module) == 0, "a library left loaded");
     for (const char* sentinel : Sentinels)
         require(m.valueExists(sentinel, "Keep"), std::string("deleted: ") + sentinel);
-    m.debugOutput.clear();
+    m.debugger.texts.clear();
     return 0;
 }

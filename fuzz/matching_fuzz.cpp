@@ -96,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     require(checkDriverClass(id) == holdsAny(upper, DriverClasses, std::size(DriverClasses)),
             "checkDriverClass disagrees with the six class texts");
 
-    sim::machine().debugOutput.clear();
+    sim::machine().debugger.texts.clear();
     TraceEnabled = false;
     return 0;
 }

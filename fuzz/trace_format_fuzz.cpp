@@ -122,20 +122,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     }
 
     sim::Machine& m = sim::machine();
-    m.debugOutput.clear();
+    m.debugger.texts.clear();
 
     // With the switch off nothing is looked at, so nothing can fail.
     TraceEnabled = false;
     TraceFmt(format.c_str(), 1, "text");
     TraceMsg(format.c_str());
-    require(m.debugOutput.empty(), "a line was written with the switch off");
+    require(m.debugger.texts.empty(), "a line was written with the switch off");
 
     // A text is written as it stands, a "%" in it included.
     TraceEnabled = true;
     TraceMsg(format.c_str());
-    require(m.debugOutput.size() == 1 && m.debugOutput[0] == format.c_str() + std::string("\n"),
+    require(m.debugger.texts.size() == 1 && m.debugger.texts[0] == format.c_str() + std::string("\n"),
             "TraceMsg changed its text");
     TraceEnabled = false;
-    m.debugOutput.clear();
+    m.debugger.texts.clear();
     return 0;
 }

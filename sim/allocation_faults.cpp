@@ -20,14 +20,14 @@ std::atomic<long> liveAllocations{0};
 
 }  // namespace
 
-void sim::Machine::failAllocation(long nth) { allocationsBeforeFault = nth; }
+void sim::Faults::failAllocation(long nth) { allocationsBeforeFault = nth; }
 sim::WindowsCall::WindowsCall() { ++windowsCallDepth; }
 sim::WindowsCall::~WindowsCall() { --windowsCallDepth; }
 sim::CallerCode::CallerCode() : savedDepth_(windowsCallDepth) { windowsCallDepth = 0; }
 sim::CallerCode::~CallerCode() { windowsCallDepth = savedDepth_; }
 
-long sim::Machine::allocationCount() const { return allocationsMade; }
-bool sim::Machine::allocationFaultPending() const { return allocationsBeforeFault > 0; }
+long sim::Faults::allocationCount() const { return allocationsMade; }
+bool sim::Faults::allocationFaultPending() const { return allocationsBeforeFault > 0; }
 
 // For the unload test: what a simulated load and unload leave on the heap.
 namespace sim {

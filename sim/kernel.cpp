@@ -20,7 +20,7 @@ void WINAPI SetLastError(DWORD dwErrCode)
 void WINAPI OutputDebugStringA(LPCSTR lpOutputString)
 {
     const sim::Answer outcome{__func__};
-    machine().debugOutput.push_back(lpOutputString ? lpOutputString : "");
+    machine().debugger.texts.push_back(lpOutputString ? lpOutputString : "");
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
@@ -30,7 +30,7 @@ BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info)
         return outcome(FALSE);
     if (!info || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA))
         return outcome(sim::failWith(ERROR_INSUFFICIENT_BUFFER, FALSE));
-    *info = machine().version;
+    *info = machine().os.version;
     info->dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     return outcome(TRUE);
 }
@@ -40,21 +40,21 @@ int WINAPI GetSystemMetrics(int nIndex)
     const sim::Answer outcome{__func__};
     machine().injectedFault("GetSystemMetrics");
     if (nIndex == SM_DBCSENABLED)
-        return outcome(machine().dbcsEnabled ? 1 : 0);
+        return outcome(machine().os.dbcsEnabled ? 1 : 0);
     return outcome(0);
 }
 
 UINT WINAPI GetACP(void)
 {
     const sim::Answer outcome{__func__};
-    return outcome(machine().codePage);
+    return outcome(machine().os.codePage);
 }
 
 BOOL WINAPI IsDBCSLeadByteEx(UINT CodePage, BYTE TestChar)
 {
     const sim::Answer outcome{__func__};
     if (CodePage == CP_ACP)
-        CodePage = machine().codePage;
+        CodePage = machine().os.codePage;
     return outcome(sim::isLeadByte(CodePage, TestChar) ? TRUE : FALSE);
 }
 
@@ -85,7 +85,7 @@ UINT WINAPI GetSystemDirectoryA(LPSTR lpBuffer, UINT uSize)
     const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("GetSystemDirectoryA"))
         return outcome(0);
-    const std::string& dir = machine().systemDirectory;
+    const std::string& dir = machine().os.systemDirectory;
     if (!lpBuffer || uSize <= dir.size())
         return outcome(static_cast<UINT>(dir.size() + 1));
     std::memcpy(lpBuffer, dir.c_str(), dir.size() + 1);
@@ -139,11 +139,11 @@ HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName)
         return outcome(nullptr);
     sim::Machine& m = machine();
     const std::string path = lpLibFileName ? lpLibFileName : "";
-    const std::string prefix = m.systemDirectory + "\\";
+    const std::string prefix = m.os.systemDirectory + "\\";
     if (path.size() <= prefix.size() || !sim::equalNoCase(path.substr(0, prefix.size()), prefix))
         return outcome(sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr));
     const std::string file = path.substr(prefix.size());
-    if (!m.systemLibraries.count(file))
+    if (!m.os.systemLibraries.count(file))
         return outcome(sim::failWith<HMODULE>(ERROR_MOD_NOT_FOUND, nullptr));
     auto lib = std::make_shared<LoadedLibrary>(LoadedLibrary{sim::upper(file)});
     return outcome(static_cast<HMODULE>(m.addHandle(sim::HandleKind::Module, path, lib)));

@@ -17,7 +17,7 @@ std::string joinPath(const std::string& a, const std::string& b)
 
 static std::vector<std::string> splitPath(const std::string& path)
 {
-    return splitMachinePath(path, machine().codePage);
+    return splitMachinePath(path, machine().os.codePage);
 }
 
 const char* handleKindName(HandleKind kind)
@@ -73,23 +73,14 @@ void Machine::reset()
         registry_.ensureRoot(name);
     handles_.clear();
     nextHandle_ = 0x1000;
-    faults_.clear();
-    failAllocation(0);
+    faults = Faults();
+    faults.failAllocation(0);
     lastError = 0;
-    dbcsEnabled = false;
-    codePage = 1252;
-    processToken = Token{};
-    threadToken.reset();
-    threadTokenError = 0;
-    processTokenError = 0;
-    presentDevices.clear();
-    files.clear();
-    driverInstallAsksReboot = false;
-    runningInWow64 = false;
-    systemDirectory = "C:\\WINDOWS\\system32";
-    dialogAnswers.clear();
-    dialogs.clear();
-    debugOutput.clear();
+    os = OsFacts();
+    security = Security();
+    devices = Devices();
+    dialogs = Dialogs();
+    debugger = DebuggerChannel();
     calls.clear();
     setWindows(WindowsVersion::WinXP);
     setAdministrator(true);
@@ -115,22 +106,22 @@ void Machine::setWindows(WindowsVersion v)
     for (const Row& r : rows) {
         if (r.v != v)
             continue;
-        version = OSVERSIONINFOA{};
-        version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-        version.dwMajorVersion = r.major;
-        version.dwMinorVersion = r.minor;
-        version.dwBuildNumber = r.build;
-        version.dwPlatformId = r.platform;
+        os.version = OSVERSIONINFOA{};
+        os.version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+        os.version.dwMajorVersion = r.major;
+        os.version.dwMinorVersion = r.minor;
+        os.version.dwBuildNumber = r.build;
+        os.version.dwPlatformId = r.platform;
     }
     // newdev.dll came with Windows 2000; the 9x family and NT 4.0 have only
     // setupapi.dll.
-    systemLibraries = {"setupapi.dll"};
-    if (version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
-        if (version.dwMajorVersion >= 5)
-            systemLibraries.insert("newdev.dll");
-        systemLibraries.insert("ntdll.dll");
+    os.systemLibraries = {"setupapi.dll"};
+    if (os.version.dwPlatformId == VER_PLATFORM_WIN32_NT) {
+        if (os.version.dwMajorVersion >= 5)
+            os.systemLibraries.insert("newdev.dll");
+        os.systemLibraries.insert("ntdll.dll");
     }
-    enumTreeWriteProtected = version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    enumTreeWriteProtected = os.version.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
 std::vector<CallRecord> Machine::callsOf(const std::string& call) const
@@ -144,7 +135,7 @@ std::vector<CallRecord> Machine::callsOf(const std::string& call) const
 
 void Machine::setAdministrator(bool admin)
 {
-    auto& groups = processToken.groups;
+    auto& groups = security.processToken.groups;
     groups.erase(std::remove_if(groups.begin(), groups.end(),
                                 [](const TokenGroup& g) { return g.sid == AdministratorsSid; }),
                  groups.end());
@@ -204,8 +195,8 @@ RegKey* Machine::createKey(const std::string& path)
 
 void Machine::setCodePage(UINT cp)
 {
-    codePage = cp;
-    dbcsEnabled = cp == 932 || cp == 936 || cp == 949 || cp == 950;
+    os.codePage = cp;
+    os.dbcsEnabled = cp == 932 || cp == 936 || cp == 949 || cp == 950;
 }
 
 RegKey* Machine::createUnicodeKey(const std::string& parentPath, const std::string& utf8Name)
@@ -347,9 +338,9 @@ void Machine::addDevice(const DeviceSpec& device)
         createKey(joinPath(ClassPath, device.driver));
     }
     if (device.present)
-        presentDevices.insert(device.instanceId);
+        devices.present.insert(device.instanceId);
     else
-        presentDevices.erase(device.instanceId);
+        devices.present.erase(device.instanceId);
 }
 
 bool Machine::deviceExists(const std::string& instanceId)
@@ -382,10 +373,10 @@ std::vector<std::string> Machine::devicesWithHardwareId(const std::string& hardw
 
 // ---------------------------------------------------------------- channels
 
-std::vector<std::string> Machine::traceLines() const
+std::vector<std::string> DebuggerChannel::lines() const
 {
     std::vector<std::string> lines;
-    for (const std::string& text : debugOutput) {
+    for (const std::string& text : texts) {
         std::string line = text;
         if (!line.empty() && line.back() == '\n')
             line.pop_back();
@@ -396,16 +387,16 @@ std::vector<std::string> Machine::traceLines() const
 
 // ------------------------------------------------------------------ faults
 
-void Machine::failCall(const std::string& call, DWORD error, int occurrence)
+void Faults::fail(const std::string& call, DWORD error, int occurrence)
 {
     faults_.push_back(Fault{call, error, occurrence, 0});
 }
 
-void Machine::clearFaults() { faults_.clear(); }
+void Faults::clear() { faults_.clear(); }
 
 void Machine::record(CallRecord call)
 {
-    call.traceLines = debugOutput.size();
+    call.traceLines = debugger.texts.size();
     calls.push_back(std::move(call));
 }
 
@@ -438,6 +429,11 @@ DWORD Machine::injectedFault(CallRecord record)
 {
     const std::string call = record.call;
     this->record(std::move(record));
+    return faults.due(call);
+}
+
+DWORD Faults::due(const std::string& call)
+{
     // Every fault on the call counts it, so that two faults on one call
     // each count from the same start; the first that is due decides.
     DWORD error = 0;

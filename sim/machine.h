@@ -133,11 +133,79 @@ struct CallRecord {
 
 // ------------------------------------------------------------------- faults
 
-struct Fault {
-    std::string call;
-    DWORD error = 0;
-    int occurrence = 0;  // 0: every call; N: only the Nth call counted from now
-    int seen = 0;
+// Calls made to fail with an error, always or on their Nth call, and
+// allocations made to fail.
+class Faults {
+public:
+    void fail(const std::string& call, DWORD error, int occurrence = 0);
+    void clear();
+    // Counts the call against every fault on it; the error of the first
+    // that is due, or 0 to let the call run.
+    DWORD due(const std::string& call);
+    // The Nth allocation (operator new) from now throws std::bad_alloc; 0
+    // disarms. Machine::reset() disarms it too.
+    void failAllocation(long nth);
+    // Allocations made since the process started (the difference across a
+    // call is what the call made), and whether an armed fault is still to come.
+    long allocationCount() const;
+    bool allocationFaultPending() const;
+
+private:
+    struct Fault {
+        std::string call;
+        DWORD error = 0;
+        int occurrence = 0;  // 0: every call; N: only the Nth call counted from now
+        int seen = 0;
+    };
+    std::vector<Fault> faults_;
+};
+
+// ------------------------------------------------------------------ parts
+
+// What GetVersionExA, GetSystemMetrics, GetACP and the library loads read.
+struct OsFacts {
+    OSVERSIONINFOA version{};
+    bool dbcsEnabled = false;
+    // The ANSI code page (GetACP), by which the single-byte registry calls
+    // convert names.
+    UINT codePage = 1252;
+    bool runningInWow64 = false;  // a 32-bit caller on 64-bit Windows
+    // Libraries that LoadLibraryA finds, by file name in the system
+    // directory. On the 9x family there is no newdev.dll.
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    std::set<std::string, CaseInsensitiveLess> systemLibraries;
+};
+
+// The process token, and the calling thread's own token when it has one
+// (impersonation). Without one OpenThreadToken gives ERROR_NO_TOKEN, unless
+// threadTokenError names another error.
+struct Security {
+    Token processToken;
+    std::optional<Token> threadToken;
+    DWORD threadTokenError = 0;
+    DWORD processTokenError = 0;
+};
+
+// Which device instances are present (their keys are in the registry, as
+// described at the top), and what the driver installs read: each INF by its
+// full path ("C:\JQ\JQDRV2K3.INF") with the setup class its [Version]
+// section names, under which its driver's keys go.
+struct Devices {
+    std::set<std::string, CaseInsensitiveLess> present;
+    InfFiles infFiles;
+    bool driverInstallAsksReboot = false;
+};
+
+// Message dialogs: answered in order from the script, each recorded.
+struct Dialogs {
+    std::deque<DialogAnswer> answers;
+    std::vector<DialogRecord> shown;
+};
+
+// The debugger channel: every OutputDebugStringA text, in order.
+struct DebuggerChannel {
+    std::vector<std::string> texts;
+    std::vector<std::string> lines() const;  // the texts without their line feeds
 };
 
 // ------------------------------------------------------------------ machine
@@ -150,23 +218,18 @@ public:
     // registry but for the roots, no devices, no files, nothing recorded.
     void reset();
 
-    // OS facts.
-    void setWindows(WindowsVersion version);
-    OSVERSIONINFOA version{};
-    bool dbcsEnabled = false;
-    // The ANSI code page (GetACP), by which the single-byte registry calls
-    // convert names. Setting a double-byte one (932, 936, 949, 950) turns
-    // SM_DBCSENABLED on as well.
-    UINT codePage = 1252;
-    void setCodePage(UINT cp);
+    // The parts: each holds the state of one group of calls.
+    OsFacts os;
+    Security security;
+    Devices devices;
+    Dialogs dialogs;
+    DebuggerChannel debugger;
+    Faults faults;
 
-    // Security: the process token, and the calling thread's own token when it
-    // has one (impersonation). Without one OpenThreadToken gives
-    // ERROR_NO_TOKEN, unless threadTokenError names another error.
-    Token processToken;
-    std::optional<Token> threadToken;
-    DWORD threadTokenError = 0;
-    DWORD processTokenError = 0;
+    void setWindows(WindowsVersion version);
+    // Setting a double-byte code page (932, 936, 949, 950) turns
+    // SM_DBCSENABLED on as well.
+    void setCodePage(UINT cp);
     void setAdministrator(bool admin);  // adds or drops the Administrators group of the process
 
     // Registry. Paths name a root ("HKLM", "HKEY_LOCAL_MACHINE", "HKCU",
@@ -199,43 +262,11 @@ public:
     // Every key path below a root, depth first, "HKLM\A", "HKLM\A\B", ...
     std::vector<std::string> allKeys(const std::string& rootPath = "HKLM");
 
-    // Devices (kept in the registry as described at the top).
+    // Devices, written into the registry and the present set.
     void addDevice(const DeviceSpec& device);
     bool deviceExists(const std::string& instanceId);
-    std::set<std::string, CaseInsensitiveLess> presentDevices;
     std::vector<std::string> devicesWithHardwareId(const std::string& hardwareId);
 
-    // Driver installs (UpdateDriverForPlugAndPlayDevicesA): the INF must be
-    // among the files, a present device must carry the hardware id. Each INF
-    // is known by its full path ("C:\JQ\JQDRV2K3.INF") and the setup class
-    // its [Version] section names ("{...}"), under which its driver's keys go.
-    InfFiles files;
-    bool driverInstallAsksReboot = false;
-    bool runningInWow64 = false;  // a 32-bit caller on 64-bit Windows
-
-    // Libraries that LoadLibraryA finds, by file name in the system
-    // directory. On the 9x family there is no newdev.dll.
-    std::string systemDirectory = "C:\\WINDOWS\\system32";
-    std::set<std::string, CaseInsensitiveLess> systemLibraries;
-
-    // Message dialogs: answered in order from the script, each recorded.
-    std::deque<DialogAnswer> dialogAnswers;
-    std::vector<DialogRecord> dialogs;
-
-    // The debugger channel: every OutputDebugStringA text, in order.
-    std::vector<std::string> debugOutput;
-    std::vector<std::string> traceLines() const;  // the texts without their line feeds
-
-    // Faults: make a call fail with an error, always or on its Nth call.
-    void failCall(const std::string& call, DWORD error, int occurrence = 0);
-    void clearFaults();
-    // The Nth allocation (operator new) from now throws std::bad_alloc; 0
-    // disarms. reset() disarms it too.
-    void failAllocation(long nth);
-    // Allocations made since the process started (the difference across a
-    // call is what the call made), and whether an armed fault is still to come.
-    long allocationCount() const;
-    bool allocationFaultPending() const;
     // Records the call in the ledger (below); the error to inject, or 0 to
     // let the call run.
     DWORD injectedFault(CallRecord call);
@@ -275,7 +306,6 @@ private:
     Registry registry_;
     std::map<uintptr_t, Handle> handles_;
     uintptr_t nextHandle_ = 0x1000;
-    std::vector<Fault> faults_;
 };
 
 // The one machine the simulated calls work on.

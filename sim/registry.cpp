@@ -112,7 +112,7 @@ LONG findBelow(const std::shared_ptr<RegKey>& start, const char* path,
                std::shared_ptr<RegKey>& found, bool openLink = false)
 {
     std::vector<std::string> names;
-    if (!sim::splitRegistryPath(path, machine().codePage, names))
+    if (!sim::splitRegistryPath(path, machine().os.codePage, names))
         return ERROR_BAD_PATHNAME;
     std::shared_ptr<RegKey> key = start;
     for (size_t i = 0; i < names.size(); ++i) {
@@ -276,7 +276,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 
     // The options are reserved on the 9x family; NT knows one that opens a
     // link as itself.
-    const bool nt = machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+    const bool nt = machine().os.version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     if (ulOptions & ~static_cast<DWORD>(nt ? REG_OPTION_OPEN_LINK : 0))
         return outcome(ERROR_INVALID_PARAMETER);
 
@@ -309,7 +309,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     if (LONG error = lookUp(hKey, base))
         return outcome(error);
     std::vector<std::string> names;
-    if (!sim::splitRegistryPath(lpSubKey, machine().codePage, names))
+    if (!sim::splitRegistryPath(lpSubKey, machine().os.codePage, names))
         return outcome(ERROR_BAD_PATHNAME);
 
     std::shared_ptr<RegKey> key = base.key;
@@ -385,7 +385,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     // names in Unicode and counts them so: with a double-byte code page one
     // character of an ANSI name may take two bytes (a lead byte and a trail).
     const bool countCharacters =
-        machine().dbcsEnabled && machine().version.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        machine().os.dbcsEnabled && machine().os.version.dwPlatformId == VER_PLATFORM_WIN32_NT;
     const auto length = [countCharacters](const std::string& name) {
         if (!countCharacters)
             return name.size();

@@ -74,7 +74,7 @@ std::string ansiName(const RegKey& key)
         return key.name;
     std::string out;
     for (unsigned long point : codePoints(key.name))
-        out += machine().codePage == 1252 || point < 0x80 ? bestFit1252(point) : '?';
+        out += machine().os.codePage == 1252 || point < 0x80 ? bestFit1252(point) : '?';
     return out;
 }
 

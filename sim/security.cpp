@@ -62,11 +62,11 @@ BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenA
     sim::Machine& m = machine();
     if (!TokenHandle || ThreadHandle != GetCurrentThread())
         return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
-    if (m.threadTokenError)
-        return outcome(sim::failWith(m.threadTokenError, FALSE));
-    if (!m.threadToken)
+    if (m.security.threadTokenError)
+        return outcome(sim::failWith(m.security.threadTokenError, FALSE));
+    if (!m.security.threadToken)
         return outcome(sim::failWith(ERROR_NO_TOKEN, FALSE));
-    return outcome(openToken(*m.threadToken, DesiredAccess, TokenHandle));
+    return outcome(openToken(*m.security.threadToken, DesiredAccess, TokenHandle));
 }
 
 BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE TokenHandle)
@@ -77,9 +77,9 @@ BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess, PHANDLE 
     sim::Machine& m = machine();
     if (!TokenHandle || ProcessHandle != GetCurrentProcess())
         return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
-    if (m.processTokenError)
-        return outcome(sim::failWith(m.processTokenError, FALSE));
-    return outcome(openToken(m.processToken, DesiredAccess, TokenHandle));
+    if (m.security.processTokenError)
+        return outcome(sim::failWith(m.security.processTokenError, FALSE));
+    return outcome(openToken(m.security.processToken, DesiredAccess, TokenHandle));
 }
 
 BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS infoClass,

@@ -2,7 +2,7 @@
 //
 // A device is an instance key HKLM\System\CurrentControlSet\Enum\<enumerator>
 // \<device id>\<instance> that has a ClassGUID value; the machine's
-// presentDevices says which of them are attached. A device information set
+// Devices::present says which of them are attached. A device information set
 // is a handle of kind DevInfo whose payload lists its elements. These calls
 // work on the machine's key tree directly, as the PnP manager does, not
 // through the Reg* calls, so they neither count as registry calls nor open
@@ -187,7 +187,7 @@ bool removeDevice(const std::string& instanceId)
     deleteTree(instance);
     if (deviceKey && deviceKey->subkeys.empty())
         deleteTree(deviceKey);
-    m.presentDevices.erase(instanceId);
+    m.devices.present.erase(instanceId);
     return true;
 }
 
@@ -301,7 +301,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
                 continue;
             const std::string instanceId =
                 deviceKey->parent->name + "\\" + deviceKey->name + "\\" + instance->name;
-            if ((Flags & DIGCF_PRESENT) && !m.presentDevices.count(instanceId))
+            if ((Flags & DIGCF_PRESENT) && !m.devices.present.count(instanceId))
                 continue;
             Element e;
             e.instanceId = instanceId;
@@ -513,7 +513,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     // 64-bit Windows runs no class installer for a 32-bit caller, whatever
     // the request. SetupDiRemoveDevice documents no such refusal, so it is
     // not refused here either.
-    if (machine().runningInWow64)
+    if (machine().os.runningInWow64)
         return outcome(sim::failWith(ERROR_IN_WOW64, FALSE));
 
     if (InstallFunction == DIF_REMOVE)
@@ -537,7 +537,7 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     e->pendingValues.clear();
     e->registered = true;
     // A root-enumerated device is started as soon as it is registered.
-    m.presentDevices.insert(e->instanceId);
+    m.devices.present.insert(e->instanceId);
     return outcome(TRUE);
 }
 
@@ -594,7 +594,7 @@ std::vector<std::string> presentDevicesWith(const std::string& hardwareId)
 {
     std::vector<std::string> found;
     sim::Machine& m = machine();
-    for (const std::string& instanceId : m.presentDevices) {
+    for (const std::string& instanceId : m.devices.present) {
         sim::RegKey* instance = m.findKey(instanceKeyPath(instanceId));
         const sim::RegValue* ids = instance ? instance->value("HardwareID") : nullptr;
         if (!ids || ids->type != REG_MULTI_SZ)
@@ -656,10 +656,10 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
     if (InstallFlags & ~static_cast<DWORD>(INSTALLFLAG_FORCE | INSTALLFLAG_READONLY |
                                            INSTALLFLAG_NONINTERACTIVE))
         return outcome(sim::failWith(ERROR_INVALID_FLAGS, FALSE));
-    if (m.runningInWow64)
+    if (m.os.runningInWow64)
         return outcome(sim::failWith(ERROR_IN_WOW64, FALSE));
-    const auto inf = m.files.find(FullInfPath);
-    if (inf == m.files.end())
+    const auto inf = m.devices.infFiles.find(FullInfPath);
+    if (inf == m.devices.infFiles.end())
         return outcome(sim::failWith(ERROR_FILE_NOT_FOUND, FALSE));
     const std::vector<std::string> devices = presentDevicesWith(HardwareId);
     if (devices.empty())
@@ -668,7 +668,7 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
     for (const std::string& instanceId : devices)
         installDriverOn(instanceId, inf->second);
     // Windows writes the flag only when a restart is needed: the caller clears it.
-    if (m.driverInstallAsksReboot) {
+    if (m.devices.driverInstallAsksReboot) {
         m.calls[entry].reboot = TRUE;
         if (bRebootRequired)
             *bRebootRequired = TRUE;

@@ -23,7 +23,7 @@ using sim::DialogControl;
 using sim::DialogRecord;
 
 struct OpenDialog {
-    size_t record = 0;  // index into machine().dialogs
+    size_t record = 0;  // index into machine().dialogs.shown
     bool ended = false;
     INT_PTR result = 0;
     LONG_PTR userData = 0;  // DWLP_USER
@@ -197,7 +197,7 @@ public:
     }
 
 private:
-    const DialogRecord& record() const { return sim::machine().dialogs[state_.record]; }
+    const DialogRecord& record() const { return sim::machine().dialogs.shown[state_.record]; }
 
     WORD buttonId(const char* text, DialogAnswer answer) const
     {
@@ -243,24 +243,24 @@ INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE, LPCDLGTEMPLATEA dialogTemplate
 
     DialogRecord record = parseTemplate(dialogTemplate);
     record.hasParent = parentWindow != nullptr;
-    m.dialogs.push_back(record);
+    m.dialogs.shown.push_back(record);
 
     auto state = std::make_shared<OpenDialog>();
-    state->record = m.dialogs.size() - 1;
+    state->record = m.dialogs.shown.size() - 1;
     HWND window = static_cast<HWND>(m.addHandle(sim::HandleKind::Dialog, record.caption, state));
     DialogHandleCloser closer{window};
 
     Session session(window, *state, procedure);
     session.send(WM_INITDIALOG, 0, initParam);
     while (!state->ended) {
-        if (m.dialogAnswers.empty())
+        if (m.dialogs.answers.empty())
             scriptError("the dialog \"" + record.caption + "\" (" + record.text.substr(0, 40) +
                         "...) waits for an answer and the script has none left");
-        const DialogAnswer answer = m.dialogAnswers.front();
-        m.dialogAnswers.pop_front();
+        const DialogAnswer answer = m.dialogs.answers.front();
+        m.dialogs.answers.pop_front();
         session.deliver(answer);
     }
-    m.dialogs[state->record].result = state->result;
+    m.dialogs.shown[state->record].result = state->result;
     return outcome(state->result);
 }
 
@@ -284,7 +284,7 @@ LRESULT WINAPI SendDlgItemMessageA(HWND dialog, int id, UINT message, WPARAM wPa
     OpenDialog* state = findDialog(dialog);
     if (!state)
         return outcome(sim::failWith<LRESULT>(ERROR_INVALID_WINDOW_HANDLE, 0));
-    DialogRecord& record = sim::machine().dialogs[state->record];
+    DialogRecord& record = sim::machine().dialogs.shown[state->record];
     for (const DialogControl& c : record.controls) {
         if (c.id != static_cast<WORD>(id))
             continue;

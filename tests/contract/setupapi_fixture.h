@@ -243,7 +243,7 @@ protected:
         file.close();
         infFolder_ = folder;
 #else
-        sim::machine().files[inf] = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";  // its ClassGuid
+        sim::machine().devices.infFiles[inf] = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";  // its ClassGuid
 #endif
         return folder;
     }

@@ -161,7 +161,7 @@ TEST_F(BadInputTest, EveryRoadCutsNamesAndValuesAt255)
                      (r.idFirst ? ", id first" : ""));
         m.reset();
         m.setWindows(r.nineX ? sim::WindowsVersion::Win98 : sim::WindowsVersion::WinXP);
-        m.files = builders::vendorInfs({"C:\\JQ\\JQDRV2K1.INF"});
+        m.devices.infFiles = builders::vendorInfs({"C:\\JQ\\JQDRV2K1.INF"});
         reload();
         const std::string name = nameOf(r.length, r.vendor ? PedalId : OtherVendorId, r.idFirst);
         const std::string settings = b::join(r.nineX ? b::Settings9x : b::SettingsNt, name);

@@ -42,7 +42,7 @@ void buildMachine(sim::Machine& m, Road road, bool rootDevice)
                                        WindowsVersion::WinXP, WindowsVersion::WinXP};
     m.setWindows(versions[static_cast<int>(road)]);
     m.setAdministrator(road != Road::XpUser && road != Road::Win98);  // 9x asks no token
-    m.files = vendorInfs({join(Folder, "JQDRV2K3.INF"), join(Folder, "JQDRV2K1.INF")});
+    m.devices.infFiles = vendorInfs({join(Folder, "JQDRV2K3.INF"), join(Folder, "JQDRV2K1.INF")});
     if (rootDevice)
         m.addDevice({RootInstance, {"root\\jq_pilotdeck"}, SystemClassGuid, "", true});
     const char* const ids[] = {UsbJoystickId, PedalId, AuxId, OtherVendorId};
@@ -57,8 +57,8 @@ void buildMachine(sim::Machine& m, Road road, bool rootDevice)
 
 void prepare(sim::Machine& m)
 {
-    m.driverInstallAsksReboot = true;
-    m.dialogAnswers.assign(4, sim::DialogAnswer::Enter);
+    m.devices.driverInstallAsksReboot = true;
+    m.dialogs.answers.assign(4, sim::DialogAnswer::Enter);
 }
 
 bool isNineXRoad(Road r) { return r == Road::Win98 || r == Road::NT4; }
@@ -165,8 +165,8 @@ TEST_F(BehaviourTablesTest, EachExportHandsOnItsWindowFolderAndModeOnEveryRoad)
         EXPECT_EQ(windowSets, r.windowSets);
         EXPECT_EQ(installer, r.installer);
         EXPECT_EQ(installs, r.installs);
-        EXPECT_EQ(m.dialogs.size(), static_cast<size_t>(r.dialogs));
-        for (const sim::DialogRecord& d : m.dialogs)
+        EXPECT_EQ(m.dialogs.shown.size(), static_cast<size_t>(r.dialogs));
+        for (const sim::DialogRecord& d : m.dialogs.shown)
             EXPECT_FALSE(d.hasParent) << d.text.substr(0, 30);
         bool otherStayed = false;
         EXPECT_EQ(goneMask(m, r.road, otherStayed), r.gone);
@@ -206,14 +206,14 @@ struct Outcome {
 
 Outcome runExport(sim::Machine& m, const ExportEntry& e, const builders::MachineImage& before)
 {
-    m.debugOutput.clear();
+    m.debugger.texts.clear();
     m.calls.clear();
-    Outcome out{e.fn(HostWindow, nullptr, e.text), m.traceLines(), {}, {}};
+    Outcome out{e.fn(HostWindow, nullptr, e.text), m.debugger.lines(), {}, {}};
     const builders::RegistryDiff d = builders::diff(before, m);
     for (const auto* list : {&d.keysRemoved, &d.keysAdded, &d.valuesRemoved, &d.valuesAdded,
                              &d.valuesChanged})
         out.effect.insert(out.effect.end(), list->begin(), list->end());
-    out.effect.push_back("devices present: " + std::to_string(m.presentDevices.size()));
+    out.effect.push_back("devices present: " + std::to_string(m.devices.present.size()));
     // The OS facts are shared by design (see below): when they are read
     // again is no state of one export's that changes the next.
     for (const sim::CallRecord& c : m.calls)
@@ -371,7 +371,7 @@ TEST_F(BehaviourTablesTest, EveryErrorCodeABranchTestsAndOneItDoesNot)
         const Lines lines = trace();
         build();
         for (const Injected& f : r.faults)
-            m.failCall(f.call, f.error, occurrenceOf(log, lines, f));
+            m.faults.fail(f.call, f.error, occurrenceOf(log, lines, f));
 
         EXPECT_EQ(r.fn(HostWindow, nullptr, Folder), r.result);
         const std::string settings =

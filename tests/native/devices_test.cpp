@@ -86,12 +86,12 @@ TEST_F(RootDevicesTest, FailedCallsPassOverOrEndTheScan)
     EXPECT_EQ(count(trace(), "  I2K: GetRegistryProperty Error - tVal:7A"), 1u);
 
     clearTrace();
-    m.failCall("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 3);
+    m.faults.fail("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 3);
     EXPECT_EQ(call(RootDeviceCount), 0);  // ended before it reached the third
     EXPECT_EQ(count(trace(), "  I2K: EnumDevInfo Error - tVal:1F"), 1u);
 
     clearTrace();
-    m.failCall("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY);
+    m.faults.fail("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(call(RootDeviceCount), 0);
     EXPECT_EQ(trace(), (Lines{"INST2K: rootDeviceCount", "  I2K: Could not get HDEVINFO",
                               "  I2K: Exiting rootDeviceCount - count:0"}));
@@ -124,8 +124,8 @@ TEST_F(RootDevicesTest, RemoveCountsARootDeviceThatWouldNotGo)
 {
     addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
     addSystemDevice("SYSTEM\\0001", {"root\\jq_pilotdeck"});
-    m.failCall("SetupDiRemoveDevice", ERROR_ACCESS_DENIED);
-    m.failCall("SetupDiDeleteDeviceInfo", ERROR_INVALID_PARAMETER);
+    m.faults.fail("SetupDiRemoveDevice", ERROR_ACCESS_DENIED);
+    m.faults.fail("SetupDiDeleteDeviceInfo", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(call(RemoveRootDevice), 1);
     EXPECT_EQ(count(trace(), "  I2K: DiRemove Failed"), 2u);
     EXPECT_EQ(count(trace(), "  I2K: DiDelete Failed"), 2u);
@@ -147,9 +147,9 @@ TEST_F(RootDevicesTest, RemoveScansEvenWhenTheCleaningRunCannotClean)
         reload();
         addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
         clearTrace();
-        m.failAllocation(nth);
+        m.faults.failAllocation(nth);
         const LONG result = call(RemoveRootDevice);
-        m.failAllocation(0);
+        m.faults.failAllocation(0);
         const Lines lines = trace();
         stopped = std::any_of(lines.begin(), lines.end(), [](const std::string& line) {
             return line.rfind("  I2K: Error in cleanDeviceKeys - ", 0) == 0;
@@ -176,7 +176,7 @@ TEST_F(RootDevicesTest, UninstallScanRemovesAndEndsWithTheSetDestroyed)
 TEST_F(RootDevicesTest, MissingSetupLibraryCountsAsNoDevice)
 {
     addSystemDevice("SYSTEM\\0000", {"root\\jq_pilotdeck"});
-    m.systemLibraries.erase("setupapi.dll");
+    m.os.systemLibraries.erase("setupapi.dll");
     EXPECT_EQ(call(RootDeviceCount), 0);
     EXPECT_EQ(call(RemoveRootDevice), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));

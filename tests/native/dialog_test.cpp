@@ -135,14 +135,14 @@ class SimulatedDialogTest : public SimTest {};
 TEST_F(SimulatedDialogTest, DialogManagerActsAsWindowsAndRefusesScriptsThatDoNotFit)
 {
     const auto yesNo = buildMessageDialogTemplate("Shall we?", MessageButtons::YesNo);
-    m.dialogAnswers = {sim::DialogAnswer::CloseBox};
+    m.dialogs.answers = {sim::DialogAnswer::CloseBox};
     EXPECT_EQ(DialogBoxIndirectParamA(nullptr, reinterpret_cast<LPCDLGTEMPLATEA>(yesNo.data()),
                                       nullptr, commandOnlyProc, 0),
               100 + IDCANCEL);
 
-    m.dialogAnswers = {sim::DialogAnswer::Ok};
+    m.dialogs.answers = {sim::DialogAnswer::Ok};
     EXPECT_THROW(showMessageDialog("Shall we?", MessageButtons::YesNo), std::logic_error);
-    m.dialogAnswers = {sim::DialogAnswer::Yes};
+    m.dialogs.answers = {sim::DialogAnswer::Yes};
     EXPECT_THROW(showMessageDialog("Done.", MessageButtons::Ok), std::logic_error);
     EXPECT_THROW(showMessageDialog("Shall we?", MessageButtons::YesNo), std::logic_error);
     // The fixture checks that none of these dialogs was left open.
@@ -151,7 +151,7 @@ TEST_F(SimulatedDialogTest, DialogManagerActsAsWindowsAndRefusesScriptsThatDoNot
 // Each dialog sounds as a message box with the information icon does.
 TEST_F(SimulatedDialogTest, EachDialogBeepsAsAnInformationMessage)
 {
-    m.dialogAnswers = {sim::DialogAnswer::Enter, sim::DialogAnswer::Enter};
+    m.dialogs.answers = {sim::DialogAnswer::Enter, sim::DialogAnswer::Enter};
     EXPECT_EQ(showMessageDialog("Shall we?", MessageButtons::YesNo), IDYES);
     EXPECT_EQ(showMessageDialog("Done.", MessageButtons::Ok), IDOK);
     const auto beeps = m.callsOf("MessageBeep");

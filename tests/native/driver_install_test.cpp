@@ -27,7 +27,7 @@ protected:
     void SetUp() override
     {
         SimTest::SetUp();
-        m.files = builders::vendorInfs({RootInf, UsbInf});
+        m.devices.infFiles = builders::vendorInfs({RootInf, UsbInf});
     }
 
     void addRootDevice(const std::string& instance = "ROOT\\SYSTEM\\0000")
@@ -94,7 +94,7 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
 
     // A second call finds the node and only reinstalls its driver.
     clearTrace();
-    m.driverInstallAsksReboot = true;
+    m.devices.driverInstallAsksReboot = true;
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0001"));
     EXPECT_TRUE(traced("  I2K: Devnode already exists"));
@@ -104,12 +104,12 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
 
     // A failed install never clears the flag, and is the export's answer;
     // nor does a later install that needs no restart. Only InitModule does.
-    m.files.clear();
+    m.devices.infFiles.clear();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(m.deviceExists("ROOT\\SYSTEM\\0000"));
     EXPECT_EQ(call(NeedReboot), 1);
-    m.files = builders::vendorInfs({RootInf});
-    m.driverInstallAsksReboot = false;
+    m.devices.infFiles = builders::vendorInfs({RootInf});
+    m.devices.driverInstallAsksReboot = false;
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_EQ(call(NeedReboot), 1);
     EXPECT_EQ(call(InitModule), 1);
@@ -120,7 +120,7 @@ TEST_F(DriverInstallTest, CreatesTheRootDeviceAndInstallsItsDriver)
 // before it touched one.
 TEST_F(DriverInstallTest, CreationAfterAScanThatCouldNotStart)
 {
-    m.failCall("SetupDiGetClassDevsA", ERROR_GEN_FAILURE, 1);
+    m.faults.fail("SetupDiGetClassDevsA", ERROR_GEN_FAILURE, 1);
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 1);
     EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Lines{"ROOT\\SYSTEM\\0000"}));
 }
@@ -197,7 +197,7 @@ TEST_F(DriverInstallTest, SetupCallsGetTheArgumentsWindowsActsOn)
 
 TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
 {
-    m.files.clear();
+    m.devices.infFiles.clear();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_FALSE(m.keyExists("HKLM\\System\\CurrentControlSet\\Enum\\ROOT\\SYSTEM"));
     EXPECT_EQ(traceFrom("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:2"),
@@ -207,21 +207,21 @@ TEST_F(DriverInstallTest, NodeWhoseDriverWillNotInstallIsRemovedAgain)
                      "  I2K: createDevnode Failed!"}));
 
     clearTrace();
-    m.failCall("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, 2);  // the removal
+    m.faults.fail("SetupDiCallClassInstaller", ERROR_ACCESS_DENIED, 2);  // the removal
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: Error in CallClassInstaller REMOVE"));
 
     // A 32-bit installer on 64-bit Windows: no class installer runs for it,
     // so the node is never registered; and a system without newdev.dll.
     m.reset();
-    m.files = builders::vendorInfs({RootInf});
-    m.runningInWow64 = true;
+    m.devices.infFiles = builders::vendorInfs({RootInf});
+    m.os.runningInWow64 = true;
     clearTrace();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: CallInstaller Failed"));
     EXPECT_TRUE(driverInstalls().empty());
-    m.runningInWow64 = false;
-    m.systemLibraries.erase("newdev.dll");
+    m.os.runningInWow64 = false;
+    m.os.systemLibraries.erase("newdev.dll");
     clearTrace();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: Error in UpdateDriverForPlugAndPlayDevices - tVal:7E"));
@@ -236,8 +236,8 @@ TEST_F(DriverInstallTest, EachFailedCreationStepLeavesNoNodeBehind)
         {"SetupDiCallClassInstaller", "  I2K: CallInstaller Failed"},
     };
     for (const auto& [failing, closingLine] : steps) {
-        m.clearFaults();
-        m.failCall(failing, ERROR_GEN_FAILURE);
+        m.faults.clear();
+        m.faults.fail(failing, ERROR_GEN_FAILURE);
         clearTrace();
         EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0) << failing;
         EXPECT_EQ(traceFrom(closingLine), (Lines{closingLine, " I2K: Exiting createDevnode - Failed!",
@@ -245,8 +245,8 @@ TEST_F(DriverInstallTest, EachFailedCreationStepLeavesNoNodeBehind)
             << failing;
         EXPECT_TRUE(m.devicesWithHardwareId("root\\jq_pilotdeck").empty()) << failing;
     }
-    m.clearFaults();
-    m.failCall("SetupDiCreateDeviceInfoList", ERROR_NOT_ENOUGH_MEMORY);
+    m.faults.clear();
+    m.faults.fail("SetupDiCreateDeviceInfoList", ERROR_NOT_ENOUGH_MEMORY);
     clearTrace();
     EXPECT_EQ(call(CreateRootDevice, "C:\\JQ"), 0);
     EXPECT_EQ(traceFrom("IR: createDevnode"),
@@ -298,13 +298,13 @@ TEST_F(DriverInstallTest, UpdateDevicesGoesOnPastFailures)
     const std::string foreign = "{36FC9E60-C465-11CF-8056-444553540000}\\000";
     m.addDevice({first + "\\1", {first}, HidClass, foreign + "1", true});
     m.addDevice({second + "\\1", {second}, HidClass, foreign + "2", true});
-    m.failCall("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 1);
+    m.faults.fail("SetupDiEnumDeviceInfo", ERROR_GEN_FAILURE, 1);
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(traced("  I2K: EnumDeviceInfo Error:1F"));
     ASSERT_EQ(driverInstalls().size(), 1u);
     EXPECT_EQ(driverInstalls()[0].text, second);
 
-    m.systemLibraries.erase("newdev.dll");
+    m.os.systemLibraries.erase("newdev.dll");
     m.calls.clear();
     EXPECT_EQ(call(UpdateDevices, "C:\\JQ"), 0);
     EXPECT_TRUE(driverInstalls().empty());
@@ -323,7 +323,7 @@ TEST_F(DriverInstallTest, UnendedDriverValueIsReadAfreshAfterALoad)
 
     m.reset();
     reload();
-    m.files = builders::vendorInfs({UsbInf});
+    m.devices.infFiles = builders::vendorInfs({UsbInf});
     m.addDevice({first + "\\1", {first}, HidClass, "", true});
     const std::string part = "{5C0A7E31-2B94";
     m.setValue("HKLM\\System\\CurrentControlSet\\Enum\\" + first + "\\1", "Driver", REG_SZ,

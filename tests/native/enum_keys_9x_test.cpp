@@ -237,12 +237,12 @@ TEST_F(EnumKeys9xTest, DeviceKeyThatWillNotOpenIsStillDeleted)
 {
     addInstance(device("USB", UsbJoystickId), "0000", "MEDIA\\0003");
     m.createKey(Class + "\\MEDIA\\0003");
-    m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // the enumerator key opens, the device key not
+    m.faults.fail("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // the enumerator key opens, the device key not
     deleteEnumUsbKeys();
     EXPECT_FALSE(m.keyExists(device("USB", UsbJoystickId)));
     EXPECT_TRUE(m.keyExists(Class + "\\MEDIA\\0003"));
 
-    m.clearFaults();
+    m.faults.clear();
     addInstance(device("HID", PedalId), "0000", "MEDIA\\7");
     addInstance(device("HID", PedalId), "0001", "MEDIA\\");
     m.createKey(Joystick);

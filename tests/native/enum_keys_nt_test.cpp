@@ -109,8 +109,8 @@ TEST_F(EnumKeysNtTest, FailedSetupCallsNeitherStopNorLoopTheRoutine)
     const std::string usb = std::string("USB\\") + UsbJoystickId;
     const std::string first = addDevice(usb, "1");
     const std::string second = addDevice(usb, "2", false);
-    m.failCall("SetupDiRemoveDevice", ERROR_ACCESS_DENIED, 1);
-    m.failCall("SetupDiDeleteDeviceInfo", ERROR_NO_SUCH_DEVINST);  // as Wine answers
+    m.faults.fail("SetupDiRemoveDevice", ERROR_ACCESS_DENIED, 1);
+    m.faults.fail("SetupDiDeleteDeviceInfo", ERROR_NO_SUCH_DEVINST);  // as Wine answers
     deleteEnumUsbKeys2k();
     const Lines lines = routineLines(trace());
     EXPECT_EQ(Lines(lines.end() - 4, lines.end()),
@@ -120,9 +120,9 @@ TEST_F(EnumKeysNtTest, FailedSetupCallsNeitherStopNorLoopTheRoutine)
     EXPECT_FALSE(m.deviceExists(second));
 
     // A set that cannot be built passes the name over; the next one follows.
-    m.clearFaults();
+    m.faults.clear();
     addDevice(std::string("USB\\") + PedalId, "1");
-    m.failCall("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY, 1);
+    m.faults.fail("SetupDiGetClassDevsA", ERROR_NOT_ENOUGH_MEMORY, 1);
     clearTrace();
     deleteEnumUsbKeys2k();
     EXPECT_TRUE(m.deviceExists(first));
@@ -146,7 +146,7 @@ TEST_F(EnumKeysNtTest, AnalogRunCleansGamePortAndHidOnly)
 TEST_F(EnumKeysNtTest, MissingSetupLibraryLeavesTheDevices)
 {
     const std::string id = addDevice(std::string("USB\\") + UsbJoystickId, "1");
-    m.systemLibraries.erase("setupapi.dll");
+    m.os.systemLibraries.erase("setupapi.dll");
     EXPECT_EQ(call(RemoveUsbDevices), 0);  // the name matched all the same
     EXPECT_TRUE(m.deviceExists(id));
 }

@@ -93,10 +93,10 @@ TEST_F(ExportsTest, NeedRebootAnswersTheFlagWhenMemoryRunsOut)
 {
     for (const bool flag : {false, true}) {
         RebootRequired = flag;
-        m.failAllocation(1);
+        m.faults.failAllocation(1);
         EXPECT_EQ(call(NeedReboot), flag ? 1 : 0);
-        EXPECT_FALSE(m.allocationFaultPending()) << "the allocation failed";
-        m.failAllocation(0);
+        EXPECT_FALSE(m.faults.allocationFaultPending()) << "the allocation failed";
+        m.faults.failAllocation(0);
     }
     EXPECT_EQ(trace().back(), "  I2K: Error caught at the export - std::bad_alloc");
 }

@@ -74,7 +74,7 @@ VendorTraces buildMachine(sim::Machine& m, const MachineShape& shape)
     m.setWindows(shape.family == Family::W9x ? sim::WindowsVersion::Win98
                                              : sim::WindowsVersion::WinXP);
     m.setAdministrator(shape.administrator);
-    m.files = vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
+    m.devices.infFiles = vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
     VendorTraces vendor;
     const auto own = [&vendor](const std::string& key) { vendor.ownKey(key); };
 
@@ -408,17 +408,17 @@ Outcome runScenario(sim::Machine& m, const Scenario& s, const std::vector<Inject
         InitModule(nullptr, nullptr, nullptr);
     // A few answers to spare, all alike: a failed EndDialog keeps its dialog
     // open for the next answer.
-    m.dialogAnswers.assign(s.answers.begin(), s.answers.end());
+    m.dialogs.answers.assign(s.answers.begin(), s.answers.end());
     for (int i = 0; i < 3 && !s.answers.empty(); ++i)
-        m.dialogAnswers.push_back(s.answers.back());
-    m.debugOutput.clear();
+        m.dialogs.answers.push_back(s.answers.back());
+    m.debugger.texts.clear();
     m.calls.clear();
-    m.clearFaults();
+    m.faults.clear();
     for (const Injected& f : faults)
-        m.failCall(f.call, f.error, f.occurrence);
+        m.faults.fail(f.call, f.error, f.occurrence);
 
-    const long allocatedBefore = m.allocationCount();
-    m.failAllocation(failingAllocation);
+    const long allocatedBefore = m.faults.allocationCount();
+    m.faults.failAllocation(failingAllocation);
     try {
         run.result = s.fn(HostWindow, nullptr, s.text);
     } catch (const std::exception& e) {
@@ -426,12 +426,12 @@ Outcome runScenario(sim::Machine& m, const Scenario& s, const std::vector<Inject
     } catch (...) {
         run.escaped = "an exception of unknown type";
     }
-    run.allocationFailed = failingAllocation > 0 && !m.allocationFaultPending();
-    m.failAllocation(0);
-    run.allocations = m.allocationCount() - allocatedBefore;
-    m.clearFaults();
+    run.allocationFailed = failingAllocation > 0 && !m.faults.allocationFaultPending();
+    m.faults.failAllocation(0);
+    run.allocations = m.faults.allocationCount() - allocatedBefore;
+    m.faults.clear();
     run.calls = m.callCounts();
-    run.trace = m.traceLines();
+    run.trace = m.debugger.lines();
     std::map<std::string, int> made;
     for (const sim::CallRecord& c : m.calls) {
         const std::string& call = c.call;
@@ -731,11 +731,11 @@ TEST_F(FaultSweepTest, EveryAllocationOfEveryExportFailsSafely)
             if (std::find(run.trace.begin(), run.trace.end(), caught) != run.trace.end())
                 reachedTheGuard = true;
             // The same export again on what the failed call left, in the same load.
-            m.dialogAnswers.assign(s.answers.begin(), s.answers.end());
-            m.debugOutput.clear();
+            m.dialogs.answers.assign(s.answers.begin(), s.answers.end());
+            m.debugger.texts.clear();
             Outcome again;
             again.result = s.fn(HostWindow, nullptr, s.text);
-            again.trace = m.traceLines();
+            again.trace = m.debugger.lines();
             again.changes = builders::diff(machineFor(m, s.shape).image, m);
             again.vendor = run.vendor;
             for (HandleKind kind : AllKinds)

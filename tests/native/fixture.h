@@ -38,13 +38,13 @@ protected:
         TraceEnabled = true;
     }
 
-    std::vector<std::string> trace() const { return m.traceLines(); }
+    std::vector<std::string> trace() const { return m.debugger.lines(); }
     // The driver installs asked for: hardware id in text, INF path in file.
     std::vector<sim::CallRecord> driverInstalls() const
     {
         return m.callsOf("UpdateDriverForPlugAndPlayDevicesA");
     }
-    void clearTrace() { m.debugOutput.clear(); }
+    void clearTrace() { m.debugger.texts.clear(); }
 };
 
 using ExportFn = LONG(WINAPI*)(HWND, LONG*, LPCSTR);

@@ -60,20 +60,13 @@ inline bool isAtOrBelow(const std::string& path, const std::string& root)
 }
 
 // A machine as built, to start from again and again without building it anew:
-// everything a builder sets (the OS facts, the token, the files, the devices
-// present) and a copy of the HKEY_LOCAL_MACHINE tree.
+// everything a builder sets (the OS facts, the tokens, the devices present
+// and the INF files) and a copy of the HKEY_LOCAL_MACHINE tree.
 class MachineImage {
 public:
     static MachineImage take(sim::Machine& m)
     {
-        MachineImage image;
-        image.version_ = m.version;
-        image.systemLibraries_ = m.systemLibraries;
-        image.processToken_ = m.processToken;
-        image.files_ = m.files;
-        image.presentDevices_ = m.presentDevices;
-        image.hklm_ = sim::clone(*m.root(HKEY_LOCAL_MACHINE));
-        return image;
+        return MachineImage(m.os, m.security, m.devices, sim::clone(*m.root(HKEY_LOCAL_MACHINE)));
     }
 
     // The HKEY_LOCAL_MACHINE tree as it was taken.
@@ -82,19 +75,21 @@ public:
     void restore(sim::Machine& m) const
     {
         m.reset();
-        m.version = version_;
-        m.systemLibraries = systemLibraries_;
-        m.processToken = processToken_;
-        m.files = files_;
-        m.presentDevices = presentDevices_;
+        m.os = os_;
+        m.security = security_;
+        m.devices = devices_;
         m.registry().roots["HKEY_LOCAL_MACHINE"] = sim::clone(*hklm_);
     }
 
 private:
-    OSVERSIONINFOA version_{};
-    std::set<std::string, sim::CaseInsensitiveLess> systemLibraries_, presentDevices_;
-    sim::InfFiles files_;
-    sim::Token processToken_;
+    MachineImage(sim::OsFacts os, sim::Security security, sim::Devices devices,
+                 std::shared_ptr<sim::RegKey> hklm)
+        : os_(std::move(os)), security_(std::move(security)), devices_(std::move(devices)), hklm_(std::move(hklm))
+    {
+    }
+    sim::OsFacts os_;
+    sim::Security security_;
+    sim::Devices devices_;
     std::shared_ptr<sim::RegKey> hklm_;
 };
 

@@ -26,8 +26,8 @@ void forget(Records& records)
 void forgetRecords(sim::Machine& m)
 {
     forget(m.calls);
-    forget(m.debugOutput);
-    forget(m.dialogs);
+    forget(m.debugger.texts);
+    forget(m.dialogs.shown);
 }
 
 }  // namespace
@@ -46,9 +46,9 @@ TEST_F(ModuleUnloadTest, LoadWorkAndUnloadLeaveNoAllocationBehind)
         {"a long target folder", [&] { call(SetTargetDir, folder.c_str()); }},
         {"the cleaning runs", [] { for (ExportFn f : {RemoveUsbDevices, RemovePedalDevices, RemoveAuxDevices}) call(f); }},
         {"a cleaning run that runs out of memory", [this] {
-             m.failAllocation(3);
+             m.faults.failAllocation(3);
              call(RemoveUsbDevices);
-             m.failAllocation(0);
+             m.faults.failAllocation(0);
          }},
     };
     for (const auto& c : cases) {

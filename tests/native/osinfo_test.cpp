@@ -93,7 +93,7 @@ TEST_F(OsInfoTest, QueriesAnswerNoUntilTheFactsAreRead)
 
 TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
 {
-    m.failCall("GetVersionExA", ERROR_INVALID_PARAMETER);
+    m.faults.fail("GetVersionExA", ERROR_INVALID_PARAMETER);
     EXPECT_EQ(call(InitModule), 0);
     EXPECT_EQ(call(IsWin2k), 0);
     EXPECT_EQ(call(IsWinXp), 0);
@@ -112,7 +112,7 @@ TEST_F(OsInfoTest, FactsAreReadOnceEvenWhenTheReadFailed)
 // it; everything built is released, the SID last.
 TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
 {
-    m.threadToken = sim::Token{{{sim::AdministratorsSid}}};
+    m.security.threadToken = sim::Token{{{sim::AdministratorsSid}}};
     EXPECT_TRUE(tokenIsAdmin());
     const auto thread = m.callsOf("OpenThreadToken");
     ASSERT_EQ(thread.size(), 1u);
@@ -137,7 +137,7 @@ TEST_F(OsInfoTest, TokenIsOpenedForQueryingAndReleasedBeforeTheSid)
         EXPECT_TRUE(r.returned) << r.call;
 
     m.calls.clear();
-    m.threadToken.reset();
+    m.security.threadToken.reset();
     EXPECT_TRUE(tokenIsAdmin());
     const auto process = m.callsOf("OpenProcessToken");
     ASSERT_EQ(process.size(), 1u);
@@ -149,56 +149,56 @@ TEST_F(OsInfoTest, AdministratorsGroupCountsWhateverItsAttributes)
 {
     for (DWORD attributes : {DWORD(SE_GROUP_ENABLED), DWORD(0), DWORD(SE_GROUP_USE_FOR_DENY_ONLY)}) {
         m.setAdministrator(false);
-        m.processToken.groups.push_back({sim::AdministratorsSid, attributes});
+        m.security.processToken.groups.push_back({sim::AdministratorsSid, attributes});
         EXPECT_TRUE(tokenIsAdmin()) << attributes;
     }
     m.setAdministrator(false);
-    m.processToken.groups.push_back({"S-1-5-32-545", SE_GROUP_ENABLED});
+    m.security.processToken.groups.push_back({"S-1-5-32-545", SE_GROUP_ENABLED});
     EXPECT_FALSE(tokenIsAdmin());
-    m.processToken.groups.clear();
+    m.security.processToken.groups.clear();
     EXPECT_FALSE(tokenIsAdmin());
 }
 
 TEST_F(OsInfoTest, ThreadTokenComesFirstAndOnlyNoTokenFallsBackToTheProcess)
 {
     m.setAdministrator(false);
-    m.threadToken = sim::Token{{{sim::AdministratorsSid}}};
+    m.security.threadToken = sim::Token{{{sim::AdministratorsSid}}};
     EXPECT_TRUE(tokenIsAdmin()) << "an impersonating thread is judged by its own token";
 
     m.setAdministrator(true);
-    m.threadToken = sim::Token{{{sim::UsersSid}}};
+    m.security.threadToken = sim::Token{{{sim::UsersSid}}};
     EXPECT_FALSE(tokenIsAdmin());
 
-    m.threadToken.reset();  // ERROR_NO_TOKEN: the process token decides
+    m.security.threadToken.reset();  // ERROR_NO_TOKEN: the process token decides
     EXPECT_TRUE(tokenIsAdmin());
 
-    m.threadTokenError = ERROR_ACCESS_DENIED;
+    m.security.threadTokenError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(tokenIsAdmin());
     EXPECT_EQ(m.callCount("OpenProcessToken"), 1) << "only the earlier call opened it";
 
-    m.threadTokenError = 0;
-    m.processTokenError = ERROR_ACCESS_DENIED;
+    m.security.threadTokenError = 0;
+    m.security.processTokenError = ERROR_ACCESS_DENIED;
     EXPECT_FALSE(tokenIsAdmin());
 }
 
 TEST_F(OsInfoTest, FailuresInsideTheTokenCheckLeaveANonAdministratorAndCloseEverything)
 {
     // The fixture checks afterwards that no token or SID is left open.
-    m.failCall("AllocateAndInitializeSid", ERROR_NOT_ENOUGH_MEMORY);
+    m.faults.fail("AllocateAndInitializeSid", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_THROW(tokenIsAdmin(), EOSError);
-    m.clearFaults();
+    m.faults.clear();
 
-    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
+    m.faults.fail("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
     EXPECT_THROW(tokenIsAdmin(), EOSError);
-    m.clearFaults();
+    m.faults.clear();
 
-    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 1);  // the size query
+    m.faults.fail("GetTokenInformation", ERROR_ACCESS_DENIED, 1);  // the size query
     EXPECT_FALSE(tokenIsAdmin());
-    m.clearFaults();
+    m.faults.clear();
 
     // Through the export: the error does not escape, the version stands, the
     // user is no administrator, and later reads answer from the same facts.
-    m.failCall("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
+    m.faults.fail("GetTokenInformation", ERROR_ACCESS_DENIED, 2);
     EXPECT_EQ(call(InitModule), 1);
     EXPECT_EQ(call(IsAdmin), 0);
     EXPECT_EQ(call(IsWinXp), 1);
@@ -240,8 +240,8 @@ TEST_F(OsInfoTest, BoundaryVersionsAndThePlatformId)
                      (r.platform == Nt ? " NT" : " 9x"));
         m.reset();
         m.setWindows(r.platform == Nt ? WindowsVersion::WinXP : WindowsVersion::Win98);
-        m.version.dwMajorVersion = r.major;
-        m.version.dwMinorVersion = r.minor;
+        m.os.version.dwMajorVersion = r.major;
+        m.os.version.dwMinorVersion = r.minor;
         m.setAdministrator(false);
         reload();
         EXPECT_EQ(call(IsAdmin), r.admin);

@@ -143,7 +143,7 @@ public:
         g.w9x = chance(0.5);
         m_.reset();
         m_.setWindows(g.w9x ? pick(ninetyX) : pick(nt));
-        g.major = m_.version.dwMajorVersion;
+        g.major = m_.os.version.dwMajorVersion;
         g.administrator = g.w9x || !chance(0.04);
         m_.setAdministrator(g.administrator);
 

@@ -109,7 +109,7 @@ TEST_F(SimSetupApiTest, GeneratedRootDeviceExistsOnlyOnceRegistered)
     ASSERT_TRUE(SetupDiCallClassInstaller(DIF_REGISTERDEVICE, set, &data));
     EXPECT_EQ(m.stringValue(key, "ClassGUID"), std::string(SystemClass));
     EXPECT_EQ(m.devicesWithHardwareId("root\\jq_pilotdeck"), (Ids{"ROOT\\SYSTEM\\0001"}));
-    EXPECT_TRUE(m.presentDevices.count("ROOT\\SYSTEM\\0001"));
+    EXPECT_TRUE(m.devices.present.count("ROOT\\SYSTEM\\0001"));
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
@@ -128,7 +128,7 @@ TEST_F(SimSetupApiTest, RemoveTakesKeysAlongAndDeleteShiftsTheSet)
     EXPECT_FALSE(m.keyExists(deviceKey + "\\1"));
     EXPECT_FALSE(m.keyExists(std::string(ClassKey) + "\\" + driver));
     EXPECT_TRUE(m.keyExists(deviceKey));  // another instance is left
-    EXPECT_FALSE(m.presentDevices.count("USB\\VID_2F7A&PID_00A1\\1"));
+    EXPECT_FALSE(m.devices.present.count("USB\\VID_2F7A&PID_00A1\\1"));
     EXPECT_FALSE(SetupDiRemoveDevice(set, &data));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
     ASSERT_TRUE(SetupDiDeleteDeviceInfo(set, &data));
@@ -146,7 +146,7 @@ TEST_F(SimSetupApiTest, DriverInstallFailsAsWindowsDoes)
     m.addDevice({"ROOT\\SYSTEM\\0001", {"root\\absent"}, SystemClass, "", false});
     // The driver's keys go under the class the INF names, whatever it is.
     const std::string infClass = "{11111111-2222-3333-4444-555555555555}";
-    m.files["C:\\JQ\\JQDRV2K3.INF"] = infClass;
+    m.devices.infFiles["C:\\JQ\\JQDRV2K3.INF"] = infClass;
     BOOL reboot = 7;
     const auto install = [&](const char* id, const char* inf) {
         SetLastError(0xdeadbeef);
@@ -157,13 +157,13 @@ TEST_F(SimSetupApiTest, DriverInstallFailsAsWindowsDoes)
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     EXPECT_FALSE(install("root\\absent", "C:\\JQ\\JQDRV2K3.INF"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_NO_SUCH_DEVINST));
-    m.runningInWow64 = true;
+    m.os.runningInWow64 = true;
     EXPECT_FALSE(install("root\\jq_pilotdeck", "C:\\JQ\\JQDRV2K3.INF"));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_IN_WOW64));
     EXPECT_EQ(reboot, 7);
-    m.runningInWow64 = false;
+    m.os.runningInWow64 = false;
 
-    m.driverInstallAsksReboot = true;
+    m.devices.driverInstallAsksReboot = true;
     ASSERT_TRUE(install("ROOT\\JQ_PILOTDECK", "c:\\jq\\jqdrv2k3.inf"));
     EXPECT_EQ(reboot, TRUE);
     const auto driver = m.stringValue(std::string(EnumKey) + "\\ROOT\\SYSTEM\\0000", "Driver");

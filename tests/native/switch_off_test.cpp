@@ -110,7 +110,7 @@ protected:
                 out.asdValues.push_back(text);
         for (const std::string& name : keyNames())
             out.devices += m.devicesWithHardwareId("USB\\" + name).size();
-        EXPECT_EQ(traceOn, !m.debugOutput.empty());
+        EXPECT_EQ(traceOn, !m.debugger.texts.empty());
         clearTrace();
         return out;
     }

@@ -28,24 +28,24 @@ protected:
 // bound from it, so the next export binds afresh.
 TEST_F(SystemLibrariesTest, BindingFailuresKeepTheirErrorUntilTheRelease)
 {
-    m.systemDirectory = std::string(260, 'd');  // does not fit MAX_PATH with its zero
+    m.os.systemDirectory = std::string(260, 'd');  // does not fit MAX_PATH with its zero
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
     EXPECT_EQ(m.callCount("GetSystemDirectoryA"), 1);
 
     releaseSystemLibraries();
-    m.systemDirectory = "C";
+    m.os.systemDirectory = "C";
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
     releaseSystemLibraries();
-    m.failCall("GetSystemDirectoryA", ERROR_ACCESS_DENIED, 1);
+    m.faults.fail("GetSystemDirectoryA", ERROR_ACCESS_DENIED, 1);
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_ACCESS_DENIED));
 
     releaseSystemLibraries();
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
     releaseSystemLibraries();
-    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);
+    m.faults.fail("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
     EXPECT_EQ(errorOfACall(), static_cast<DWORD>(ERROR_PROC_NOT_FOUND));
 }
@@ -54,7 +54,7 @@ TEST_F(SystemLibrariesTest, BindingFailuresKeepTheirErrorUntilTheRelease)
 // function's binding is kept apart, its failure included.
 TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
 {
-    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);  // SetupDiDestroyDeviceInfoList
+    m.faults.fail("GetProcAddress", ERROR_PROC_NOT_FOUND, 1);  // SetupDiDestroyDeviceInfoList
     SetLastError(0);
     EXPECT_EQ(setupapi::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES),
               INVALID_HANDLE_VALUE);
@@ -64,7 +64,7 @@ TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
     releaseSystemLibraries();
     m.calls.clear();
 
-    m.failCall("GetProcAddress", ERROR_PROC_NOT_FOUND, 2);  // SetupDiGetClassDevsA, after the other
+    m.faults.fail("GetProcAddress", ERROR_PROC_NOT_FOUND, 2);  // SetupDiGetClassDevsA, after the other
     for (int call = 0; call < 2; ++call) {
         SetLastError(0);
         EXPECT_EQ(setupapi::SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_ALLCLASSES),
@@ -78,7 +78,7 @@ TEST_F(SystemLibrariesTest, SetsOpenOnlyWhenTheyCanBeDestroyed)
 // binding's error.
 TEST_F(SystemLibrariesTest, EveryCallFailsWithoutItsLibrary)
 {
-    m.systemLibraries.clear();
+    m.os.systemLibraries.clear();
     SP_DEVINFO_DATA data{};
     data.cbSize = sizeof data;
     HDEVINFO set = reinterpret_cast<HDEVINFO>(0x10);

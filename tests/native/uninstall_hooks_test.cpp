@@ -38,8 +38,8 @@ protected:
     // Every dialog: caption, icon, no parent, the text, and its buttons.
     void expectDialog(size_t index, const char* text)
     {
-        ASSERT_LT(index, m.dialogs.size());
-        const sim::DialogRecord& d = m.dialogs[index];
+        ASSERT_LT(index, m.dialogs.shown.size());
+        const sim::DialogRecord& d = m.dialogs.shown[index];
         EXPECT_EQ(d.caption, "Information");
         EXPECT_EQ(d.text, text);
         EXPECT_TRUE(d.informationIcon);
@@ -89,10 +89,10 @@ TEST_F(UninstallHooksTest, InitializeAsksTheQuestionsAndAnswersProceedOrStop)
             name += std::string(" ") + sim::dialogAnswerName(a);
         SCOPED_TRACE(name);
         freshMachine(c.administrator);
-        m.dialogAnswers.assign(c.answers.begin(), c.answers.end());
+        m.dialogs.answers.assign(c.answers.begin(), c.answers.end());
         EXPECT_EQ(call(UninstInitialize), c.result);
         EXPECT_EQ(trace(), c.trace);
-        ASSERT_EQ(m.dialogs.size(), c.answers.size());
+        ASSERT_EQ(m.dialogs.shown.size(), c.answers.size());
         if (c.administrator) {
             expectDialog(0, UnplugQuestion);
         } else {
@@ -108,9 +108,9 @@ TEST_F(UninstallHooksTest, InitializeOnNineXAsksEveryUserOnlyAboutTheDevices)
     m.setWindows(sim::WindowsVersion::Win98);
     m.setAdministrator(false);
     reload();
-    m.dialogAnswers = {DialogAnswer::Yes};
+    m.dialogs.answers = {DialogAnswer::Yes};
     EXPECT_EQ(call(UninstInitialize), 0);
-    ASSERT_EQ(m.dialogs.size(), 1u);
+    ASSERT_EQ(m.dialogs.shown.size(), 1u);
     expectDialog(0, UnplugQuestion);
 }
 
@@ -138,12 +138,12 @@ TEST_F(UninstallHooksTest, InitializeStopsWhenAQuestionCannotBeShown)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         freshMachine(c.administrator);
-        m.failCall("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY, c.failingCall);
+        m.faults.fail("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY, c.failingCall);
         // Answers that would let the uninstall go on, were the questions shown.
-        m.dialogAnswers = {DialogAnswer::Yes, DialogAnswer::Yes};
+        m.dialogs.answers = {DialogAnswer::Yes, DialogAnswer::Yes};
         EXPECT_EQ(call(UninstInitialize), c.result);
         EXPECT_EQ(trace(), c.trace);
-        EXPECT_EQ(m.dialogs.size(), c.dialogsShown);
+        EXPECT_EQ(m.dialogs.shown.size(), c.dialogsShown);
         EXPECT_EQ(m.callCount("DialogBoxIndirectParamA"), c.failingCall == 2 ? 2 : 1)
             << "nothing is asked after a question that could not be shown";
     }
@@ -157,10 +157,10 @@ TEST_F(UninstallHooksTest, UnInitializeRemovesTheRootDeviceAndAlwaysShowsTheClos
         freshMachine(true);
         m.addDevice({"ROOT\\SYSTEM\\0000", {"root\\jq_pilotdeck"},
                      "{4D36E97D-E325-11CE-BFC1-08002BE10318}", "", true});
-        m.dialogAnswers = {answer};
+        m.dialogs.answers = {answer};
         EXPECT_EQ(call(UninstUnInitialize, nullptr, reinterpret_cast<HWND>(0x1234)), 0);
         EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
-        ASSERT_EQ(m.dialogs.size(), 1u);
+        ASSERT_EQ(m.dialogs.shown.size(), 1u);
         expectDialog(0, ClosingMessage);
         const Lines lines = trace();
         EXPECT_EQ(lines.at(0), "INST2K: UninstUnInitialize");
@@ -170,7 +170,7 @@ TEST_F(UninstallHooksTest, UnInitializeRemovesTheRootDeviceAndAlwaysShowsTheClos
 
     // Not even a closing message that cannot be shown changes the result.
     freshMachine(true);
-    m.failCall("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY);
+    m.faults.fail("DialogBoxIndirectParamA", ERROR_NOT_ENOUGH_MEMORY);
     EXPECT_EQ(call(UninstUnInitialize), 0);
     EXPECT_EQ(trace().back(), "  I2K: Message dialog failed - tVal:8");
 }
@@ -182,7 +182,7 @@ TEST_F(UninstallHooksTest, UnInitializeForUserCleansNothingButStillScansAndTells
     m.createKey(vendorKey);
     m.addDevice({"ROOT\\SYSTEM\\0000", {"root\\jq_pilotdeck"},
                  "{4D36E97D-E325-11CE-BFC1-08002BE10318}", "", true});
-    m.dialogAnswers = {DialogAnswer::Ok};
+    m.dialogs.answers = {DialogAnswer::Ok};
     EXPECT_EQ(call(UninstUnInitialize), 0);
     EXPECT_TRUE(m.keyExists(vendorKey));
     EXPECT_FALSE(m.deviceExists("ROOT\\SYSTEM\\0000"));
@@ -205,12 +205,12 @@ TEST_F(UninstallHooksTest, ErrorThatEndsTheCleaningRunIsTracedAndTheRemovalGoesO
             m.addDevice({"ROOT\\SYSTEM\\0000", {"root\\jq_pilotdeck"},
                          "{4D36E97D-E325-11CE-BFC1-08002BE10318}", "", true});
         clearTrace();
-        m.dialogs.clear();
-        m.dialogAnswers = {DialogAnswer::Ok};
-        m.failAllocation(nth);
+        m.dialogs.shown.clear();
+        m.dialogs.answers = {DialogAnswer::Ok};
+        m.faults.failAllocation(nth);
         const LONG result = call(UninstUnInitialize);
-        const bool failed = !m.allocationFaultPending();
-        m.failAllocation(0);
+        const bool failed = !m.faults.allocationFaultPending();
+        m.faults.failAllocation(0);
         if (!failed)
             break;  // every allocation has failed once
         const Lines lines = trace();
@@ -258,7 +258,7 @@ TEST_F(UninstallHooksTest, UnInitializeCleansTheLongUsbListAndTheAuxDevicesOnly)
 
     for (const std::string& id : {longUsbOnly, auxOnly, analogOnly})
         m.createKey(builders::join(builders::SettingsNt, id));
-    m.dialogAnswers = {DialogAnswer::Ok};
+    m.dialogs.answers = {DialogAnswer::Ok};
     EXPECT_EQ(call(UninstUnInitialize), 0);
     EXPECT_FALSE(m.keyExists(builders::join(builders::SettingsNt, longUsbOnly)));
     EXPECT_FALSE(m.keyExists(builders::join(builders::SettingsNt, auxOnly)));

@@ -22,8 +22,8 @@ protected:
     {
         SimTest::SetUp();
         m.setWindows(GetParam());
-        m.runningInWow64 = true;
-        m.files = builders::vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
+        m.os.runningInWow64 = true;
+        m.devices.infFiles = builders::vendorInfs({"C:\\JQ\\JQDRV2K3.INF", "C:\\JQ\\JQDRV2K1.INF"});
         ASSERT_EQ(call(InitModule), 1);
     }
 

@@ -82,10 +82,10 @@ TEST_F(WinRegTest, NameThatCannotBeEnumeratedIsSkipped)
     auto registry = openBase();
 
     TStringList list;
-    m.failCall("RegEnumKeyExA", ERROR_MORE_DATA, 2);
+    m.faults.fail("RegEnumKeyExA", ERROR_MORE_DATA, 2);
     registry->ReadSections(list);
     EXPECT_EQ(names(list), (Lines{"A", "C"}));
-    m.failCall("RegEnumValueA", ERROR_NO_MORE_ITEMS, 1);
+    m.faults.fail("RegEnumValueA", ERROR_NO_MORE_ITEMS, 1);
     registry->ReadSection("A", list);
     EXPECT_EQ(names(list), (Lines{"Two"}));
     // One enumeration per name counted, none past the last.
@@ -98,7 +98,7 @@ TEST_F(WinRegTest, ReadStringReportsAFetchThatFailsAndKeepsTheObjectUsable)
     m.setString(under("Sub"), "Name", "text");
     m.setValue(under("Sub"), "Unterminated", REG_SZ, {'a', 'b', 'c'});
     auto registry = openBase();
-    m.failCall("RegQueryValueExA", ERROR_CANTREAD, 2);  // the size query passes, the fetch fails
+    m.faults.fail("RegQueryValueExA", ERROR_CANTREAD, 2);  // the size query passes, the fetch fails
     try {
         registry->ReadString("Sub", "Name", "x");
         ADD_FAILURE() << "no error raised";
@@ -164,7 +164,7 @@ TEST_F(EraseSectionTest, TracesFirstThenDeletesDeepestAndHighestIndexFirst)
         m.reset();
         seedTree();
         registry = openBase();
-        m.failCall("RegDeleteKeyA", ERROR_ACCESS_DENIED, static_cast<int>(n + 1));
+        m.faults.fail("RegDeleteKeyA", ERROR_ACCESS_DENIED, static_cast<int>(n + 1));
         registry->eraseSection("S");
         EXPECT_EQ(remaining(), expected[n]);
     }
@@ -174,7 +174,7 @@ TEST_F(EraseSectionTest, ChildThatCannotBeEnumeratedIsLeftWithItsParent)
 {
     seedTree();
     auto registry = openBase();
-    m.failCall("RegEnumKeyExA", ERROR_MORE_DATA, 1);  // S's highest index: B
+    m.faults.fail("RegEnumKeyExA", ERROR_MORE_DATA, 1);  // S's highest index: B
     registry->eraseSection("S");
     EXPECT_EQ(remaining(), keys({"S", "S\\B"}));
 }
@@ -247,7 +247,7 @@ TEST_F(WinRegTest, RightsTraceAndCallOrderOfTheChangingCalls)
         clearTrace();
         mark = m.calls.size();
         registry->DeleteKey("Sub", "Value");
-        m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1);
+        m.faults.fail("RegOpenKeyExA", ERROR_ACCESS_DENIED, 1);
         registry->eraseSection("Leaf");
     }
     EXPECT_EQ(trace(), (Lines{"WINREG: DeleteKey - DEBUG OFF", "  WR: Deleting:Software\\JQ|Sub|Value",
@@ -291,7 +291,7 @@ TEST_F(WinRegTest, DoubleByteNamesAreReadWhole)
         TStringList none;
         openBase()->ReadSections(none);
     }
-    m.dbcsEnabled = true;
+    m.os.dbcsEnabled = true;
     reload();
     const std::string wide = "\x82\xa0\x82\xa2\x82\xa4\x82\xa6\x82\xa8";  // five characters in ten bytes
     m.createKey(under(wide));
@@ -386,21 +386,21 @@ TEST_F(EraseSectionTest, WalkCallsAndTheChildrenItCannotName)
         registry = openBase();
     };
     again(sim::WindowsVersion::WinXP);
-    m.failCall("RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 1);
+    m.faults.fail("RegQueryInfoKeyA", ERROR_ACCESS_DENIED, 1);
     registry->eraseSection("S");
     EXPECT_EQ(remaining(), keys({"S", "S\\A", "S\\A\\A1", "S\\A\\A1\\A1x", "S\\A\\A2", "S\\B"}));
     EXPECT_EQ(m.callCount("RegEnumKeyExA"), 0);
 
     for (const auto version : {sim::WindowsVersion::Win98, sim::WindowsVersion::WinXP}) {
         again(version);
-        m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, B does not
+        m.faults.fail("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, B does not
         registry->eraseSection("S");
         EXPECT_EQ(remaining(), keys({})) << static_cast<int>(version);
     }
     again(sim::WindowsVersion::WinXP);  // a link is deleted as itself then, its target kept
     m.createKey(under("T\\Kept"));
     m.createLink(under("S\\L"), under("T"));
-    m.failCall("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, L (the highest index) does not
+    m.faults.fail("RegOpenKeyExA", ERROR_ACCESS_DENIED, 2);  // S opens, L (the highest index) does not
     registry->eraseSection("S");
     EXPECT_EQ(remaining(), keys({"T", "T\\Kept"}));
     const Lines lines = trace();

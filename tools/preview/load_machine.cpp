@@ -122,7 +122,7 @@ std::vector<std::string> loadRegistry(regfile::Registry snapshot, const std::vec
             slot->second = std::move(root);
     }
     for (const std::string& id : present)
-        machine.presentDevices.insert(id);
+        machine.devices.present.insert(id);
     return leftOut;
 }
 

@@ -217,11 +217,11 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
                                " (see --windows)");
     // The INF files named are the vendor's: their drivers go under its class.
     for (const std::string& file : setup.files)
-        m.files[file] = std::string("{") + VendorClassGuid + "}";
-    m.driverInstallAsksReboot = setup.driverInstallAsksReboot;
-    m.dialogAnswers.assign(setup.answers.begin(), setup.answers.end());
+        m.devices.infFiles[file] = std::string("{") + VendorClassGuid + "}";
+    m.devices.driverInstallAsksReboot = setup.driverInstallAsksReboot;
+    m.dialogs.answers.assign(setup.answers.begin(), setup.answers.end());
     for (size_t i = 0; i < DefaultAnswers; ++i)
-        m.dialogAnswers.push_back(sim::DialogAnswer::Enter);
+        m.dialogs.answers.push_back(sim::DialogAnswer::Enter);
 
     out.before = copyRegistry(m);
 
@@ -233,7 +233,7 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
             out.notRun.push_back(call.info->name);
             continue;
         }
-        const size_t dialogMark = m.dialogs.size();
+        const size_t dialogMark = m.dialogs.shown.size();
 
         CallOutcome outcome;
         outcome.exportName = call.info->name;
@@ -244,11 +244,11 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
 
         // The lines are taken over, not copied: a walk over a large Enum
         // key writes hundreds of thousands of them.
-        outcome.trace = m.traceLines();
-        m.debugOutput.clear();
-        m.debugOutput.shrink_to_fit();
-        for (size_t i = dialogMark; i < m.dialogs.size(); ++i) {
-            const sim::DialogRecord& d = m.dialogs[i];
+        outcome.trace = m.debugger.lines();
+        m.debugger.texts.clear();
+        m.debugger.texts.shrink_to_fit();
+        for (size_t i = dialogMark; i < m.dialogs.shown.size(); ++i) {
+            const sim::DialogRecord& d = m.dialogs.shown[i];
             outcome.dialogs.push_back(Dialog{d.caption, d.text, d.buttons(), d.result});
         }
         // The ledger holds every call of the export; only its driver installs are reported.
@@ -264,7 +264,7 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
     TraceEnabled = false;
 
     out.after = takeRegistry(m);
-    out.dialogsShown = m.dialogs.size();
+    out.dialogsShown = m.dialogs.shown.size();
     // Asked the way a host asks, with the trace switch off so that the
     // question leaves no line of its own.
     out.rebootRequired = NeedReboot(HostWindow, nullptr, "") == 1;
