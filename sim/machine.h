@@ -8,6 +8,7 @@
 // record of which instances are present.
 #pragma once
 
+#include "dialog_answer.h"
 #include "registry_tree.h"
 #include "win32_sim.h"
 
@@ -69,7 +70,8 @@ constexpr const char* EveryoneSid = "S-1-1-0";
 
 // --------------------------------------------------------------- user 32
 
-enum class DialogAnswer { Yes, No, Ok, Enter, Escape, CloseBox };
+// How a report names an answer ("Yes", "close box"); dialog_answer.h has
+// the words a command line gives.
 const char* dialogAnswerName(DialogAnswer answer);
 
 struct DialogControl {

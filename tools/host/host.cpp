@@ -33,6 +33,8 @@
 #endif
 #include <windows.h>
 
+#include "dialog_answer.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -48,36 +50,7 @@ namespace {
 
 using ExportFn = LONG(WINAPI*)(HWND, LONG*, LPCSTR);
 
-enum class Answer { Yes, No, Ok, Close, Escape, Enter };
-
-const char* answerName(Answer a)
-{
-    switch (a) {
-    case Answer::Yes: return "yes";
-    case Answer::No: return "no";
-    case Answer::Ok: return "ok";
-    case Answer::Close: return "close";
-    case Answer::Escape: return "escape";
-    case Answer::Enter: return "enter";
-    }
-    return "?";
-}
-
-bool parseAnswer(const std::string& word, Answer& out)
-{
-    static const std::pair<const char*, Answer> names[] = {
-        {"yes", Answer::Yes}, {"no", Answer::No},         {"ok", Answer::Ok},
-        {"close", Answer::Close}, {"escape", Answer::Escape}, {"esc", Answer::Escape},
-        {"enter", Answer::Enter},
-    };
-    for (const auto& n : names) {
-        if (lstrcmpiA(word.c_str(), n.first) == 0) {
-            out = n.second;
-            return true;
-        }
-    }
-    return false;
-}
+using sim::DialogAnswer;
 
 struct Call {
     std::string name;  // as given: "InitModule" or "#14"
@@ -87,7 +60,7 @@ struct Call {
 
 struct Options {
     std::string dllPath;
-    std::deque<Answer> answers;
+    std::deque<DialogAnswer> answers;
     bool guardPointer = false;
     bool showOs = false;
     std::vector<Call> calls;
@@ -95,7 +68,7 @@ struct Options {
 
 // State the hook procedure needs; the hook has no user parameter.
 struct DialogState {
-    std::deque<Answer> answers;
+    std::deque<DialogAnswer> answers;
     HWND answerWindow = nullptr;
     std::vector<HWND> queued;  // activation repeats; each dialog is answered once
     bool ranOut = false;
@@ -204,15 +177,15 @@ void pressKey(HWND dialog, WPARAM key, LPARAM scanCode)
     PostMessageA(target, WM_KEYUP, key, up);
 }
 
-void answerDialog(HWND dialog, Answer answer)
+void answerDialog(HWND dialog, DialogAnswer answer)
 {
     switch (answer) {
-    case Answer::Yes: clickButton(dialog, IDYES); break;
-    case Answer::No: clickButton(dialog, IDNO); break;
-    case Answer::Ok: clickButton(dialog, IDOK); break;
-    case Answer::Close: PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); break;
-    case Answer::Escape: pressKey(dialog, VK_ESCAPE, 0x01); break;
-    case Answer::Enter: pressKey(dialog, VK_RETURN, 0x1C); break;
+    case DialogAnswer::Yes: clickButton(dialog, IDYES); break;
+    case DialogAnswer::No: clickButton(dialog, IDNO); break;
+    case DialogAnswer::Ok: clickButton(dialog, IDOK); break;
+    case DialogAnswer::CloseBox: PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); break;
+    case DialogAnswer::Escape: pressKey(dialog, VK_ESCAPE, 0x01); break;
+    case DialogAnswer::Enter: pressKey(dialog, VK_RETURN, 0x1C); break;
     }
 }
 
@@ -229,7 +202,7 @@ LRESULT CALLBACK answerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     DialogContents contents;
     EnumChildWindows(dialog, collectChild, reinterpret_cast<LPARAM>(&contents));
 
-    Answer answer = Answer::Close;
+    DialogAnswer answer = DialogAnswer::CloseBox;
     std::string answerText;
     if (g_dialogs.answers.empty()) {
         g_dialogs.ranOut = true;
@@ -237,7 +210,7 @@ LRESULT CALLBACK answerWindowProc(HWND window, UINT message, WPARAM wParam, LPAR
     } else {
         answer = g_dialogs.answers.front();
         g_dialogs.answers.pop_front();
-        answerText = answerName(answer);
+        answerText = sim::dialogAnswerWord(answer);
     }
     printLine("DIALOG caption=" + quoted(windowText(dialog)) + " text=" + quoted(joined(contents.texts)) +
               " buttons=" + quoted(joined(contents.buttons)) + " icon=" + contents.icon +
@@ -327,8 +300,8 @@ bool parseCommandLine(int argc, char** argv, Options& options)
                     comma = value.size();
                 const std::string word = value.substr(start, comma - start);
                 if (!word.empty()) {
-                    Answer a;
-                    if (!parseAnswer(word, a)) {
+                    DialogAnswer a;
+                    if (!sim::parseDialogAnswer(word, a)) {
                         std::fprintf(stderr, "jqhost: unknown answer '%s'\n", word.c_str());
                         return false;
                     }
@@ -442,8 +415,8 @@ int run(const Options& options)
     }
 
     g_dialogs.answerWindow = nullptr;
-    for (Answer left : g_dialogs.answers)
-        std::fprintf(stderr, "jqhost: answer '%s' was not used\n", answerName(left));
+    for (DialogAnswer left : g_dialogs.answers)
+        std::fprintf(stderr, "jqhost: answer '%s' was not used\n", sim::dialogAnswerWord(left));
     return g_dialogs.ranOut ? 4 : 0;
 }
 

@@ -87,7 +87,7 @@ const OptionRow OptionTable[] = {
      [](Options& o, const std::string& v) {
          for (const std::string& item : splitList(v)) {
              sim::DialogAnswer a;
-             if (!parseDialogAnswer(item, a))
+             if (!sim::parseDialogAnswer(item, a))
                  throw UsageError("unknown dialog answer \"" + item + "\"; use yes, no, ok, enter, escape or close");
              o.setup.answers.push_back(a);
          }

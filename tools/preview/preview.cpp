@@ -172,22 +172,6 @@ std::string windowsVersionName(sim::WindowsVersion version)
     return "Windows";
 }
 
-bool parseDialogAnswer(std::string_view text, sim::DialogAnswer& answer)
-{
-    static const std::pair<const char*, sim::DialogAnswer> names[] = {
-        {"yes", sim::DialogAnswer::Yes},       {"no", sim::DialogAnswer::No},
-        {"ok", sim::DialogAnswer::Ok},         {"enter", sim::DialogAnswer::Enter},
-        {"escape", sim::DialogAnswer::Escape}, {"esc", sim::DialogAnswer::Escape},
-        {"close", sim::DialogAnswer::CloseBox},
-    };
-    for (const auto& [name, a] : names)
-        if (sim::equalNoCase(text, name)) {
-            answer = a;
-            return true;
-        }
-    return false;
-}
-
 RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<Call>& calls)
 {
     // Checked before the machine is touched, so a bad setup changes nothing.

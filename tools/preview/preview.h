@@ -99,6 +99,5 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
 bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version);
 std::string windowsVersionName(sim::WindowsVersion version);
 // "yes", "no", "ok", "enter", "escape", "close"; false when unknown.
-bool parseDialogAnswer(std::string_view text, sim::DialogAnswer& answer);
 
 }  // namespace preview
