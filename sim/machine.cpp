@@ -322,9 +322,6 @@ std::vector<std::string> Machine::allKeys(const std::string& rootPath)
 
 // ------------------------------------------------------------------ devices
 
-static const char* EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
-static const char* ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
-
 void Machine::addDevice(const DeviceSpec& device)
 {
     const std::string key = joinPath(EnumPath, device.instanceId);

@@ -94,6 +94,10 @@ struct DialogRecord {
 
 // ------------------------------------------------------------------ devices
 
+// Where Windows keeps device instances and the driver keys they point at.
+inline constexpr const char* EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
+inline constexpr const char* ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
+
 struct DeviceSpec {
     std::string instanceId;                // "USB\VID_2F7A&PID_00A1\5&1A2B&0&1"
     std::vector<std::string> hardwareIds;  // written as REG_MULTI_SZ "HardwareID"

@@ -60,10 +60,11 @@ bool inWriteProtectedTree(const RegKey& key)
 {
     if (!machine().enumTreeWriteProtected)
         return false;
-    static const std::string tree = "HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum";
-    const std::string path = keyPath(key);
-    return path.size() >= tree.size() && sim::equalNoCase(path.substr(0, tree.size()), tree) &&
-           (path.size() == tree.size() || path[tree.size()] == '\\');
+    const RegKey* tree = machine().findKey(sim::EnumPath);
+    for (const RegKey* k = &key; tree && k; k = k->parent)
+        if (k == tree)
+            return true;
+    return false;
 }
 
 // What a handle stands for. The roots live as long as the machine, so a

@@ -21,8 +21,8 @@ using sim::machine;
 
 namespace {
 
-const char* const EnumPath = "HKLM\\System\\CurrentControlSet\\Enum";
-const char* const ClassPath = "HKLM\\System\\CurrentControlSet\\Control\\Class";
+using sim::ClassPath;
+using sim::EnumPath;
 
 // ------------------------------------------------------------------- GUIDs
 
