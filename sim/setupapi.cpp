@@ -7,6 +7,7 @@
 // work on the machine's key tree directly, as the PnP manager does, not
 // through the Reg* calls, so they neither count as registry calls nor open
 // registry handles.
+#include "guid_text.h"
 #include "sim_internal.h"
 
 #include <algorithm>
@@ -37,20 +38,9 @@ std::string guidText(const GUID& g)
 
 std::optional<GUID> parseGuid(const std::string& text)
 {
-    if (text.size() != 38 || text.front() != '{' || text.back() != '}')
-        return std::nullopt;
-    unsigned d1, d2, d3, b[8];
-    char end;
-    if (std::sscanf(text.c_str(), "{%8x-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &d1, &d2, &d3, &b[0],
-                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &end) != 12 ||
-        end != '}')
-        return std::nullopt;
     GUID g{};
-    g.Data1 = d1;
-    g.Data2 = static_cast<WORD>(d2);
-    g.Data3 = static_cast<WORD>(d3);
-    for (int i = 0; i < 8; ++i)
-        g.Data4[i] = static_cast<BYTE>(b[i]);
+    if (!sim::parseGuidText(text, g))
+        return std::nullopt;
     return g;
 }
 

@@ -1,6 +1,8 @@
 #include "devices/device_state.h"
 
+#include "platform/system_libraries.h"
 #include "support/id_string.h"
+#include "support/tracers.h"
 
 #include <cstring>
 
@@ -19,6 +21,30 @@ std::string firstTextOf(const BYTE* buffer, DWORD used)
     while (length < used && length < IdStringMax && buffer[length])
         ++length;
     return std::string(reinterpret_cast<const char*>(buffer), length);
+}
+
+bool DevInfoSetScope::got() const
+{
+    if (!opened()) {
+        TraceMsg("  I2K: Could not get HDEVINFO");
+        return false;
+    }
+    TraceMsg("  I2K: Got DeviceInfoSet Handle!");
+    DevInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
+    return true;
+}
+
+bool readElementProperty(DWORD property, BYTE* buffer, DWORD* requiredSize)
+{
+    DWORD size = PropertyBufferUsed;
+    DWORD dataType = 0;
+    const bool read = setupapi::SetupDiGetDeviceRegistryPropertyA(
+        DevInfoSet.get(), &DevInfoData, property, &dataType, buffer, PropertyBufferUsed, &size);
+    if (!read)
+        TraceFmt("  I2K: GetRegistryProperty Error - tVal:%x", GetLastError());
+    if (requiredSize)
+        *requiredSize = size;
+    return read;
 }
 
 void devicesLoad()

@@ -35,6 +35,14 @@ public:
 
     bool opened() const { return DevInfoSet.valid(); }
     void destroy() { DevInfoSet.reset(); }
+    // Traces whether the set was got, as each routine that asks for one
+    // does, and readies DevInfoData for the walk; true when it was got.
+    bool got() const;
 };
+
+// Reads a registry property of the element DevInfoData describes into
+// buffer (told PropertyBufferUsed bytes), and the size the call reports
+// where asked; a failure is traced with its error.
+bool readElementProperty(DWORD property, BYTE* buffer, DWORD* requiredSize = nullptr);
 
 void devicesLoad();

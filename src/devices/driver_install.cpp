@@ -99,24 +99,14 @@ void updateDevicesOfId()
     TraceFmt("  I2K: Creating Info Set for: \"%s\"", UsbHardwareId);
     DevInfoSetScope scope(setupapi::SetupDiGetClassDevsA(nullptr, UsbHardwareId, nullptr,
                                                          DIGCF_PRESENT | DIGCF_ALLCLASSES));
-    if (!scope.opened()) {
-        TraceMsg("  I2K: Could not get HDEVINFO");
+    if (!scope.got())
         return;
-    }
-    TraceMsg("  I2K: Got DeviceInfoSet Handle!");
-    DevInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
     walkDevices(DevInfoSet.get(), DevInfoData,
                 {"  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
                  "  I2K: EnumDeviceInfo Error:%x"},
                 [] {
-                    DWORD requiredSize = PropertyBufferUsed;
-                    DWORD dataType = 0;
-                    if (!setupapi::SetupDiGetDeviceRegistryPropertyA(
-                            DevInfoSet.get(), &DevInfoData, SPDRP_DRIVER, &dataType,
-                            DriverValueBuffer, PropertyBufferUsed, &requiredSize)) {
-                        TraceFmt("  I2K: GetRegistryProperty Error - tVal:%x", GetLastError());
+                    if (!readElementProperty(SPDRP_DRIVER, DriverValueBuffer))
                         return AfterElement::Next;
-                    }
                     const std::string driver =
                         upperCaseId(firstTextOf(DriverValueBuffer, PropertyBufferUsed));
                     TraceFmt("  I2K: Driver Value: \"%s\"", driver);

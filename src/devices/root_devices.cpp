@@ -18,24 +18,15 @@ void scanRootDevices(ElementAction onMatch)
 {
     DevInfoSetScope scope(
         setupapi::SetupDiGetClassDevsA(&GuidDevClassSystem, nullptr, nullptr, DIGCF_PRESENT));
-    if (!scope.opened()) {
-        TraceMsg("  I2K: Could not get HDEVINFO");
+    if (!scope.got())
         return;
-    }
-    TraceMsg("  I2K: Got DeviceInfoSet Handle!");
-    DevInfoData.cbSize = sizeof(SP_DEVINFO_DATA);
     walkDevices(DevInfoSet.get(), DevInfoData,
                 {"  I2K: Doing SetupDiEnumDeviceInfo", "  I2K: SetupDiEnumDeviceInfo OKAY!",
                  "  I2K: EnumDevInfo Error - tVal:%x"},
                 [&] {
-                    DWORD requiredSize = PropertyBufferUsed;
-                    DWORD dataType = 0;
-                    if (!setupapi::SetupDiGetDeviceRegistryPropertyA(
-                            DevInfoSet.get(), &DevInfoData, SPDRP_HARDWAREID, &dataType,
-                            HardwareIdBuffer, PropertyBufferUsed, &requiredSize)) {
-                        TraceFmt("  I2K: GetRegistryProperty Error - tVal:%x", GetLastError());
+                    DWORD requiredSize;
+                    if (!readElementProperty(SPDRP_HARDWAREID, HardwareIdBuffer, &requiredSize))
                         return AfterElement::Next;
-                    }
                     const std::string hardwareId =
                         firstTextOf(HardwareIdBuffer, PropertyBufferUsed);
                     TraceFmt("  I2K: EnumDevInfo Success - bSiz:%x  Hdw Id:%s:", requiredSize,

@@ -25,6 +25,8 @@
 
 #include <setupapi.h>
 
+#include "guid_text.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -57,24 +59,6 @@ bool failed(const char* what, const std::string& about)
     std::fprintf(stderr, "devreg: %s failed for %s (error 0x%lX)\n", what, about.c_str(),
                  GetLastError());
     return false;
-}
-
-bool parseGuid(const std::string& text, GUID& guid)
-{
-    unsigned long d1;
-    unsigned d2, d3, b[8];
-    char end = 0;
-    if (text.size() != 38 ||
-        std::sscanf(text.c_str(), "{%8lx-%4x-%4x-%2x%2x-%2x%2x%2x%2x%2x%2x%c", &d1, &d2, &d3, &b[0],
-                    &b[1], &b[2], &b[3], &b[4], &b[5], &b[6], &b[7], &end) != 12 ||
-        end != '}')
-        return false;
-    guid.Data1 = d1;
-    guid.Data2 = static_cast<WORD>(d2);
-    guid.Data3 = static_cast<WORD>(d3);
-    for (int i = 0; i < 8; ++i)
-        guid.Data4[i] = static_cast<BYTE>(b[i]);
-    return true;
 }
 
 // No DICD_GENERATE_ID: the instance id is taken as given, as a bus driver
@@ -163,7 +147,7 @@ int main(int argc, char** argv)
         const std::string command = argv[i];
         if (command == "add" && i + 3 < argc) {
             GUID classGuid;
-            if (!parseGuid(argv[i + 2], classGuid)) {
+            if (!sim::parseGuidText(argv[i + 2], classGuid)) {
                 std::fprintf(stderr, "devreg: not a class GUID: %s\n", argv[i + 2]);
                 return 1;
             }

@@ -111,28 +111,26 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     };
     line("");
     line("Changes");
-    line("  Keys deleted: " + std::to_string(changes.keysDeleted.size()));
-    for (const KeyChange& k : changes.keysDeleted)
-        line(keyLine(k));
-    line("  Values deleted: " + std::to_string(changes.valuesDeleted.size()));
-    for (const ValueChange& v : changes.valuesDeleted)
-        line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.before));
-    line("  Keys created: " + std::to_string(changes.keysCreated.size()));
-    for (const KeyChange& k : changes.keysCreated)
-        line(keyLine(k));
-    line("  Values added: " + std::to_string(changes.valuesAdded.size()));
-    for (const ValueChange& v : changes.valuesAdded)
-        line("    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(*v.after));
-    line("  Values changed: " + std::to_string(changes.valuesChanged.size()));
-    for (const ValueChange& v : changes.valuesChanged)
-        line("    " + v.keyPath + "  " + valueName(v.name) + ": " + describeValue(*v.before) + " -> " +
-             describeValue(*v.after));
-    line("  Device nodes removed: " + std::to_string(changes.devicesRemoved.size()));
-    for (const std::string& id : changes.devicesRemoved)
-        line("    " + id);
-    line("  Device nodes created: " + std::to_string(changes.devicesCreated.size()));
-    for (const std::string& id : changes.devicesCreated)
-        line("    " + id);
+    // Each list: its heading with the count, then one line an entry.
+    const auto list = [&](const char* heading, const auto& entries, const auto& entryLine) {
+        line(std::string("  ") + heading + ": " + std::to_string(entries.size()));
+        for (const auto& entry : entries)
+            line(entryLine(entry));
+    };
+    const auto valueLine = [](const ValueChange& v, const regfile::Value& value) {
+        return "    " + v.keyPath + "  " + valueName(v.name) + " = " + describeValue(value);
+    };
+    const auto idLine = [](const std::string& id) { return "    " + id; };
+    list("Keys deleted", changes.keysDeleted, keyLine);
+    list("Values deleted", changes.valuesDeleted, [&](const ValueChange& v) { return valueLine(v, *v.before); });
+    list("Keys created", changes.keysCreated, keyLine);
+    list("Values added", changes.valuesAdded, [&](const ValueChange& v) { return valueLine(v, *v.after); });
+    list("Values changed", changes.valuesChanged, [](const ValueChange& v) {
+        return "    " + v.keyPath + "  " + valueName(v.name) + ": " + describeValue(*v.before) + " -> " +
+               describeValue(*v.after);
+    });
+    list("Device nodes removed", changes.devicesRemoved, idLine);
+    list("Device nodes created", changes.devicesCreated, idLine);
     size_t installs = 0;
     for (const CallOutcome& c : run.calls)
         installs += c.driverInstalls.size();
