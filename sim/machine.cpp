@@ -86,7 +86,7 @@ void Machine::reset()
     setAdministrator(true);
 }
 
-void Machine::setWindows(WindowsVersion v)
+OSVERSIONINFOA versionRecord(WindowsVersion v)
 {
     struct Row {
         WindowsVersion v;
@@ -102,17 +102,27 @@ void Machine::setWindows(WindowsVersion v)
         {WindowsVersion::Server2003, 5, 2, 3790, VER_PLATFORM_WIN32_NT},
         {WindowsVersion::Vista, 6, 0, 6002, VER_PLATFORM_WIN32_NT},
         {WindowsVersion::Win7, 6, 1, 7601, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Win8, 6, 2, 9200, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Win81, 6, 3, 9600, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Win10, 10, 0, 19045, VER_PLATFORM_WIN32_NT},
+        {WindowsVersion::Win11, 10, 0, 22631, VER_PLATFORM_WIN32_NT},
     };
+    OSVERSIONINFOA record{};
+    record.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     for (const Row& r : rows) {
         if (r.v != v)
             continue;
-        os.version = OSVERSIONINFOA{};
-        os.version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
-        os.version.dwMajorVersion = r.major;
-        os.version.dwMinorVersion = r.minor;
-        os.version.dwBuildNumber = r.build;
-        os.version.dwPlatformId = r.platform;
+        record.dwMajorVersion = r.major;
+        record.dwMinorVersion = r.minor;
+        record.dwBuildNumber = r.build;
+        record.dwPlatformId = r.platform;
     }
+    return record;
+}
+
+void Machine::setWindows(WindowsVersion v)
+{
+    os.version = versionRecord(v);
     // newdev.dll came with Windows 2000; the 9x family and NT 4.0 have only
     // setupapi.dll.
     os.systemLibraries = {"setupapi.dll"};

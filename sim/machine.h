@@ -54,7 +54,10 @@ struct Handle {
 // ---------------------------------------------------------- OS and security
 
 // NT 4.0 is of the NT platform but has the major version 4 of the 9x family.
-enum class WindowsVersion { Win95, Win98, WinMe, NT4, Win2000, WinXP, Server2003, Vista, Win7 };
+// Windows 11 tells a program the same version as Windows 10 (10.0).
+enum class WindowsVersion { Win95, Win98, WinMe, NT4, Win2000, WinXP, Server2003, Vista, Win7, Win8, Win81, Win10, Win11 };
+// The record GetVersionExA fills on that version.
+OSVERSIONINFOA versionRecord(WindowsVersion version);
 
 struct TokenGroup {
     std::string sid;  // "S-1-5-32-544"

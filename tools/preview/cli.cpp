@@ -73,10 +73,11 @@ struct OptionRow {
 
 const OptionRow OptionTable[] = {
     {"--snapshot", "FILE", "the snapshot, for a file whose name does not end in .reg", setSnapshot},
-    {"--windows", "VERSION", "95, 98, me, nt4, 2000, xp (the default), 2003, vista or 7",
+    {"--windows", "VERSION", "95, 98, me, nt4, 2000, xp (the default), 2003, vista,\n"
+                             "7, 8, 8.1, 10 or 11",
      [](Options& o, const std::string& v) {
          if (!parseWindowsVersion(v, o.setup.windows))
-             throw UsageError("unknown Windows version \"" + v + "\"; use 95, 98, me, 2000, xp, 2003, vista or 7");
+             throw UsageError("unknown Windows version \"" + v + "\"; use " + windowsWords());
      }},
     {"--not-admin", nullptr, "the user is not an administrator",
      [](Options& o, const std::string&) { o.setup.administrator = false; }},

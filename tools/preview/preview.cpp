@@ -7,6 +7,7 @@
 #include "support/tracers.h"
 
 #include <algorithm>
+#include <iterator>
 #include <stdexcept>
 
 namespace preview {
@@ -138,37 +139,56 @@ std::string dialogResultName(INT_PTR result)
     return std::to_string(static_cast<long long>(result));
 }
 
+const WindowsRow WindowsRows[] = {
+    {"95", nullptr, sim::WindowsVersion::Win95, "Windows 95 (4.0)"},
+    {"98", nullptr, sim::WindowsVersion::Win98, "Windows 98 (4.10)"},
+    {"me", nullptr, sim::WindowsVersion::WinMe, "Windows Me (4.90)"},
+    {"nt4", nullptr, sim::WindowsVersion::NT4, "Windows NT 4.0 (4.0)"},
+    {"2000", "2k", sim::WindowsVersion::Win2000, "Windows 2000 (5.0)"},
+    {"xp", nullptr, sim::WindowsVersion::WinXP, "Windows XP (5.1)"},
+    {"2003", nullptr, sim::WindowsVersion::Server2003, "Windows Server 2003 (5.2)"},
+    {"vista", nullptr, sim::WindowsVersion::Vista, "Windows Vista (6.0)"},
+    {"7", nullptr, sim::WindowsVersion::Win7, "Windows 7 (6.1)"},
+    {"8", nullptr, sim::WindowsVersion::Win8, "Windows 8 (6.2)"},
+    {"8.1", nullptr, sim::WindowsVersion::Win81, "Windows 8.1 (6.3)"},
+    {"10", nullptr, sim::WindowsVersion::Win10, "Windows 10 (10.0)"},
+    {"11", nullptr, sim::WindowsVersion::Win11, "Windows 11 (10.0)"},
+};
+
+namespace {
+
+const WindowsRow* findWindows(std::string_view word)
+{
+    for (const WindowsRow& row : WindowsRows)
+        if (sim::equalNoCase(word, row.word) || (row.otherWord && sim::equalNoCase(word, row.otherWord)))
+            return &row;
+    return nullptr;
+}
+
+}  // namespace
+
+std::string windowsWords()
+{
+    std::string words;
+    const size_t count = std::size(WindowsRows);
+    for (size_t i = 0; i < count; ++i)
+        words += std::string(i == 0 ? "" : i + 1 == count ? " or " : ", ") + WindowsRows[i].word;
+    return words;
+}
+
 bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version)
 {
-    static const std::pair<const char*, sim::WindowsVersion> names[] = {
-        {"95", sim::WindowsVersion::Win95},       {"98", sim::WindowsVersion::Win98},
-        {"me", sim::WindowsVersion::WinMe},       {"nt4", sim::WindowsVersion::NT4},
-        {"2000", sim::WindowsVersion::Win2000},
-        {"2k", sim::WindowsVersion::Win2000},     {"xp", sim::WindowsVersion::WinXP},
-        {"2003", sim::WindowsVersion::Server2003}, {"vista", sim::WindowsVersion::Vista},
-        {"7", sim::WindowsVersion::Win7},
-    };
-    for (const auto& [name, v] : names)
-        if (sim::equalNoCase(text, name)) {
-            version = v;
-            return true;
-        }
-    return false;
+    const WindowsRow* row = findWindows(text);
+    if (row)
+        version = row->version;
+    return row != nullptr;
 }
 
 std::string windowsVersionName(sim::WindowsVersion version)
 {
-    switch (version) {
-    case sim::WindowsVersion::Win95: return "Windows 95 (4.0)";
-    case sim::WindowsVersion::Win98: return "Windows 98 (4.10)";
-    case sim::WindowsVersion::WinMe: return "Windows Me (4.90)";
-    case sim::WindowsVersion::NT4: return "Windows NT 4.0 (4.0)";
-    case sim::WindowsVersion::Win2000: return "Windows 2000 (5.0)";
-    case sim::WindowsVersion::WinXP: return "Windows XP (5.1)";
-    case sim::WindowsVersion::Server2003: return "Windows Server 2003 (5.2)";
-    case sim::WindowsVersion::Vista: return "Windows Vista (6.0)";
-    case sim::WindowsVersion::Win7: return "Windows 7 (6.1)";
-    }
+    for (const WindowsRow& row : WindowsRows)
+        if (row.version == version)
+            return row.name;
     return "Windows";
 }
 

@@ -97,6 +97,15 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
 
 // "98", "me", "2000", "xp", "2003", "vista", "7" (and "95"); false when unknown.
 bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version);
+// The Windows versions --windows knows: its words, and the name a report gives.
+struct WindowsRow {
+    const char* word;
+    const char* otherWord;  // or null
+    sim::WindowsVersion version;
+    const char* name;  // "Windows 10 (10.0)": the version the library is told
+};
+extern const WindowsRow WindowsRows[13];
+std::string windowsWords();  // "95, 98, ... or 11"
 std::string windowsVersionName(sim::WindowsVersion version);
 // "yes", "no", "ok", "enter", "escape", "close"; false when unknown.
 

@@ -115,7 +115,9 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
     std::vector<std::string> answers;
     for (sim::DialogAnswer a : setup.answers)
         answers.push_back(sim::dialogAnswerName(a));
+    const Road road = roadOf(setup.windows);
     out += "  \"machine\": {\"windows\": " + json(windowsVersionName(setup.windows)) +
+           ", \"family\": " + json(road.family9x ? "9x" : "NT") + ", \"road\": " + json(road.road9x ? "9x" : "NT") +
            ", \"administrator\": " + json(setup.administrator) + ", \"snapshot\": " + json(options.snapshotName, true) +
            ", \"controlSet\": " + json(options.controlSet) +
            ", \"deviceInstances\": " + jsonStrings(json, deviceInstances(run.before, NtEnumPath)) +

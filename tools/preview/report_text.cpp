@@ -59,16 +59,24 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     auto line = [&out](const std::string& text) { out += text + "\n"; };
 
     const regfile::CodePage& codePage = options.codePage ? *options.codePage : regfile::CodePage::windows1252();
-    const size_t instances = deviceInstances(run.before, NtEnumPath).size();
+    const Road road = roadOf(setup.windows);
     // The snapshot's name is the caller's own text; everything else comes
     // from the machine, in its code page.
     const std::string heading = "Machine: " + windowsVersionName(setup.windows) + ", " +
                                 (setup.administrator ? "administrator" : "not an administrator") +
                                 ", snapshot " + options.snapshotName + "\n";
-    line("  device instances: " + std::to_string(instances) + " under HKLM\\System\\CurrentControlSet\\Enum, " +
-         std::to_string(run.presentDevices.size()) + " attached");
-    if (size_t old = deviceInstances(run.before, Win9xEnumPath).size())
-        line("  device instances: " + std::to_string(old) + " under HKLM\\Enum");
+    line("  road: " + road.text);
+    // The road's own device tree first, the other only where it holds any;
+    // devices are attached under the NT tree only.
+    const auto instancesLine = [&](const char* enumPath) {
+        return "  device instances: " + std::to_string(deviceInstances(run.before, enumPath).size()) + " under " +
+               shortPath(enumPath) +
+               (std::string_view(enumPath) == NtEnumPath ? ", " + std::to_string(run.presentDevices.size()) + " attached" : "");
+    };
+    const char* other = road.road9x ? NtEnumPath : Win9xEnumPath;
+    line(instancesLine(road.enumPath));
+    if (!deviceInstances(run.before, other).empty())
+        line(instancesLine(other));
     std::string files;
     for (const std::string& f : setup.files)
         files += (files.empty() ? "" : ", ") + f;

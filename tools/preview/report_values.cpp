@@ -1,5 +1,7 @@
 #include "report_values.h"
 
+#include "load_machine.h"
+
 #include <cstdio>
 
 namespace preview {
@@ -92,6 +94,23 @@ std::string describeValue(const regfile::Value& v)
         return out + buffer + " (" + std::to_string(n) + ")";
     }
     return out + (v.data.empty() ? std::string("(empty)") : hexBytes(v.data, 32, " "));
+}
+
+Road roadOf(sim::WindowsVersion version)
+{
+    const OSVERSIONINFOA record = sim::versionRecord(version);
+    Road road;
+    road.family9x = record.dwPlatformId != VER_PLATFORM_WIN32_NT;
+    road.road9x = record.dwMajorVersion == 4;
+    road.enumPath = road.road9x ? Win9xEnumPath : NtEnumPath;
+    if (road.family9x)
+        road.text = "9x family: the library's 9x road, devices under HKLM\\Enum";
+    else if (road.road9x)
+        road.text = "NT family, but version 4: the library takes its 9x road, devices under HKLM\\Enum";
+    else
+        road.text = "NT family: the library's NT road, device nodes through the setup API, "
+                    "devices under HKLM\\System\\CurrentControlSet\\Enum";
+    return road;
 }
 
 bool restartMessageShown(const RunResult& run)

@@ -20,6 +20,17 @@ std::vector<std::string> valueTexts(const regfile::Value& v);
 std::string hexBytes(const std::vector<uint8_t>& data, size_t limit, const char* separator);
 std::string quoted(const std::string& text);
 
+// The family a Windows version belongs to and the road the library takes
+// on it. The library reads only the major version: 4 is the 9x road, so
+// NT 4.0 takes it too.
+struct Road {
+    bool family9x;
+    bool road9x;
+    const char* enumPath;  // where that road finds the device instances
+    std::string text;      // the report's line
+};
+Road roadOf(sim::WindowsVersion version);
+
 // Whether a message told the user to restart Windows.
 bool restartMessageShown(const RunResult& run);
 

@@ -319,6 +319,49 @@ ToolRun tool(const std::vector<std::string>& args)
 
 }  // namespace
 
+// Each --windows word: the version the library is told, the family, the
+// road it takes (it reads the major version only, so NT 4.0 takes the 9x
+// road), what the OS exports answer there, and the road's device tree named
+// first in the report.
+TEST_F(Preview, EveryWindowsVersionNamesItsFamilyAndRoad)
+{
+    const struct {
+        const char* word;
+        const char* name;
+        const char* family;
+        const char* road;
+        LONG win2k, winXp;
+    } rows[] = {
+        {"95", "Windows 95 (4.0)", "9x", "9x", 0, 0},    {"me", "Windows Me (4.90)", "9x", "9x", 0, 0},
+        {"nt4", "Windows NT 4.0 (4.0)", "NT", "9x", 0, 0}, {"2k", "Windows 2000 (5.0)", "NT", "NT", 1, 0},
+        {"XP", "Windows XP (5.1)", "NT", "NT", 1, 1},    {"7", "Windows 7 (6.1)", "NT", "NT", 0, 0},
+        {"8", "Windows 8 (6.2)", "NT", "NT", 0, 0},      {"8.1", "Windows 8.1 (6.3)", "NT", "NT", 0, 0},
+        {"10", "Windows 10 (10.0)", "NT", "NT", 0, 0},   {"11", "Windows 11 (10.0)", "NT", "NT", 0, 0},
+    };
+    for (const auto& row : rows) {
+        MachineSetup setup;
+        ASSERT_TRUE(parseWindowsVersion(row.word, setup.windows)) << row.word;
+        const RunResult r = run(sample(), setup, script({"InitModule", "IsWin2k", "IsWinXp", "RemoveUsbDevices"}));
+        EXPECT_EQ(r.calls[1].result, row.win2k) << row.word;
+        EXPECT_EQ(r.calls[2].result, row.winXp) << row.word;
+        const std::string text = textReport(r, {});
+        EXPECT_EQ(text.rfind(std::string("Machine: ") + row.name + ",", 0), 0u) << text.substr(0, 80);
+        const bool road9x = std::string(row.road) == "9x";
+        const char* roadLine = std::string(row.family) == "9x" ? "\n  road: 9x family: the library's 9x road"
+                               : road9x ? "\n  road: NT family, but version 4: the library takes its 9x road"
+                                        : "\n  road: NT family: the library's NT road";
+        EXPECT_NE(text.find(roadLine), std::string::npos) << row.word;
+        EXPECT_NE(text.find(road9x ? "  device instances: 0 under HKLM\\Enum\n"
+                                   : "  device instances: 13 under HKLM\\System\\CurrentControlSet\\Enum, 11 attached\n"),
+                  std::string::npos)
+            << row.word;
+        const std::string json = jsonReport(r, {});
+        EXPECT_NE(json.find(std::string("\"family\": \"") + row.family + "\", \"road\": \"" + row.road + "\""),
+                  std::string::npos)
+            << row.word;
+    }
+}
+
 TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
 {
     const TempFile bad("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=dword:xyz\r\n");
