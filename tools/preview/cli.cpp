@@ -337,10 +337,13 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
         }
         report.snapshotNotes = info.notes;
         if (info.keysLeftOut)
-            report.snapshotSummary = std::to_string(info.keysLeftOut) + " keys and " +
-                                     std::to_string(info.valuesLeftOut) +
-                                     " values beyond the library's reach (outside HKLM\\SYSTEM\\CurrentControlSet and "
-                                     "HKLM\\Enum) read for vendor traces only, not loaded";
+            report.snapshotSummary =
+                std::to_string(info.keysLeftOut) + " distinct keys" +
+                (info.keyLinesLeftOut != info.keysLeftOut ? " (" + std::to_string(info.keyLinesLeftOut) + " key lines)"
+                                                          : std::string()) +
+                " and " + std::to_string(info.valuesLeftOut) +
+                " value lines beyond the library's reach (outside HKLM\\SYSTEM\\CurrentControlSet and "
+                "HKLM\\Enum) read for vendor traces only, not loaded";
         report.snapshotWarnings = std::move(info.warnings);
         if (info.warningsLeftOut)
             report.snapshotWarnings.push_back("... and " + std::to_string(info.warningsLeftOut) +

@@ -110,8 +110,10 @@ struct FileInfo {
     size_t warningsLeftOut = 0;
     // Facts about the file worth knowing that changed nothing read.
     std::vector<std::string> notes;
-    // Key lines and values read but not kept (see ReadOptions::keepKey).
+    // Keys (distinct, whatever their spelling), key lines and value lines
+    // read but not kept (see ReadOptions::keepKey).
     size_t keysLeftOut = 0;
+    size_t keyLinesLeftOut = 0;
     size_t valuesLeftOut = 0;
 };
 

@@ -1,7 +1,9 @@
 #include "reg_text.h"
 
 #include <fstream>
+#include <functional>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace regfile {
 
@@ -104,6 +106,7 @@ private:
     std::unordered_map<std::string, size_t> valueIndex_;
     bool valuesIndexed_ = false;
     std::string leftOutPath_;  // the key being read but not kept, when one is
+    std::unordered_set<size_t> leftOutKeys_;  // hashes of the folded paths left out
     const std::function<bool(std::string_view)>& keepKey_;
     const std::function<bool(const Value&)>& keepValue_;
     std::string currentPath_;  // folded, for names made equal by the code page
@@ -126,9 +129,13 @@ private:
         info_.warnings.push_back(fileName_ + ":" + std::to_string(line) + ": " + text);
     }
 
-    // A part of the text as the file holds it, in UTF-8, for messages.
+    // A part of the text as the file holds it, in UTF-8, for messages: its
+    // first ShownCharacters characters, then "…" where it goes on.
+    static constexpr size_t ShownCharacters = 60;
     std::string show(std::string_view part) const
     {
+        if (part.size() > ShownCharacters)
+            return show(part.substr(0, ShownCharacters)) + "\xE2\x80\xA6";
         const size_t from = static_cast<size_t>(part.data() - text_.data());
         auto lostAt = std::lower_bound(lost_.at.begin(), lost_.at.end(), from);
         std::string out;
@@ -302,7 +309,11 @@ private:
         if (keepKey_ && !keepKey_(path)) {
             current_ = nullptr;
             leftOutPath_ = std::string(path);
-            ++info_.keysLeftOut;
+            ++info_.keyLinesLeftOut;
+            // A hash for each key, not its name: a whole-machine export
+            // leaves out hundreds of thousands.
+            if (leftOutKeys_.insert(std::hash<std::string>()(currentPath_)).second)
+                ++info_.keysLeftOut;
             return;
         }
         leftOutPath_.clear();

@@ -107,6 +107,14 @@ TEST(RegReading, SkipsTheLinesRegeditSkipsEachWithItsLine)
     EXPECT_EQ(names, (std::vector<std::string>{"k2", "indented", "last"}));
     EXPECT_EQ(r.roots.size(), 1u);  // nothing of HKEY_BOGUS
 
+    // A warning quotes 60 characters of a long line, then an ellipsis.
+    Registry longLine;
+    const std::string garbage(300, 'x');
+    const FileInfo cut = parse(V5 + "[HKEY_LOCAL_MACHINE\\A]\r\n" + garbage + "\r\n", "l.reg", longLine);
+    ASSERT_EQ(cut.warnings.size(), 1u);
+    EXPECT_NE(cut.warnings[0].find("\"" + garbage.substr(0, 60) + "\xE2\x80\xA6\""), std::string::npos)
+        << cut.warnings[0];
+
     // Strict reading stops at the first of them, as the tool did before.
     EXPECT_EQ(strictErrorLine(Damaged), 3u);
     EXPECT_EQ(strictErrorLine(V5 + "[HKEY_LOCAL_MACHINE\\A]\r\n# c\r\n"), 3u);

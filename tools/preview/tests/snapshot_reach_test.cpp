@@ -74,7 +74,7 @@ TEST(SnapshotReach, TheReportIsTheSameWithOnlyTheReachableKeysLoaded)
         const size_t summary = partly.find("\n  snapshot: ");
         ASSERT_NE(summary, std::string::npos) << partly;
         const size_t end = partly.find('\n', summary + 1);
-        EXPECT_NE(partly.find("snapshot: 7 keys and 5 values beyond the library's reach", summary), std::string::npos)
+        EXPECT_NE(partly.find("snapshot: 7 distinct keys and 5 value lines beyond the library's reach", summary), std::string::npos)
             << partly.substr(summary, end - summary);
         EXPECT_EQ(partly.substr(0, summary) + partly.substr(end), wholly);
 
@@ -135,9 +135,11 @@ TEST(SnapshotReach, KeysLeftOutAreKeptFromTheirFirstValueThatMatters)
         regfile::parse("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\Keep]\r\n\"a\"=\"1\"\r\n"
                        "[HKEY_LOCAL_MACHINE\\Drop]\r\n\"a\"=\"1\"\r\n\"a\"=-\r\n\"wanted\"=\"2\"\r\n\"b\"=\"3\"\r\n"
                        "[HKEY_LOCAL_MACHINE\\Drop2]\r\n\"a\"=dword:1\r\n\"bad\"=dword:\r\n"
-                       "[-HKEY_LOCAL_MACHINE\\Keep]\r\n",
+                       "[-HKEY_LOCAL_MACHINE\\Keep]\r\n[HKEY_LOCAL_MACHINE\\drop2]\r\n",
                        "k.reg", r, options);
+    // Drop2 twice, spelt two ways, is one key of three key lines.
     EXPECT_EQ(info.keysLeftOut, 2u);
+    EXPECT_EQ(info.keyLinesLeftOut, 3u);
     EXPECT_EQ(info.valuesLeftOut, 2u);
     // Left-out keys are checked all the same.
     ASSERT_EQ(info.warnings.size(), 1u);
