@@ -7,7 +7,7 @@
 #       the removal road (UninstInitialize, UninstUnInitialize), the report
 #       without trace lines
 #   scripts/run.sh [SNAPSHOT.reg] [PREVIEW OPTIONS...] [EXPORT[=TEXT]...]
-#       jqpreview with these arguments (scripts/run.sh --help lists them),
+#       jqpreview with these arguments (listed below),
 #       e.g. scripts/run.sh customer.reg -q, or
 #       scripts/run.sh --windows 98 -q RemoveUsbDevices RemoveRootDevice
 #
@@ -39,17 +39,32 @@ export JQ_PREVIEW_BUILD JQ_WIN32_BUILD
 JQ_PREVIEW_BUILD=$(absolute "${JQ_PREVIEW_BUILD:-$root/build/native-release}")
 JQ_WIN32_BUILD=$(absolute "${JQ_WIN32_BUILD:-$root/build/win32}")
 
+# Whether the tool is newer than every file it is built from: then neither
+# the package check nor cmake runs, which would cost a second or more on a
+# preview that takes hundredths.
+preview_up_to_date() {  # TOOL
+    [ -x "$1" ] && [ -z "$(cd "$root" && find src sim tools/preview cmake CMakeLists.txt CMakePresets.json \
+        tools/CMakeLists.txt -newer "$1" -print -quit 2>/dev/null)" ]
+}
+
 run_preview() {
-    # The preview needs only the native build: no cross compiler, no Wine.
-    jq_ensure_packages cmake make g++ libgtest-dev libgmock-dev googletest
     local dir=$JQ_PREVIEW_BUILD
-    echo "=== Building the preview tool ($dir)" >&2
-    (cd "$root" && cmake --preset native-release -B "$dir" >/dev/null &&
-        cmake --build "$dir" -j "$jobs" --target jqpreview >/dev/null) || {
-        echo "the build failed: run cmake --build $dir --target jqpreview to see why" >&2
-        return 1
-    }
-    echo >&2
+    if ! preview_up_to_date "$dir/jqpreview"; then
+        # The preview needs only the native build: no cross compiler, no Wine.
+        jq_ensure_packages cmake make g++ libgtest-dev libgmock-dev googletest
+        echo "=== Building the preview tool ($dir)" >&2
+        (cd "$root" && cmake --preset native-release -B "$dir" >/dev/null &&
+            cmake --build "$dir" -j "$jobs" --target jqpreview >/dev/null) || {
+            echo "the build failed: run cmake --build $dir --target jqpreview to see why" >&2
+            return 1
+        }
+        echo >&2
+    fi
+    if [ "${1:-}" = "--help" ] || [ "${1:-}" = "-h" ]; then
+        sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'
+        echo "The preview tool's own options (jqpreview --help):"
+        echo
+    fi
     # From the caller's folder, so that a snapshot's relative path works.
     if [ $# -eq 0 ]; then
         exec "$dir/jqpreview" --quiet
