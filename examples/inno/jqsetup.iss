@@ -40,7 +40,15 @@ Source: "{#JqDll}"; DestDir: "{app}"; Flags: uninsneveruninstall ignoreversion
 ; CreateRootDevice and UpdateDevices read the INF files from {app}: Setup
 ; copies them before ssPostInstall, where the calls are made.
 Source: "{#JqDrivers}\JQDRV2K3.INF"; DestDir: "{app}"
-#if FileExists(AddBackslash(SourcePath) + JqDrivers + "\JQDRV2K1.INF")
+; JQDRV2K1.INF only where the folder has it. An absolute JqDrivers
+; (C:\... or \\server\...) stands as it is; a relative one is relative to
+; this script's folder, as the Source: lines read it.
+#if Pos(":", JqDrivers) == 2 || Copy(JqDrivers, 1, 2) == "\\"
+  #define JqDriversFolder JqDrivers
+#else
+  #define JqDriversFolder AddBackslash(SourcePath) + JqDrivers
+#endif
+#if FileExists(JqDriversFolder + "\JQDRV2K1.INF")
 Source: "{#JqDrivers}\JQDRV2K1.INF"; DestDir: "{app}"
 #endif
 

@@ -205,6 +205,31 @@ def interactive_uninstall(prefix, dialogs_exe, steps, log, watch):
     return code, closed, answerer.returncode, "; ".join(notes) or "no output"
 
 
+def check_driver_folders(checks, prefix, iscc, dll, out):
+    """A driver folder holding JQDRV2K1.INF, given to ISCC as an absolute
+    and as a relative JqDrivers: both setups carry it (the compiler names
+    each file it compresses)."""
+    drivers = os.path.join(out, "drivers")
+    os.makedirs(drivers, exist_ok=True)
+    for name in ("JQDRV2K3.INF", "JQDRV2K1.INF"):
+        shutil.copy(os.path.join(ROOT, "examples", "nsis", "driver", "JQDRV2K3.INF"), os.path.join(drivers, name))
+    relative = os.path.relpath(drivers, os.path.dirname(SCRIPT)).replace("/", "\\")
+    for kind, folder in (("absolute", windows_path(drivers)), ("relative", relative)):
+        name = "drivers: %s JqDrivers (%s)" % ("an absolute" if kind == "absolute" else "a relative", folder)
+        try:
+            done = prefix.run([iscc, "/DJqDll=" + windows_path(dll), "/DJqDrivers=" + folder,
+                               "/O" + windows_path(out), "/Fjqsetup-" + kind, windows_path(SCRIPT)], timeout=300)
+        except subprocess.TimeoutExpired:
+            checks.check(name + ": ISCC ends", False, "timed out")
+            continue
+        text = (done.stdout + done.stderr).decode(errors="replace")
+        compressed = [line.strip() for line in text.splitlines() if line.strip().startswith("Compressing:")]
+        if checks.check(name + ": ISCC builds the setup", done.returncode == 0, text[-1500:]):
+            for inf in ("JQDRV2K3.INF", "JQDRV2K1.INF"):
+                checks.check("%s: %s in the setup" % (name, inf), any(inf in line for line in compressed),
+                             "compressed: %s" % compressed)
+
+
 def main(argv):
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
@@ -277,6 +302,7 @@ def main(argv):
                             problem or ""):
             return checks.summary()
         print("built in %.1f s" % (time.time() - started))
+        check_driver_folders(checks, prefix, iscc, dll, out)
         os.makedirs(prefix.unix_path(LOG_DIR))
 
         # 1. Silent setup, silent uninstall.
