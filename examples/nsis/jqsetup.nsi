@@ -18,7 +18,9 @@
 ; The installer's command line:
 ;   /S              silent: no page, no question
 ;   /RESULTS=FILE   append one line "EXPORT RESULT" per call of the DLL to FILE
-;   /D=FOLDER       the installation folder (NSIS wants it last)
+;   /D=FOLDER       the installation folder (NSIS wants it last, unquoted even
+;                   with blanks); one NSIS did not take makes the installer
+;                   refuse: exit code 2, results line "InstallFolder 0"
 ; The uninstaller (uninstall.exe in the installation folder) takes /S and
 ; /RESULTS=FILE too. Interactive, it runs the DLL's two uninstall hooks with
 ; their questions; silent, nobody could answer them, so it makes the same
@@ -47,6 +49,8 @@ Target ${JQ_TARGET}
 
 !include LogicLib.nsh
 !include FileFunc.nsh
+!include StrFunc.nsh
+${StrStr}  ; declared once, before use
 !include WinVer.nsh
 
 Name "Pilotdeck"
@@ -105,6 +109,23 @@ FunctionEnd
 Function ${UN}JqReadOptions
     ${GetParameters} $R0
     ${GetOptions} $R0 "/RESULTS=" $JqResults
+    ; GetOptions runs a value on into a quoted option after it
+    ; ('/RESULTS=C:\r.txt "/D=C:\Program Files\JQ"'): it ends at the quote.
+    StrCpy $R2 0
+    ${Do}
+        StrCpy $R1 $JqResults 1 $R2
+        ${IfThen} $R1 == "" ${|} ${ExitDo} ${|}
+        ${If} $R1 == '"'
+            StrCpy $JqResults $JqResults $R2
+            ${ExitDo}
+        ${EndIf}
+        IntOp $R2 $R2 + 1
+    ${Loop}
+    ${Do}
+        StrCpy $R1 $JqResults 1 -1
+        ${IfThen} $R1 != " " ${|} ${ExitDo} ${|}
+        StrCpy $JqResults $JqResults -1
+    ${Loop}
 FunctionEnd
 
 ; Extracts the DLL to $PLUGINSDIR and loads it, keeping the handle in
@@ -155,6 +176,16 @@ FunctionEnd
 
 Function .onInit
     Call JqReadOptions
+    ; NSIS takes /D= only last and unquoted, and then keeps it off the
+    ; parameters. One still among them was not taken: $INSTDIR stayed the
+    ; default, and installing there would go where nobody asked.
+    ${StrStr} $R1 $CMDLINE "/D="
+    ${If} $R1 != ""
+        Push "InstallFolder 0"
+        Call JqRecord
+        MessageBox MB_ICONSTOP "The installation folder ($R1) was not taken: give /D=FOLDER last and without quotes, even with blanks. Nothing was installed (the default would have been $INSTDIR)." /SD IDOK
+        Abort
+    ${EndIf}
 FunctionEnd
 
 Section "Pilotdeck drivers" SecDrivers

@@ -233,6 +233,23 @@ def main(argv):
         os.makedirs(prefix.unix_path(RESULTS_DIR))
         started = time.time()
 
+        # 0. A folder with a blank: Wine quotes such an argument, and NSIS
+        # takes /D= only unquoted. The installer must refuse, not install
+        # into its default folder.
+        results = RESULTS_DIR + "\\quoted-folder.txt"
+        run = "install into a quoted folder"
+        try:
+            code = prefix.run([installer, "/S", "/RESULTS=" + results, "/D=C:\\JQ Test"], timeout=RUN_TIMEOUT,
+                              cwd=out).returncode
+        except subprocess.TimeoutExpired:
+            code = None
+        checks.check("%s: the installer refuses (exit code 2)" % run, code == 2, "exit code %s" % code)
+        check_results(checks, run, prefix.unix_path(results), [("InstallFolder", "0")])
+        installed = [folder for folder in ("C:\\JQ Test", "C:\\Program Files\\JQ\\Pilotdeck",
+                                           "C:\\Program Files (x86)\\JQ\\Pilotdeck")
+                     if os.path.exists(prefix.unix_path(folder))]
+        checks.check("%s: nothing installed" % run, not installed, "installed into %s" % installed)
+
         # 1. The installation road, silent.
         results = RESULTS_DIR + "\\install.txt"
         try:
