@@ -4,6 +4,7 @@
 
 #include "devices/driver_install.h"
 #include "host/module_load.h"
+#include "support/osinfo.h"
 #include "support/tracers.h"
 
 #include <algorithm>
@@ -266,6 +267,10 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
         out.calls.push_back(std::move(outcome));
     }
     TraceEnabled = false;
+    for (const CallOutcome& c : out.calls)
+        out.cleaningRan = out.cleaningRan ||
+                          std::find(c.trace.begin(), c.trace.end(), "DELKEYS: cleanDeviceKeys") != c.trace.end();
+    out.cleaningRefused = out.cleaningRan && !osIsAdmin();
 
     out.after = takeRegistry(m);
     out.dialogsShown = m.dialogs.shown.size();

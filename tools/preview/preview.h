@@ -85,6 +85,10 @@ struct RunResult {
     bool rebootRequired = false;      // what NeedReboot answers after the run
     size_t answersGiven = 0;
     size_t dialogsShown = 0;
+    // Whether a cleaning run began, and whether it found the user no
+    // administrator and so cleaned nothing (the cleaning answers 2).
+    bool cleaningRan = false;
+    bool cleaningRefused = false;
     std::vector<std::string> warnings;
 };
 

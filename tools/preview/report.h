@@ -48,6 +48,11 @@ struct VendorTrace {
     // their texts. None does for a key the run never looked at; one may
     // also name it for another reason, so the trace has the last word.
     bool namedInTrace = false;
+    std::string user;    // for a per-user key: "HKCU" or "HKU\<SID>"; empty for HKLM
+    bool beyondReach = false;  // where the library never looks
+    // Why the library leaves it, where that is known: in words a support
+    // engineer acts on. Empty where none of the known reasons applies.
+    std::string reason;
 };
 
 // Whether a key name, or a value's name or text, names one of the
@@ -55,7 +60,9 @@ struct VendorTrace {
 bool namesVendor(std::string_view text);
 bool namesVendor(const regfile::Value& value);
 
-std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls);
+// The vendor's keys and values left after the run, under HKLM and in every
+// user's hive (HKCU, HKU\<SID>), each with why the library left it.
+std::vector<VendorTrace> vendorTraces(const RunResult& run);
 
 struct ReportOptions {
     bool showTrace = true;

@@ -179,7 +179,7 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
         if (regfile::isTextType(v.type))
             for (const std::string& text : valueTexts(v))
                 namedInTrace = namedInTrace || index.mentions(text);
-        out.push_back(VendorTrace{shortPath(path), v.name, *id, listsHolding(*id), namedInTrace});
+        out.push_back(VendorTrace{shortPath(path), v.name, *id, listsHolding(*id), namedInTrace, "", false, ""});
     }
     for (const regfile::Key* child : key.children()) {
         const std::string childPath = path + "\\" + child->name;
@@ -195,7 +195,7 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
             if (regfile::isTextType(v.type))
                 for (const std::string& text : valueTexts(v))
                     namedInTrace = namedInTrace || index.mentions(text);
-        out.push_back(VendorTrace{shortPath(childPath), std::nullopt, *id, listsHolding(*id), namedInTrace});
+        out.push_back(VendorTrace{shortPath(childPath), std::nullopt, *id, listsHolding(*id), namedInTrace, "", false, ""});
     }
 }
 
@@ -208,12 +208,58 @@ bool namesVendor(const regfile::Value& value)
     return namesVendor(value.name) || (regfile::isTextType(value.type) && namesVendor(valueText(value)));
 }
 
-std::vector<VendorTrace> vendorTraces(const regfile::Registry& registry, const std::vector<CallOutcome>& calls)
+namespace {
+
+bool below(const std::string& path, const char* folder)
+{
+    const std::string prefix = sim::upper(folder) + "\\";
+    return sim::upper(path).compare(0, prefix.size(), prefix) == 0;
+}
+
+// The first reason that holds, from the widest to the narrowest.
+std::string reasonFor(const VendorTrace& t, const RunResult& run, bool road9x)
+{
+    if (!t.user.empty())
+        return "a per-user key: the library cleans HKEY_LOCAL_MACHINE only";
+    if (t.beyondReach)
+        return "outside HKLM\\SYSTEM\\CurrentControlSet and HKLM\\Enum, where the library never looks";
+    if (!run.cleaningRan)
+        return "no cleaning ran: none of the exports called cleans the registry";
+    if (run.cleaningRefused)
+        return "the user is not an administrator: the cleaning answered 2 and cleaned nothing";
+    const std::string control = "HKLM\\System\\CurrentControlSet\\Control\\";
+    if (!road9x && (below(t.keyPath, (control + "DeviceClasses").c_str()) || below(t.keyPath, (control + "ASD").c_str())))
+        return "the NT road does not clean DeviceClasses and ASD (the 9x road does)";
+    if (t.id != RootHardwareId && t.lists.empty())
+        return "a product id of the vendor that no id list holds";
+    return "";
+}
+
+}  // namespace
+
+std::vector<VendorTrace> vendorTraces(const RunResult& run)
 {
     std::vector<VendorTrace> out;
-    const TraceIndex index(calls);
-    if (const regfile::Key* hklm = registry.find("HKEY_LOCAL_MACHINE"))
+    const TraceIndex index(run.calls);
+    if (const regfile::Key* hklm = run.after.find("HKEY_LOCAL_MACHINE"))
         findTraces(*hklm, "HKEY_LOCAL_MACHINE", index, out);
+    for (VendorTrace& t : out)
+        t.beyondReach = !libraryReaches(t.keyPath);
+    // Each user's hive: the one logged on, then every one loaded under HKU.
+    const auto perUser = [&](const regfile::Key& hive, const std::string& path, const std::string& user) {
+        const size_t first = out.size();
+        findTraces(hive, path, index, out);
+        for (size_t i = first; i < out.size(); ++i)
+            out[i].user = user;
+    };
+    if (const regfile::Key* hkcu = run.after.find("HKEY_CURRENT_USER"))
+        perUser(*hkcu, "HKEY_CURRENT_USER", "HKCU");
+    if (const regfile::Key* users = run.after.find("HKEY_USERS"))
+        for (const regfile::Key* hive : users->children())
+            perUser(*hive, "HKEY_USERS\\" + hive->name, "HKU\\" + hive->name);
+    const bool road9x = roadOf(run.setup.windows).road9x;
+    for (VendorTrace& t : out)
+        t.reason = reasonFor(t, run, road9x);
     return out;
 }
 

@@ -153,12 +153,23 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
     out += "    \"deviceNodesCreated\": " + jsonStrings(json, changes.devicesCreated) + "\n  },\n";
     out += "  \"restart\": {\"needReboot\": " + json(run.rebootRequired) +
            ", \"restartMessageShown\": " + json(restartMessageShown(run)) + "},\n";
-    out += "  \"vendorTraces\": " + jsonArray(vendorTraces(run.after, run.calls), [&](const VendorTrace& t) {
+    const std::vector<VendorTrace> traces = vendorTraces(run);
+    size_t perUser = 0, beyondReach = 0;
+    for (const VendorTrace& t : traces) {
+        perUser += t.user.empty() ? 0 : 1;
+        beyondReach += t.beyondReach ? 1 : 0;
+    }
+    out += "  \"vendorTraceCounts\": {\"all\": " + std::to_string(traces.size()) + ", \"beyondReach\": " +
+           std::to_string(beyondReach) + ", \"perUser\": " + std::to_string(perUser) + "},\n";
+    out += "  \"vendorTraces\": " + jsonArray(traces, [&](const VendorTrace& t) {
         std::string o = "\n    {\"key\": " + json(t.keyPath);
         if (t.valueName)
             o += ", \"value\": " + json(*t.valueName);
+        if (!t.user.empty())
+            o += ", \"user\": " + json(t.user);
         return o + ", \"id\": " + json(t.id) + ", \"lists\": " + jsonStrings(json, t.lists) +
-               ", \"namedInTrace\": " + json(t.namedInTrace) + "}";
+               ", \"namedInTrace\": " + json(t.namedInTrace) + ", \"beyondReach\": " + json(t.beyondReach) +
+               ", \"reason\": " + json(t.reason) + "}";
     }) + ",\n";
     std::vector<std::string> warnings;
     for (const auto* list : {&options.snapshotNotes, &options.snapshotWarnings})

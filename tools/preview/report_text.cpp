@@ -152,11 +152,24 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
         restart += "; a message told the user to restart Windows";
     line("  Restart: " + restart);
 
-    const std::vector<VendorTrace> traces = vendorTraces(run.after, run.calls);
-    line("");
-    line("Vendor traces in the registry after the run: " + std::to_string(traces.size()));
+    const std::vector<VendorTrace> traces = vendorTraces(run);
+    size_t perUser = 0, beyondReach = 0;
     for (const VendorTrace& t : traces) {
-        std::string where = t.keyPath + (t.valueName ? "  value " + valueName(*t.valueName) : "");
+        perUser += t.user.empty() ? 0 : 1;
+        beyondReach += t.beyondReach ? 1 : 0;
+    }
+    line("");
+    line("Vendor traces in the registry after the run: " + std::to_string(traces.size()) +
+         (perUser + beyondReach ? " (" + std::to_string(beyondReach) + " beyond the library's reach under HKLM, " +
+                                      std::to_string(perUser) + " in users' hives)"
+                                : std::string()));
+    // HKLM's first, then each user's under a heading of its own.
+    std::string user;
+    for (const VendorTrace& t : traces) {
+        if (t.user != user) {
+            user = t.user;
+            line("  per-user keys of " + user + ":");
+        }
         std::string why;
         if (t.id == RootHardwareId) {
             why = "the root device's hardware id";
@@ -166,9 +179,11 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
             for (const std::string& l : t.lists)
                 why += (why.empty() ? "in " : ", ") + l;
         }
-        line("    " + where);
+        line("    " + t.keyPath + (t.valueName ? "  value " + valueName(*t.valueName) : ""));
         line("      " + t.id + ": " + why +
              (t.namedInTrace ? "; trace lines of the run name it" : "; no trace line of the run names it"));
+        if (!t.reason.empty())
+            line("      left because " + t.reason);
     }
 
     std::string text = heading + codePage.toUtf8(out);

@@ -137,7 +137,7 @@ TEST_F(Preview, SampleRemovalRoadRemovesTheVendorsDevicesAndNothingElse)
 
     // Windows XP keeps the device-interface keys: they are what is left,
     // and the report says the run never named them.
-    const std::vector<VendorTrace> left = vendorTraces(r.after, r.calls);
+    const std::vector<VendorTrace> left = vendorTraces(r);
     EXPECT_EQ(left.size(), 4u);
     for (const VendorTrace& t : left) {
         EXPECT_NE(t.keyPath.find("\\DeviceClasses\\"), std::string::npos) << t.keyPath;
@@ -233,7 +233,7 @@ TEST_F(Preview, Windows98RoadCleansTheEnumTreeAndThe9xOnlyKeys)
         EXPECT_NE(r.after.find(s + kept), nullptr) << kept;
     ASSERT_EQ(c.valuesDeleted.size(), 1u);
     EXPECT_EQ(c.valuesDeleted[0].name, "USB\\VID_2F7A&PID_00A1\\5&1");
-    EXPECT_TRUE(vendorTraces(r.after, r.calls).empty());
+    EXPECT_TRUE(vendorTraces(r).empty());
 
     // The same machine run as XP: nothing of the 9x road runs, and the
     // report points at the Windows version.
@@ -360,6 +360,53 @@ TEST_F(Preview, EveryWindowsVersionNamesItsFamilyAndRoad)
                   std::string::npos)
             << row.word;
     }
+}
+
+// Every trace left names why, the first reason that holds: a user's hive,
+// beyond the library's reach, no cleaning run, no administrator, the NT
+// road's gaps, an id no list holds. Another vendor's keys are no traces.
+TEST_F(Preview, EveryTraceLeftSaysWhyItStays)
+{
+    const std::string oem = "\\System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\";
+    regfile::Registry s = sample();
+    s.create("HKEY_CURRENT_USER" + oem + "VID_2F7A&PID_00A1");
+    s.create("HKEY_USERS\\S-1-5-21-7" + oem + "VID_2F7A&PID_C26B");
+    s.create("HKEY_USERS\\S-1-5-21-7" + oem + "VID_045E&PID_0027");
+    s.create("HKEY_LOCAL_MACHINE\\SOFTWARE\\JQ\\VID_2F7A&PID_00A1");
+    s.create("HKEY_LOCAL_MACHINE" + oem + "VID_2F7A&PID_9999");
+    const auto reasons = [](const RunResult& r) {
+        std::map<std::string, std::pair<std::string, std::string>> out;  // key: user, reason
+        for (const VendorTrace& t : vendorTraces(r))
+            out[t.keyPath.substr(t.keyPath.rfind('\\') + 1) + (t.user.empty() ? "" : "@" + t.user)] = {t.user, t.reason};
+        return out;
+    };
+
+    const RunResult removal = run(s.clone(), MachineSetup(), removalRoad());
+    const auto got = reasons(removal);
+    const std::string perUser = "a per-user key: the library cleans HKEY_LOCAL_MACHINE only";
+    EXPECT_EQ(got.at("VID_2F7A&PID_00A1@HKCU").second, perUser);
+    EXPECT_EQ(got.at("VID_2F7A&PID_C26B@HKU\\S-1-5-21-7").second, perUser);
+    EXPECT_EQ(got.count("VID_045E&PID_0027@HKU\\S-1-5-21-7"), 0u);
+    EXPECT_EQ(got.at("VID_2F7A&PID_00A1").second,
+              "outside HKLM\\SYSTEM\\CurrentControlSet and HKLM\\Enum, where the library never looks");
+    EXPECT_EQ(got.at("VID_2F7A&PID_9999").second, "a product id of the vendor that no id list holds");
+    EXPECT_EQ(got.at("##?#USB#Vid_2f7a&Pid_00a1#6&2c9a1b3&0&1#{a5dcbf10-6530-11d2-901f-00c04fb951ed}").second,
+              "the NT road does not clean DeviceClasses and ASD (the 9x road does)");
+    const std::string text = textReport(removal, {});
+    EXPECT_NE(text.find("(1 beyond the library's reach under HKLM, 2 in users' hives)"), std::string::npos);
+    EXPECT_NE(text.find("  per-user keys of HKU\\S-1-5-21-7:\n"), std::string::npos);
+    EXPECT_NE(jsonReport(removal, {}).find("\"vendorTraceCounts\": {\"all\": 8, \"beyondReach\": 1, \"perUser\": 2}"),
+              std::string::npos);
+
+    // Not an administrator: what the cleaning would have taken stays, and says why.
+    MachineSetup user;
+    user.administrator = false;
+    EXPECT_EQ(reasons(run(s.clone(), user, removalRoad())).at("VID_2F7A&PID_00A1@HKCU").second, perUser);
+    EXPECT_EQ(reasons(run(s.clone(), user, script({"RemoveUsbDevices"}))).at("VID_2F7A&PID_9999").second,
+              "the user is not an administrator: the cleaning answered 2 and cleaned nothing");
+    // The installation road cleans nothing.
+    EXPECT_EQ(reasons(run(s.clone(), MachineSetup(), script({"InitModule", "IsWinXp"}))).at("VID_2F7A&PID_9999").second,
+              "no cleaning ran: none of the exports called cleans the registry");
 }
 
 TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
