@@ -336,6 +336,18 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             report.snapshotName = SampleSnapshotName;
         }
         report.snapshotNotes = info.notes;
+        // What the code page cannot hold would be written as '?' into a file
+        // that regedit imports: refused rather than lost without a word.
+        if (!options.regPath.empty() && info.lossyTexts) {
+            err << "jqpreview: --write-reg: " << std::to_string(info.lossyTexts) + " names and texts of " +
+                             report.snapshotName + " hold characters code page " +
+                             std::to_string((report.codePage ? *report.codePage : regfile::CodePage::windows1252()).number()) +
+                             " lacks (the first at line " +
+                             std::to_string(info.firstLossyLine) +
+                             "); the file would hold '?' in their place: name the machine's code page with "
+                             "--code-page\n";
+            return ExitBadInput;
+        }
         if (info.keysLeftOut)
             report.snapshotSummary =
                 std::to_string(info.keysLeftOut) + " distinct keys" +

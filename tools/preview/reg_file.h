@@ -115,6 +115,10 @@ struct FileInfo {
     size_t keysLeftOut = 0;
     size_t keyLinesLeftOut = 0;
     size_t valuesLeftOut = 0;
+    // Names and texts holding characters the code page lacks, which read
+    // (and would be written) as '?', and the line of the first.
+    size_t lossyTexts = 0;
+    size_t firstLossyLine = 0;
 };
 
 // Reads a registry file's bytes and applies it to `into`: keys are created,

@@ -77,6 +77,11 @@ public:
                                                              : std::string("; skipped, as regedit skips it")));
             }
         }
+        if (info_.lossyTexts > 1)
+            info_.notes.push_back(fileName_ + ": " + std::to_string(info_.lossyTexts) +
+                                  " names and texts hold characters code page " + std::to_string(codePage_.number()) +
+                                  " lacks (the first at line " + std::to_string(info_.firstLossyLine) +
+                                  "): they read as '?'; name the machine's code page with --code-page");
         if (crcrlfLine_)
             info_.notes.push_back(fileName_ + ": its lines end with CR CR LF (line " + std::to_string(crcrlfLine_) +
                                   " is the first), as after two text-mode copies; each is read as one line end");
@@ -161,11 +166,23 @@ private:
     // Two names the file holds as different texts, which the code page
     // turns into the same bytes, become one key or value on the machine:
     // said, never silently.
+    // A name or text that lost characters to the code page: the first is a
+    // warning of its own, the count a note at the end.
+    void noteLossy(const std::string& original, const char* what)
+    {
+        if (info_.lossyTexts++ == 0) {
+            info_.firstLossyLine = lineNumber_;
+            warn(lineNumber_, std::string(what) + " \"" + original + "\" holds characters code page " +
+                                  std::to_string(codePage_.number()) + " lacks: they read as '?'");
+        }
+    }
+
     void checkLossyName(std::string_view raw, const std::string& readAs, const char* what)
     {
         if (!holdsLostCharacters(raw))
             return;
         const std::string original = show(raw);
+        noteLossy(original, what);
         auto [it, added] = lossyNames_.emplace(readAs, std::make_pair(original, lineNumber_));
         if (!added && it->second.first != original)
             warn(lineNumber_, std::string(what) + " \"" + original + "\" and the one at line " +
@@ -399,7 +416,7 @@ private:
         if (s.front() == '"') {
             size_t end = 0;
             name = readQuoted(rest, end, "value name");
-            checkLossyName(rest.substr(0, end), currentPath_ + '\\' + sim::upper(name), "the value");
+            checkLossyName(rest.substr(0, end - 1), currentPath_ + '\\' + sim::upper(name), "the value");
             rest.remove_prefix(end);
         }
         while (!rest.empty() && isBlank(rest.front()))
@@ -420,6 +437,9 @@ private:
             size_t end = 0;
             const std::string text = readQuoted(rest.substr(1), end, "string data");
             expectLineEnd(rest.substr(1 + end), "the string data");
+            const std::string_view quoted = rest.substr(1, end - 1);  // without the closing quote
+            if (holdsLostCharacters(quoted))
+                noteLossy(show(quoted), "the text");
             setValue(stringValue(std::move(name), text));
             return;
         }

@@ -440,6 +440,29 @@ TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
         EXPECT_NE(t.err.find(c.message), std::string::npos) << t.err;
     }
 
+    // A text the code page cannot hold would be written as '?' into a file
+    // regedit imports: --write-reg refuses and writes nothing.
+    std::string japanese = "\xFF\xFE";
+    for (char16_t c : std::u16string(u"Windows Registry Editor Version 5.00\r\n[HKEY_LOCAL_MACHINE\\A]\r\n"
+                                     u"\"v\"=\"\u65E5\"\r\n")) {
+        japanese += static_cast<char>(c & 0xFF);
+        japanese += static_cast<char>(c >> 8);
+    }
+    const TempFile lossy(japanese);
+    const std::string written = lossy.path() + ".out";
+    t = tool({lossy.path(), "--write-reg", written, "IsWinXp"});
+    EXPECT_EQ(t.status, ExitBadInput);
+    EXPECT_NE(t.err.find("--write-reg: 1 names and texts of " + lossy.path() +
+                         " hold characters code page 1252 lacks (the first at line 3)"),
+              std::string::npos)
+        << t.err;
+    EXPECT_FALSE(std::filesystem::exists(written));
+    t = tool({lossy.path(), "-q", "IsWinXp"});
+    EXPECT_EQ(t.status, ExitOk);
+    EXPECT_NE(t.out.find(":3: the text \"\xE6\x97\xA5\" holds characters code page 1252 lacks: they read as '?'"),
+              std::string::npos)
+        << t.out;
+
     t = tool({"--help"});
     EXPECT_EQ(t.status, ExitOk);
     EXPECT_EQ(t.out.rfind("Usage: jqpreview", 0), 0u);

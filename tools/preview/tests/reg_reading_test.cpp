@@ -280,11 +280,21 @@ TEST(RegReading, NamesTheCodePageMakesEqualAreNotMergedSilently)
                                    u"[HKEY_LOCAL_MACHINE\\Жук]\r\n\"y\"=\"4\"\r\n");
     Registry r;
     const FileInfo info = parse(file, "m.reg", r);
-    // Lines 4 and 5 (a value, a key) each meet a different name read the
-    // same; line 6 names the first key again, which is no merge.
-    EXPECT_EQ(warnedLines(info, "m.reg"), (std::vector<size_t>{4, 5}));
-    ASSERT_EQ(info.warnings.size(), 2u);
-    EXPECT_NE(info.warnings[1].find("key \"HKEY_LOCAL_MACHINE\\Бак\" and the one at line 2, \"HKEY_LOCAL_MACHINE\\Жук\", "
+    // The first name that loses characters is a warning (line 2), the
+    // count of them a note. Lines 4 and 5 (a value, a key) each meet a
+    // different name read the same; line 6 names the first key again,
+    // which is no merge.
+    EXPECT_EQ(warnedLines(info, "m.reg"), (std::vector<size_t>{2, 4, 5}));
+    ASSERT_EQ(info.warnings.size(), 3u);
+    EXPECT_NE(info.warnings[0].find("the key \"HKEY_LOCAL_MACHINE\\Жук\" holds characters code page 1252 lacks"),
+              std::string::npos)
+        << info.warnings[0];
+    EXPECT_EQ(info.lossyTexts, 5u);  // each name line: three keys, two values
+    ASSERT_EQ(info.notes.size(), 1u);
+    EXPECT_NE(info.notes[0].find("names and texts hold characters code page 1252 lacks (the first at line 2)"),
+              std::string::npos)
+        << info.notes[0];
+    EXPECT_NE(info.warnings[2].find("key \"HKEY_LOCAL_MACHINE\\Бак\" and the one at line 2, \"HKEY_LOCAL_MACHINE\\Жук\", "
                                     "are the same in code page 1252"),
               std::string::npos)
         << info.warnings[1];
