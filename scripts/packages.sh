@@ -65,7 +65,8 @@ jq_tier_packages() {
     local tier
     for tier in "$@"; do
         case $tier in
-        native | native-asan | mutation) printf '%s\n' "${JQ_PACKAGES_NATIVE[@]}" ;;
+        native) printf '%s\n' "${JQ_PACKAGES_NATIVE[@]}" chromium ;;  # chromium renders the HTML report
+        native-asan | mutation) printf '%s\n' "${JQ_PACKAGES_NATIVE[@]}" ;;
         win32) printf '%s\n' "${JQ_PACKAGES_WIN32[@]}" ;;
         wine32) printf '%s\n' "${JQ_PACKAGES_WINE32[@]}" ;;
         win64) printf '%s\n' "${JQ_PACKAGES_WIN64[@]}" ;;

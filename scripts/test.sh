@@ -5,7 +5,8 @@
 # tests/tiers/):
 #
 #   native        the product against the simulated Windows, and the native
-#                 tools' tests (GoogleTest, through CTest)
+#                 tools' tests (GoogleTest, through CTest); the preview's
+#                 HTML report rendered in headless Chromium
 #   native-asan   the same tests with AddressSanitizer and UBSan
 #   win32         the shipped i686 DLL, with its static checks
 #   wine32        the shipped DLL under wine32 in a WoW64 prefix: the
@@ -315,8 +316,10 @@ for tier in "${tiers[@]}"; do
     native)
         if built_once "native build" native-build native; then
             native_tests "native tests" native-tests native native
+            tier_tests -L '^html$'
         else
             skipped "native tests"
+            skipped "preview HTML report in Chromium"
         fi
         ;;
     native-asan)

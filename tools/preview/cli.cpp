@@ -113,6 +113,10 @@ const OptionRow OptionTable[] = {
      "write the report as JSON too (\"-\": JSON instead of\n"
      "the text report, on standard output)",
      [](Options& o, const std::string& v) { o.jsonPath = v; }},
+    {"--html", "FILE",
+     "write the report as one self-contained HTML page too,\n"
+     "to look at or to send to a customer",
+     [](Options& o, const std::string& v) { o.htmlPath = v; }},
     {"--write-reg", "FILE",
      "write the machine's registry after the run as a .reg\n"
      "file (version 5.00, UTF-16LE) that regedit imports;\n"
@@ -389,6 +393,10 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
             err << "jqpreview: cannot write the JSON report to " << options.jsonPath << "\n";
             status = ExitWriteFailed;
         }
+    }
+    if (!options.htmlPath.empty() && !writeFile(options.htmlPath, htmlReport(result, report))) {
+        err << "jqpreview: cannot write the HTML report to " << options.htmlPath << "\n";
+        status = ExitWriteFailed;
     }
     if (!options.regPath.empty()) {
         graftReach(whole, result.after);

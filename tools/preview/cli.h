@@ -24,6 +24,7 @@ struct Options {
     bool quiet = false;       // no trace lines in the text report
     std::string jsonPath;     // "-": the JSON report on standard output, instead of the text
     std::string regPath;      // the machine after the run, as a .reg file
+    std::string htmlPath;     // the report as an HTML page
     bool strict = false;      // refuse a snapshot with lines regedit would skip
     unsigned codePage = 1252; // the machine's ANSI code page
     bool help = false;

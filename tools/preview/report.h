@@ -80,6 +80,8 @@ struct ReportOptions {
 
 std::string textReport(const RunResult& run, const ReportOptions& options);
 std::string jsonReport(const RunResult& run, const ReportOptions& options);
+// One self-contained HTML page (no script, no network).
+std::string htmlReport(const RunResult& run, const ReportOptions& options);
 
 // "HKEY_LOCAL_MACHINE\X" shown as "HKLM\X".
 std::string shortPath(const std::string& path);

@@ -12,13 +12,6 @@ namespace preview {
 
 namespace {
 
-std::string valueName(const std::string& name) { return name.empty() ? "@ (default)" : quoted(name); }
-
-std::string plural(size_t n, const char* one, const char* many)
-{
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
 std::string answersLine(const Setup& setup)
 {
     if (setup.answers.empty())

@@ -96,6 +96,13 @@ std::string describeValue(const regfile::Value& v)
     return out + (v.data.empty() ? std::string("(empty)") : hexBytes(v.data, 32, " "));
 }
 
+std::string valueName(const std::string& name) { return name.empty() ? "@ (default)" : quoted(name); }
+
+std::string plural(size_t n, const char* one, const char* many)
+{
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
 Road roadOf(sim::WindowsVersion version)
 {
     const OSVERSIONINFOA record = sim::versionRecord(version);

@@ -19,6 +19,10 @@ std::vector<std::string> valueTexts(const regfile::Value& v);
 // "0a 0b ..." up to `limit` bytes, then the length.
 std::string hexBytes(const std::vector<uint8_t>& data, size_t limit, const char* separator);
 std::string quoted(const std::string& text);
+// A value's name as the reports show it: quoted, or "@ (default)".
+std::string valueName(const std::string& name);
+// "1 key", "3 keys".
+std::string plural(size_t n, const char* one, const char* many);
 
 // The family a Windows version belongs to and the road the library takes
 // on it. The library reads only the major version: 4 is the 9x road, so
