@@ -352,6 +352,9 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
                              "--code-page\n";
             return ExitBadInput;
         }
+        report.keysBeyondReach = info.keysLeftOut;
+        report.keyLinesBeyondReach = info.keyLinesLeftOut;
+        report.valueLinesBeyondReach = info.valuesLeftOut;
         if (info.keysLeftOut)
             report.snapshotSummary =
                 std::to_string(info.keysLeftOut) + " distinct keys" +

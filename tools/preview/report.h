@@ -72,6 +72,9 @@ struct ReportOptions {
     const regfile::CodePage* codePage = nullptr;
     std::string controlSet;  // which set stands for CurrentControlSet, and why
     std::string snapshotSummary;  // what of the snapshot was loaded
+    // What of the snapshot lies beyond the library's reach: distinct keys,
+    // key lines, value lines (read for vendor traces only).
+    size_t keysBeyondReach = 0, keyLinesBeyondReach = 0, valueLinesBeyondReach = 0;
     // About the snapshot file, in UTF-8: facts, and lines skipped or read
     // differently from what they say.
     std::vector<std::string> snapshotNotes;

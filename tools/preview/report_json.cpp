@@ -159,6 +159,9 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
         perUser += t.user.empty() ? 0 : 1;
         beyondReach += t.beyondReach ? 1 : 0;
     }
+    out += "  \"beyondReach\": {\"keys\": " + std::to_string(options.keysBeyondReach) +
+           ", \"keyLines\": " + std::to_string(options.keyLinesBeyondReach) +
+           ", \"valueLines\": " + std::to_string(options.valueLinesBeyondReach) + "},\n";
     out += "  \"vendorTraceCounts\": {\"all\": " + std::to_string(traces.size()) + ", \"beyondReach\": " +
            std::to_string(beyondReach) + ", \"perUser\": " + std::to_string(perUser) + "},\n";
     out += "  \"vendorTraces\": " + jsonArray(traces, [&](const VendorTrace& t) {

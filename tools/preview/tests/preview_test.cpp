@@ -492,6 +492,12 @@ TEST_F(Preview, ToolWritesTheReportsAndTheMachineAfterTheRun)
         << report;
     EXPECT_NE(report.find("\"export\": \"CreateRootDevice\", \"ordinal\": 3, \"text\": \"C:\\\\JQ\""),
               std::string::npos);
+    // What lay beyond the library's reach is counted in the JSON as in the text.
+    const TempFile beyond("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"v\"=\"1\"\r\n\"w\"=\"2\"\r\n"
+                          "[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n[HKEY_LOCAL_MACHINE\\software\\a]\r\n");
+    t = tool({beyond.path(), "--json", "-", "IsWinXp"});
+    EXPECT_NE(t.out.find("\"beyondReach\": {\"keys\": 2, \"keyLines\": 3, \"valueLines\": 2}"), std::string::npos)
+        << t.out.substr(0, 400);
 
     regfile::Registry written;
     const regfile::FileInfo info = regfile::load(after.path(), written);
