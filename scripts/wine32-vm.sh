@@ -35,7 +35,8 @@
 # and the Debian mirror; booting it takes about 10 s.
 #
 # JQ_VM_MEMORY (MiB, default 4096), JQ_VM_CPUS (default 2) and JQ_VM_TIMEOUT
-# (seconds for one boot, default 2400) size a run.
+# (seconds for one boot, default 3600: the six wine32 steps take 15 to 40
+# minutes under emulation, by how busy the machine is) size a run.
 set -uo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -264,7 +265,7 @@ image() {
     say "root file system made in $(($(date +%s) - started)) s; booting it once to make the WoW64 prefix (minutes)"
     local io=$here.build/template-io rc
     mkdir -p "$io" && write_template_script "$io/run.sh" || return 1
-    boot "$here.build" "$io" off "${JQ_VM_TIMEOUT:-2400}" >&2
+    boot "$here.build" "$io" off "${JQ_VM_TIMEOUT:-3600}" >&2
     rc=$?
     if [ $rc -ne 0 ]; then
         say "the WoW64 prefix could not be made (exit code $rc); the console is in $io/console.log"
@@ -360,7 +361,7 @@ EOF
     say "booting the emulated x86_64 machine ($(sed 's/ on .*//' "$dir/done"))"
     # snapshot=on: the image stays as made; what the machine writes is
     # thrown away when it ends.
-    boot "$dir" "$io" on "${JQ_VM_TIMEOUT:-2400}"
+    boot "$dir" "$io" on "${JQ_VM_TIMEOUT:-3600}"
 }
 
 case ${1:-} in

@@ -117,10 +117,23 @@ class HostileRun:
         return wine.create()
 
     def fresh_wine(self):
+        """A fresh copy of the template prefix. Its registry files are
+        copied; everything else (1.3 GB, which an emulated machine copies
+        slowly) is linked, since no run writes into those files: Wine saves
+        its registry by writing a new file and renaming it."""
         prefix = os.path.join(self.work, "machine")
         if os.path.exists(prefix):
             shutil.rmtree(prefix)
-        shutil.copytree(self.template, prefix, symlinks=True)
+
+        def copy(source, target):
+            if source.endswith(".reg"):
+                return shutil.copy2(source, target)
+            try:
+                return os.link(source, target)
+            except OSError:  # another file system
+                return shutil.copy2(source, target)
+
+        shutil.copytree(self.template, prefix, symlinks=True, copy_function=copy)
         return Prefix(prefix, self.loader)
 
     def host(self, wine):
