@@ -2,11 +2,13 @@
 Prefix), and the checks' tally.
 
 Shared by tests/nsis/run_nsis_x86.py and tests/inno/run_inno_test.py; the
-tally by tests/nsis/run_nsis_test.py too.
+tally and the NSIS build and results by tests/nsis/run_nsis_test.py too.
 Python 3 standard library only.
 """
 
+import os
 import re
+import subprocess
 import sys
 
 # Keys of the vendor's devices and of another vendor's, written under HKLM
@@ -47,6 +49,31 @@ DEBUGSTR = re.compile(r'OutputDebugStringA "(.*?)(?:\\n)?"')
 def trace_lines(stderr):
     """The OutputDebugStringA texts in a program's stderr (WINEDEBUG=+debugstr)."""
     return [match.group(1) for match in map(DEBUGSTR.search, stderr.decode("latin-1").splitlines()) if match]
+
+
+NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "nsis",
+                           "jqsetup.nsi")
+
+
+def makensis(target, dll, outfile):
+    """Builds the NSIS example for a target ("x86-ansi", "amd64-unicode");
+    None when it built, else makensis's complaint."""
+    done = subprocess.run(["makensis", "-V2", "-WX", "-DJQ_TARGET=" + target, "-DJQ_DLL=" + dll,
+                           "-DJQ_OUTFILE=" + outfile, NSIS_SCRIPT],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    if done.returncode != 0 or not os.path.exists(outfile):
+        return done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
+    return None
+
+
+def read_results(path):
+    """The "EXPORT RESULT" lines the NSIS example wrote, as pairs; None
+    without the file."""
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    return [tuple(line.split(" ", 1)) if " " in line else (line, "") for line in text.splitlines() if line]
 
 
 class Checks:

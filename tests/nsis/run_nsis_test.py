@@ -38,12 +38,11 @@ import sys
 import time
 
 from tests.e2e.run_e2e import DEBUGSTR, unescape
-from tests.installers import Checks
+from tests.installers import Checks, makensis, read_results
 from tests.wine import WINE64, Prefix, loader_problem, skip_all, under_display
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
 RUN_TIMEOUT = 180
 
@@ -79,26 +78,6 @@ UNINSTALL_RESULTS = [
     ("RootDeviceCount", "0"),
     ("Unloaded", "1"),
 ]
-
-
-def makensis(target, dll, outfile):
-    """Builds the example; None when it built, else makensis's complaint."""
-    done = subprocess.run(
-        ["makensis", "-V2", "-WX", "-DJQ_TARGET=" + target, "-DJQ_DLL=" + dll, "-DJQ_OUTFILE=" + outfile,
-         SCRIPT],
-        stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
-    if done.returncode != 0 or not os.path.exists(outfile):
-        return done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
-    return None
-
-
-def read_results(path):
-    """The "EXPORT RESULT" lines the script wrote, as pairs; None without the file."""
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        text = f.read().decode("latin-1")
-    return [tuple(line.split(" ", 1)) if " " in line else (line, "") for line in text.splitlines() if line]
 
 
 def trace_lines(stderr):

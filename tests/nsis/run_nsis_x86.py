@@ -46,13 +46,12 @@ import sys
 import tempfile
 import time
 
-from tests.installers import (SEEDED_KEYS, Checks, cleaned_keys, kept_keys, root_devices, seed_registry,
+from tests.installers import (SEEDED_KEYS, Checks, makensis, read_results, cleaned_keys, kept_keys, root_devices, seed_registry,
                               trace_lines)
 from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
-SCRIPT = os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")
 
 
 INSTALLER = "jqsetup-x86.exe"
@@ -88,25 +87,6 @@ CONFIRM_PAGE = ("Pilotdeck Uninstall: Confirmation", "This wizard will uninstall
 CLOSING = ("Information", "Removal of the Pilotdeck software is complete", "ok")
 COMPLETED_PAGE = ("Pilotdeck Uninstall: Completed", "Completed", "button=Close")
 RESTART_QUESTION = ("Pilotdeck Uninstall", "Restart Windows now", "no")
-
-
-def makensis(dll, outfile):
-    """Builds the example; None when it built, else makensis's complaint."""
-    done = subprocess.run(["makensis", "-V2", "-WX", "-DJQ_TARGET=x86-ansi", "-DJQ_DLL=" + dll,
-                           "-DJQ_OUTFILE=" + outfile, SCRIPT],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
-    if done.returncode != 0 or not os.path.exists(outfile):
-        return done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
-    return None
-
-
-def read_results(path):
-    """The "EXPORT RESULT" lines the script wrote, as pairs; None without the file."""
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        text = f.read().decode("latin-1")
-    return [tuple(line.split(" ", 1)) if " " in line else (line, "") for line in text.splitlines() if line]
 
 
 def check_results(checks, run, path, expected):
@@ -204,14 +184,14 @@ def main(argv):
     installer = os.path.join(out, INSTALLER)
     if os.path.exists(installer):
         os.remove(installer)
-    problem = makensis(dll, installer)
+    problem = makensis("x86-ansi", dll, installer)
     if not checks.check("makensis x86-ansi with the shipped DLL", problem is None, problem or ""):
         return checks.summary()
     diagnostic_installer = None
     diagnostic_dll = os.path.join(build, "diagnostic", "JQInst2k.dll")
     if os.path.exists(diagnostic_dll):
         diagnostic_installer = os.path.join(out, DIAGNOSTIC_INSTALLER)
-        problem = makensis(diagnostic_dll, diagnostic_installer)
+        problem = makensis("x86-ansi", diagnostic_dll, diagnostic_installer)
         if not checks.check("makensis x86-ansi with the diagnostic DLL", problem is None, problem or ""):
             diagnostic_installer = None
     else:
