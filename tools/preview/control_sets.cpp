@@ -69,6 +69,7 @@ ControlSetChoice resolveControlSets(regfile::Registry& snapshot)
     if (system->find(Current)) {
         // The link and the set it points to, both exported: one key twice.
         if (hasSelect && exported != sets.end()) {
+            choice.readAsCurrent = exported->second;
             system->remove(exported->second);
             choice.note = "CurrentControlSet, as exported; " + exported->second +
                           " is the same key (" + selectText + ") and is read once, as CurrentControlSet";
@@ -104,10 +105,17 @@ ControlSetChoice resolveControlSets(regfile::Registry& snapshot)
 
 void restoreControlSetName(regfile::Registry& registry, const ControlSetChoice& choice)
 {
-    if (choice.standsFor.empty())
+    regfile::Key* system = registry.find(SystemPath);
+    if (!system)
         return;
-    if (regfile::Key* system = registry.find(SystemPath))
+    if (!choice.standsFor.empty())
         system->rename(Current, choice.standsFor);
+    if (!choice.readAsCurrent.empty())
+        if (const regfile::Key* current = system->find(Current)) {
+            std::shared_ptr<regfile::Key> copy = sim::clone(*current);
+            copy->name = choice.readAsCurrent;
+            system->adopt(std::move(copy));
+        }
 }
 
 }  // namespace preview

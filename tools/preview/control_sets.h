@@ -16,6 +16,10 @@ struct ControlSetChoice {
     // CurrentControlSet ("ControlSet001"); empty when the export holds
     // CurrentControlSet itself, or no control set at all.
     std::string standsFor;
+    // The set the export holds beside CurrentControlSet, which is the same
+    // key exported twice and was read once, as CurrentControlSet
+    // ("ControlSet001"); empty otherwise.
+    std::string readAsCurrent;
     // For the report: which set is CurrentControlSet, and why. Empty when
     // there was nothing to choose.
     std::string note;
@@ -30,7 +34,8 @@ struct ControlSetChoice {
 ControlSetChoice resolveControlSets(regfile::Registry& snapshot);
 
 // Gives the set its own name back, for writing the machine out as the
-// export had it.
+// export had it; a set read once as CurrentControlSet is written under both
+// names again, as the export held it.
 void restoreControlSetName(regfile::Registry& registry, const ControlSetChoice& choice);
 
 }  // namespace preview

@@ -114,6 +114,12 @@ TEST(ControlSets, TheSetSelectNamesElseTheOnlyElseTheLowestWithAWarning)
     EXPECT_EQ(both.find("HKLM\\SYSTEM\\ControlSet002"), nullptr);
     EXPECT_NE(both.find("HKLM\\SYSTEM\\ControlSet001"), nullptr);
     EXPECT_EQ(marker(both), "2");
+    // Written out, it is under both names again, as the export held it
+    // (the run's CurrentControlSet, which is that set).
+    restoreControlSetName(both, choice);
+    const regfile::Key* set = both.find("HKLM\\SYSTEM\\ControlSet002\\Services\\Mark");
+    ASSERT_NE(set, nullptr);
+    EXPECT_EQ(*set->value("set"), *both.find("HKLM\\SYSTEM\\CurrentControlSet\\Services\\Mark")->value("set"));
 
     // Nothing to choose: nothing said.
     for (const std::string& lines : {std::string("[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet\\Enum]\r\n"),
