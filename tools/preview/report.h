@@ -64,6 +64,14 @@ bool namesVendor(const regfile::Value& value);
 // user's hive (HKCU, HKU\<SID>), each with why the library left it.
 std::vector<VendorTrace> vendorTraces(const RunResult& run);
 
+// How many of the traces lie beyond the library's reach under HKLM, and
+// how many in users' hives.
+struct TraceCounts {
+    size_t beyondReach = 0;
+    size_t perUser = 0;
+};
+TraceCounts countTraces(const std::vector<VendorTrace>& traces);
+
 struct ReportOptions {
     bool showTrace = true;
     std::string snapshotName;  // the file, or the built-in sample's name

@@ -166,6 +166,18 @@ private:
     std::string lines_;
 };
 
+// The user, the reach and the reason are filled in by vendorTraces.
+VendorTrace trace(std::string keyPath, std::optional<std::string> valueName, const std::string& id, bool namedInTrace)
+{
+    VendorTrace t;
+    t.keyPath = std::move(keyPath);
+    t.valueName = std::move(valueName);
+    t.id = id;
+    t.lists = listsHolding(id);
+    t.namedInTrace = namedInTrace;
+    return t;
+}
+
 void findTraces(const regfile::Key& key, const std::string& path, const TraceIndex& index,
                 std::vector<VendorTrace>& out)
 {
@@ -179,7 +191,7 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
         if (regfile::isTextType(v.type))
             for (const std::string& text : valueTexts(v))
                 namedInTrace = namedInTrace || index.mentions(text);
-        out.push_back(VendorTrace{shortPath(path), v.name, *id, listsHolding(*id), namedInTrace, "", false, ""});
+        out.push_back(trace(shortPath(path), v.name, *id, namedInTrace));
     }
     for (const regfile::Key* child : key.children()) {
         const std::string childPath = path + "\\" + child->name;
@@ -195,7 +207,7 @@ void findTraces(const regfile::Key& key, const std::string& path, const TraceInd
             if (regfile::isTextType(v.type))
                 for (const std::string& text : valueTexts(v))
                     namedInTrace = namedInTrace || index.mentions(text);
-        out.push_back(VendorTrace{shortPath(childPath), std::nullopt, *id, listsHolding(*id), namedInTrace, "", false, ""});
+        out.push_back(trace(shortPath(childPath), std::nullopt, *id, namedInTrace));
     }
 }
 
@@ -261,6 +273,16 @@ std::vector<VendorTrace> vendorTraces(const RunResult& run)
     for (VendorTrace& t : out)
         t.reason = reasonFor(t, run, road9x);
     return out;
+}
+
+TraceCounts countTraces(const std::vector<VendorTrace>& traces)
+{
+    TraceCounts counts;
+    for (const VendorTrace& t : traces) {
+        counts.perUser += t.user.empty() ? 0 : 1;
+        counts.beyondReach += t.beyondReach ? 1 : 0;
+    }
+    return counts;
 }
 
 }  // namespace preview

@@ -154,16 +154,12 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
     out += "  \"restart\": {\"needReboot\": " + json(run.rebootRequired) +
            ", \"restartMessageShown\": " + json(restartMessageShown(run)) + "},\n";
     const std::vector<VendorTrace> traces = vendorTraces(run);
-    size_t perUser = 0, beyondReach = 0;
-    for (const VendorTrace& t : traces) {
-        perUser += t.user.empty() ? 0 : 1;
-        beyondReach += t.beyondReach ? 1 : 0;
-    }
+    const TraceCounts counts = countTraces(traces);
     out += "  \"beyondReach\": {\"keys\": " + std::to_string(options.keysBeyondReach) +
            ", \"keyLines\": " + std::to_string(options.keyLinesBeyondReach) +
            ", \"valueLines\": " + std::to_string(options.valueLinesBeyondReach) + "},\n";
     out += "  \"vendorTraceCounts\": {\"all\": " + std::to_string(traces.size()) + ", \"beyondReach\": " +
-           std::to_string(beyondReach) + ", \"perUser\": " + std::to_string(perUser) + "},\n";
+           std::to_string(counts.beyondReach) + ", \"perUser\": " + std::to_string(counts.perUser) + "},\n";
     out += "  \"vendorTraces\": " + jsonArray(traces, [&](const VendorTrace& t) {
         std::string o = "\n    {\"key\": " + json(t.keyPath);
         if (t.valueName)

@@ -146,16 +146,13 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     line("  Restart: " + restart);
 
     const std::vector<VendorTrace> traces = vendorTraces(run);
-    size_t perUser = 0, beyondReach = 0;
-    for (const VendorTrace& t : traces) {
-        perUser += t.user.empty() ? 0 : 1;
-        beyondReach += t.beyondReach ? 1 : 0;
-    }
+    const TraceCounts counts = countTraces(traces);
     line("");
     line("Vendor traces in the registry after the run: " + std::to_string(traces.size()) +
-         (perUser + beyondReach ? " (" + std::to_string(beyondReach) + " beyond the library's reach under HKLM, " +
-                                      std::to_string(perUser) + " in users' hives)"
-                                : std::string()));
+         (counts.perUser + counts.beyondReach
+              ? " (" + std::to_string(counts.beyondReach) + " beyond the library's reach under HKLM, " +
+                    std::to_string(counts.perUser) + " in users' hives)"
+              : std::string()));
     // HKLM's first, then each user's under a heading of its own.
     std::string user;
     for (const VendorTrace& t : traces) {
