@@ -326,32 +326,28 @@ int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostrea
     regfile::Registry whole;
     ControlSetChoice controlSet;
     try {
-        regfile::FileInfo info;
         const regfile::ReadOptions everything(options.strict, report.codePage);
-        if (options.snapshotPath) {
-            info = regfile::load(*options.snapshotPath, snapshot, reading);
-            if (!options.regPath.empty())
-                regfile::load(*options.snapshotPath, whole, everything);
-            report.snapshotName = *options.snapshotPath;
-        } else {
-            info = regfile::parse(sampleSnapshot(), SampleSnapshotName, snapshot, reading);
-            if (!options.regPath.empty())
-                regfile::parse(sampleSnapshot(), SampleSnapshotName, whole, everything);
-            report.snapshotName = SampleSnapshotName;
-        }
+        // The snapshot: once with only what the library reaches, and for
+        // --write-reg once more, whole.
+        const auto read = [&](regfile::Registry& into, const regfile::ReadOptions& how) {
+            return options.snapshotPath ? regfile::load(*options.snapshotPath, into, how)
+                                        : regfile::parse(sampleSnapshot(), SampleSnapshotName, into, how);
+        };
+        regfile::FileInfo info = read(snapshot, reading);
+        report.snapshotName = options.snapshotPath ? *options.snapshotPath : std::string(SampleSnapshotName);
         report.snapshotNotes = info.notes;
         // What the code page cannot hold would be written as '?' into a file
         // that regedit imports: refused rather than lost without a word.
         if (!options.regPath.empty() && info.lossyTexts) {
-            err << "jqpreview: --write-reg: " << std::to_string(info.lossyTexts) + " names and texts of " +
-                             report.snapshotName + " hold characters code page " +
-                             std::to_string((report.codePage ? *report.codePage : regfile::CodePage::windows1252()).number()) +
-                             " lacks (the first at line " +
-                             std::to_string(info.firstLossyLine) +
-                             "); the file would hold '?' in their place: name the machine's code page with "
-                             "--code-page\n";
+            const unsigned codePage =
+                (report.codePage ? *report.codePage : regfile::CodePage::windows1252()).number();
+            err << "jqpreview: --write-reg: " << info.lossyTexts << " names and texts of " << report.snapshotName
+                << " hold characters code page " << codePage << " lacks (the first at line " << info.firstLossyLine
+                << "); the file would hold '?' in their place: name the machine's code page with --code-page\n";
             return ExitBadInput;
         }
+        if (!options.regPath.empty())
+            read(whole, everything);
         report.keysBeyondReach = info.keysLeftOut;
         report.keyLinesBeyondReach = info.keyLinesLeftOut;
         report.valueLinesBeyondReach = info.valuesLeftOut;
