@@ -13,19 +13,14 @@
 
 #define WINAPI
 #define CALLBACK
-#define APIENTRY
 
 typedef uint8_t BYTE;
 typedef uint16_t WORD;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
-typedef uint32_t ULONG;
 typedef int BOOL;
-typedef int INT;
 typedef unsigned int UINT;
-typedef short SHORT;
 typedef char CHAR;
-typedef wchar_t WCHAR;
 typedef uintptr_t ULONG_PTR;
 typedef intptr_t LONG_PTR;
 typedef uintptr_t UINT_PTR;
@@ -39,7 +34,6 @@ typedef LONG_PTR LRESULT;
 
 typedef void* PVOID;
 typedef void* LPVOID;
-typedef const void* LPCVOID;
 typedef void* HANDLE;
 typedef HANDLE* PHANDLE;
 typedef CHAR* LPSTR;
@@ -48,12 +42,9 @@ typedef const CHAR* LPCSTR;
 typedef const CHAR* PCSTR;
 typedef BYTE* PBYTE;
 typedef BYTE* LPBYTE;
-typedef const BYTE* PCBYTE;
 typedef DWORD* PDWORD;
 typedef DWORD* LPDWORD;
-typedef LONG* PLONG;
 typedef BOOL* PBOOL;
-typedef BOOL* LPBOOL;
 
 #define DECLARE_SIM_HANDLE(name) \
     struct name##__ {            \
@@ -91,7 +82,6 @@ typedef struct _GUID {
     WORD Data3;
     BYTE Data4[8];
 } GUID;
-typedef GUID* LPGUID;
 
 typedef struct _FILETIME {
     DWORD dwLowDateTime;
@@ -101,34 +91,25 @@ typedef struct _FILETIME {
 // --------------------------------------------------------------- error codes
 
 #define ERROR_SUCCESS 0L
-#define NO_ERROR 0L
 #define ERROR_FILE_NOT_FOUND 2L
-#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_NOACCESS 998L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
-#define ERROR_BAD_FORMAT 11L
 #define ERROR_INVALID_DATA 13L
-#define ERROR_OUTOFMEMORY 14L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_CALL_NOT_IMPLEMENTED 120L
 #define ERROR_INSUFFICIENT_BUFFER 122L
-#define ERROR_INVALID_NAME 123L
 #define ERROR_MOD_NOT_FOUND 126L
 #define ERROR_PROC_NOT_FOUND 127L
 #define ERROR_BAD_PATHNAME 161L
-#define ERROR_ALREADY_EXISTS 183L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
 #define ERROR_INVALID_FLAGS 1004L
 #define ERROR_NO_TOKEN 1008L
-#define ERROR_BADDB 1009L
 #define ERROR_BADKEY 1010L
-#define ERROR_CANTOPEN 1011L
 #define ERROR_CANTREAD 1012L
-#define ERROR_CANTWRITE 1013L
 #define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_KEY_DELETED 1018L
 #define ERROR_CANT_RESOLVE_FILENAME 1921L
@@ -139,21 +120,11 @@ typedef struct _FILETIME {
 #define ERROR_RESOURCE_NAME_NOT_FOUND 1814L
 
 // Setup API errors (APPLICATION_ERROR_MASK | ERROR_SEVERITY_ERROR | n).
-#define ERROR_NO_ASSOCIATED_CLASS 0xE0000200L
 #define ERROR_CLASS_MISMATCH 0xE0000201L
-#define ERROR_DUPLICATE_FOUND 0xE0000202L
-#define ERROR_NO_DRIVER_SELECTED 0xE0000203L
-#define ERROR_KEY_DOES_NOT_EXIST 0xE0000204L
 #define ERROR_INVALID_DEVINST_NAME 0xE0000205L
-#define ERROR_INVALID_CLASS 0xE0000206L
 #define ERROR_DEVINST_ALREADY_EXISTS 0xE0000207L
-#define ERROR_DEVINFO_NOT_REGISTERED 0xE0000208L
 #define ERROR_INVALID_REG_PROPERTY 0xE0000209L
-#define ERROR_NO_INF 0xE000020AL
 #define ERROR_NO_SUCH_DEVINST 0xE000020BL
-#define ERROR_DI_DO_DEFAULT 0xE000020EL
-#define ERROR_NO_DEVICE_SELECTED 0xE0000211L
-#define ERROR_INVALID_CLASS_INSTALLER 0xE000021DL
 #define ERROR_IN_WOW64 0xE0000235L
 
 // ------------------------------------------------------------------ registry
@@ -168,7 +139,6 @@ typedef struct _FILETIME {
 #define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_DWORD 4
-#define REG_DWORD_LITTLE_ENDIAN 4
 #define REG_DWORD_BIG_ENDIAN 5
 #define REG_LINK 6
 #define REG_MULTI_SZ 7
@@ -178,25 +148,15 @@ typedef struct _FILETIME {
 #define REG_QWORD 11
 
 #define DELETE 0x00010000L
-#define READ_CONTROL 0x00020000L
 #define WRITE_DAC 0x00040000L
-#define WRITE_OWNER 0x00080000L
-#define SYNCHRONIZE 0x00100000L
-#define STANDARD_RIGHTS_READ READ_CONTROL
-#define STANDARD_RIGHTS_WRITE READ_CONTROL
-#define STANDARD_RIGHTS_ALL 0x001F0000L
 
 #define KEY_QUERY_VALUE 0x0001
 #define KEY_SET_VALUE 0x0002
-#define KEY_CREATE_SUB_KEY 0x0004
 #define KEY_ENUMERATE_SUB_KEYS 0x0008
-#define KEY_NOTIFY 0x0010
 #define KEY_CREATE_LINK 0x0020
 #define KEY_WOW64_64KEY 0x0100
 #define KEY_WOW64_32KEY 0x0200
 #define KEY_READ 0x20019
-#define KEY_WRITE 0x20006
-#define KEY_EXECUTE 0x20019
 #define KEY_ALL_ACCESS 0xF003F
 
 #define REG_OPTION_NON_VOLATILE 0
@@ -238,7 +198,6 @@ LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 
 // -------------------------------------------------------- kernel and version
 
-#define VER_PLATFORM_WIN32s 0
 #define VER_PLATFORM_WIN32_WINDOWS 1
 #define VER_PLATFORM_WIN32_NT 2
 
@@ -275,18 +234,12 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 #define SE_GROUP_MANDATORY 0x00000001L
 #define SE_GROUP_ENABLED_BY_DEFAULT 0x00000002L
 #define SE_GROUP_ENABLED 0x00000004L
-#define SE_GROUP_OWNER 0x00000008L
 #define SE_GROUP_USE_FOR_DENY_ONLY 0x00000010L
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
-#define DOMAIN_ALIAS_RID_USERS 0x00000221L
 #define SECURITY_NT_AUTHORITY \
     {                         \
         { 0, 0, 0, 0, 0, 5 }  \
-    }
-#define SECURITY_WORLD_SID_AUTHORITY \
-    {                                \
-        { 0, 0, 0, 0, 0, 1 }         \
     }
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
@@ -326,10 +279,8 @@ PVOID WINAPI FreeSid(PSID pSid);
 
 // ----------------------------------------------------------------- setup API
 
-#define DIGCF_DEFAULT 0x00000001
 #define DIGCF_PRESENT 0x00000002
 #define DIGCF_ALLCLASSES 0x00000004
-#define DIGCF_PROFILE 0x00000008
 #define DIGCF_DEVICEINTERFACE 0x00000010
 
 #define SPDRP_DEVICEDESC 0x00000000
@@ -345,8 +296,6 @@ PVOID WINAPI FreeSid(PSID pSid);
 #define DICD_GENERATE_ID 0x00000001
 #define DICD_INHERIT_CLASSDRVS 0x00000002
 
-#define DIF_SELECTDEVICE 0x00000001
-#define DIF_INSTALLDEVICE 0x00000002
 #define DIF_REMOVE 0x00000005
 #define DIF_REGISTERDEVICE 0x00000019
 
@@ -396,7 +345,6 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
 // ---------------------------------------------------------------- user 32
 
 #define WM_CLOSE 0x0010
-#define WM_SETICON 0x0080
 #define WM_KEYDOWN 0x0100
 #define WM_INITDIALOG 0x0110
 #define WM_COMMAND 0x0111
@@ -407,9 +355,6 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
 
 #define IDOK 1
 #define IDCANCEL 2
-#define IDABORT 3
-#define IDRETRY 4
-#define IDIGNORE 5
 #define IDYES 6
 #define IDNO 7
 
@@ -438,7 +383,6 @@ BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND hwndParent, LPCSTR HardwareI
 #define SS_NOPREFIX 0x00000080L
 
 #define LOWORD(l) ((WORD)(((DWORD_PTR)(l)) & 0xffff))
-#define HIWORD(l) ((WORD)((((DWORD_PTR)(l)) >> 16) & 0xffff))
 
 #pragma pack(push, 2)
 typedef struct {
@@ -466,8 +410,6 @@ typedef struct {
 typedef INT_PTR(CALLBACK* DLGPROC)(HWND, UINT, WPARAM, LPARAM);
 
 // Window memory of a dialog: the offsets Windows gives them for this pointer size.
-#define DWLP_MSGRESULT 0
-#define DWLP_DLGPROC ((int)sizeof(LRESULT))
 #define DWLP_USER ((int)(sizeof(LRESULT) + sizeof(DLGPROC)))
 
 INT_PTR WINAPI DialogBoxIndirectParamA(HINSTANCE hInstance, LPCDLGTEMPLATEA hDialogTemplate,
