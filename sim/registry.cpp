@@ -67,32 +67,34 @@ bool inWriteProtectedTree(const RegKey& key)
     return false;
 }
 
-// What a handle stands for. The roots live as long as the machine, so a
-// handle on one shares no ownership of it.
-LONG lookUp(HKEY hKey, KeyHandle& found)
+// What a handle stands for, for a call that needs the given rights on it.
+// The roots live as long as the machine, so a handle on one shares no
+// ownership of it.
+LONG lookUp(HKEY hKey, REGSAM needed, KeyHandle& found)
 {
     sim::Machine& m = machine();
     if (RegKey* root = m.root(hKey)) {
         found = KeyHandle{std::shared_ptr<RegKey>(std::shared_ptr<RegKey>(), root), KEY_ALL_ACCESS};
-        return ERROR_SUCCESS;
+    } else {
+        sim::Handle* h = m.findHandle(hKey, sim::HandleKind::Key);
+        if (!h)
+            return ERROR_INVALID_HANDLE;
+        found = *static_cast<const KeyHandle*>(h->payload.get());
+        if (found.key->deleted)
+            return ERROR_KEY_DELETED;
     }
-    sim::Handle* h = m.findHandle(hKey, sim::HandleKind::Key);
-    if (!h)
-        return ERROR_INVALID_HANDLE;
-    found = *static_cast<const KeyHandle*>(h->payload.get());
-    if (found.key->deleted)
-        return ERROR_KEY_DELETED;
-    return ERROR_SUCCESS;
-}
-
-// A handle for a call that needs the given rights on it.
-LONG lookUp(HKEY hKey, REGSAM needed, KeyHandle& found)
-{
-    if (LONG error = lookUp(hKey, found))
-        return error;
     if ((found.access & needed) != needed)
         return ERROR_ACCESS_DENIED;
     return ERROR_SUCCESS;
+}
+
+// How most calls on a key begin: the call recorded, then failed by an
+// injected fault, or by a handle that names no live key or lacks the rights.
+LONG startCall(const char* call, HKEY hKey, REGSAM needed, KeyHandle& found)
+{
+    if (DWORD e = machine().injectedFault(call))
+        return static_cast<LONG>(e);
+    return lookUp(hKey, needed, found);
 }
 
 // Windows follows a chain of links only so far; a link to itself ends here.
@@ -155,12 +157,6 @@ HKEY newHandle(const std::shared_ptr<RegKey>& key, REGSAM access)
 
 std::string valueName(LPCSTR name) { return name ? name : ""; }  // NULL: the default value
 
-std::vector<RegValue>::iterator findValue(RegKey& key, const std::string& name)
-{
-    return std::find_if(key.values.begin(), key.values.end(),
-                        [&](const RegValue& v) { return sim::equalNoCase(v.name, name); });
-}
-
 // Copies a name and its zero when the buffer holds both; the length then
 // excludes the zero.
 LONG giveName(const std::string& name, LPSTR buffer, LPDWORD length)
@@ -172,17 +168,20 @@ LONG giveName(const std::string& name, LPSTR buffer, LPDWORD length)
     return ERROR_SUCCESS;
 }
 
-// Data go to the buffer when it is big enough; the size is reported either way.
-LONG giveData(const std::vector<BYTE>& data, LPBYTE buffer, LPDWORD size)
+// The value's type, and its data to the buffer when it is big enough; the
+// size is reported either way.
+LONG giveValue(const RegValue& value, LPDWORD type, LPBYTE buffer, LPDWORD size)
 {
-    const DWORD needed = static_cast<DWORD>(data.size());
+    if (type)
+        *type = value.type;
+    const DWORD needed = static_cast<DWORD>(value.data.size());
     if (buffer) {
         if (*size < needed) {
             *size = needed;
             return ERROR_MORE_DATA;
         }
         if (needed)
-            std::memcpy(buffer, data.data(), needed);
+            std::memcpy(buffer, value.data.data(), needed);
     }
     if (size)
         *size = needed;
@@ -282,7 +281,7 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
         return outcome(ERROR_INVALID_PARAMETER);
 
     KeyHandle base;
-    if (LONG error = lookUp(hKey, base))
+    if (LONG error = lookUp(hKey, 0, base))
         return outcome(error);
     std::shared_ptr<RegKey> key;
     if (LONG error = findBelow(base.key, lpSubKey, key, (ulOptions & REG_OPTION_OPEN_LINK) != 0))
@@ -307,7 +306,7 @@ LONG WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD, LPSTR, DWORD, REG
     *phkResult = nullptr;
 
     KeyHandle base;
-    if (LONG error = lookUp(hKey, base))
+    if (LONG error = lookUp(hKey, 0, base))
         return outcome(error);
     std::vector<std::string> names;
     if (!sim::splitRegistryPath(lpSubKey, machine().os.codePage, names))
@@ -360,10 +359,8 @@ LONG WINAPI RegCloseKey(HKEY hKey)
 LONG WINAPI RegFlushKey(HKEY hKey)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegFlushKey"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    return outcome(lookUp(hKey, handle));
+    return outcome(startCall(__func__, hKey, 0, handle));
 }
 
 LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
@@ -373,10 +370,8 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
                              LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegQueryInfoKeyA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_QUERY_VALUE, handle))
         return outcome(error);
     if (lpReserved)
         return outcome(ERROR_INVALID_PARAMETER);
@@ -409,20 +404,17 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     }
 
     giveEmptyClass(lpClass, lpcchClass);
-    if (lpcSubKeys)
-        *lpcSubKeys = static_cast<DWORD>(key.subkeys.size());
-    if (lpcbMaxSubKeyLen)
-        *lpcbMaxSubKeyLen = static_cast<DWORD>(longestSubkey);
-    if (lpcbMaxClassLen)
-        *lpcbMaxClassLen = 0;
-    if (lpcValues)
-        *lpcValues = static_cast<DWORD>(key.values.size());
-    if (lpcbMaxValueNameLen)
-        *lpcbMaxValueNameLen = static_cast<DWORD>(longestValueName);
-    if (lpcbMaxValueLen)
-        *lpcbMaxValueLen = static_cast<DWORD>(largestData);
-    if (lpcbSecurityDescriptor)
-        *lpcbSecurityDescriptor = 0;
+    const auto give = [](LPDWORD out, size_t number) {
+        if (out)
+            *out = static_cast<DWORD>(number);
+    };
+    give(lpcSubKeys, key.subkeys.size());
+    give(lpcbMaxSubKeyLen, longestSubkey);
+    give(lpcbMaxClassLen, 0);
+    give(lpcValues, key.values.size());
+    give(lpcbMaxValueNameLen, longestValueName);
+    give(lpcbMaxValueLen, largestData);
+    give(lpcbSecurityDescriptor, 0);
     if (lpftLastWriteTime)
         *lpftLastWriteTime = FILETIME{};
     return outcome(ERROR_SUCCESS);
@@ -434,10 +426,8 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
                           PFILETIME lpftLastWriteTime)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegEnumKeyExA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_ENUMERATE_SUB_KEYS, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_ENUMERATE_SUB_KEYS, handle))
         return outcome(error);
     if (!lpName || !lpcchName || lpReserved)
         return outcome(ERROR_INVALID_PARAMETER);
@@ -458,10 +448,8 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
                           LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegEnumValueA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_QUERY_VALUE, handle))
         return outcome(error);
     if (!lpValueName || !lpcchValueName || lpReserved || (lpData && !lpcbData))
         return outcome(ERROR_INVALID_PARAMETER);
@@ -472,28 +460,22 @@ LONG WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD l
     const RegValue& value = key.values[dwIndex];
     if (LONG error = giveName(value.name, lpValueName, lpcchValueName))
         return outcome(error);
-    if (lpType)
-        *lpType = value.type;
-    return outcome(giveData(value.data, lpData, lpcbData));
+    return outcome(giveValue(value, lpType, lpData, lpcbData));
 }
 
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegQueryValueExA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_QUERY_VALUE, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_QUERY_VALUE, handle))
         return outcome(error);
     if (lpReserved || (lpData && !lpcbData))
         return outcome(ERROR_INVALID_PARAMETER);
     const RegValue* value = handle.key->value(valueName(lpValueName));
     if (!value)
         return outcome(ERROR_FILE_NOT_FOUND);
-    if (lpType)
-        *lpType = value->type;
-    return outcome(giveData(value->data, lpData, lpcbData));
+    return outcome(giveValue(*value, lpType, lpData, lpcbData));
 }
 
 // Tests seed values with it. The data are stored exactly as given: a text
@@ -502,24 +484,14 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
                            DWORD cbData)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegSetValueExA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_SET_VALUE, handle))
         return outcome(error);
     if (!lpData && cbData)
         return outcome(ERROR_INVALID_PARAMETER);
 
-    RegKey& key = *handle.key;
-    const std::string name = valueName(lpValueName);
-    std::vector<BYTE> data(lpData, lpData + cbData);
-    auto it = findValue(key, name);
-    if (it != key.values.end()) {
-        it->type = dwType;  // keeps its place in the enumeration order
-        it->data = std::move(data);
-    } else {
-        key.values.push_back(RegValue{name, dwType, std::move(data)});
-    }
+    handle.key->set(RegValue{valueName(lpValueName), dwType,
+                             std::vector<BYTE>(lpData, lpData + cbData)});
     return outcome(ERROR_SUCCESS);
 }
 
@@ -529,10 +501,8 @@ LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD, DWORD dwType, c
 LONG WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegDeleteKeyA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle base;
-    if (LONG error = lookUp(hKey, base))
+    if (LONG error = startCall(__func__, hKey, 0, base))
         return outcome(error);
 
     std::shared_ptr<RegKey> target;
@@ -576,15 +546,10 @@ LONG WINAPI NtDeleteKey(HANDLE keyHandle)
 LONG WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName)
 {
     const sim::Answer outcome{__func__};
-    if (DWORD e = machine().injectedFault("RegDeleteValueA"))
-        return outcome(static_cast<LONG>(e));
     KeyHandle handle;
-    if (LONG error = lookUp(hKey, KEY_SET_VALUE, handle))
+    if (LONG error = startCall(__func__, hKey, KEY_SET_VALUE, handle))
         return outcome(error);
-    RegKey& key = *handle.key;
-    auto it = findValue(key, valueName(lpValueName));
-    if (it == key.values.end())
+    if (!handle.key->removeValue(valueName(lpValueName)))
         return outcome(ERROR_FILE_NOT_FOUND);
-    key.values.erase(it);
     return outcome(ERROR_SUCCESS);
 }
