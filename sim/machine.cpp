@@ -15,11 +15,6 @@ std::string joinPath(const std::string& a, const std::string& b)
     return a + "\\" + b;
 }
 
-static std::vector<std::string> splitPath(const std::string& path)
-{
-    return splitMachinePath(path, machine().os.codePage);
-}
-
 const char* handleKindName(HandleKind kind)
 {
     switch (kind) {
@@ -170,38 +165,22 @@ RegKey* Machine::root(HKEY predefined)
     return nullptr;
 }
 
-RegKey* Machine::findKey(const std::string& path)
+// The key at a machine path below one of its roots; with `create`, made
+// with every missing parent. Null for a path that names no root.
+static RegKey* walk(const Registry& registry, const std::string& path, bool create)
 {
-    std::vector<std::string> parts = splitPath(path);
-    if (parts.empty())
-        return nullptr;
-    RegKey* key = registry_.root(parts[0]);
-    for (size_t i = 1; key && i < parts.size(); ++i)
-        key = key->child(parts[i]);
-    return key;
-}
-
-RegKey* Machine::createKey(const std::string& path)
-{
-    std::vector<std::string> parts = splitPath(path);
-    if (parts.empty())
-        return nullptr;
-    RegKey* key = registry_.root(parts[0]);
-    if (!key)
-        return nullptr;
-    for (size_t i = 1; i < parts.size(); ++i) {
+    const std::vector<std::string> parts = splitMachinePath(path, machine().os.codePage);
+    RegKey* key = parts.empty() ? nullptr : registry.root(parts[0]);
+    for (size_t i = 1; key && i < parts.size(); ++i) {
         RegKey* next = key->child(parts[i]);
-        if (!next) {
-            auto created = std::make_shared<RegKey>();
-            created->name = parts[i];
-            created->parent = key;
-            next = created.get();
-            key->subkeys[subkeyIndex(*created)] = created;
-        }
-        key = next;
+        key = next || !create ? next : &key->ensure(parts[i]);
     }
     return key;
 }
+
+RegKey* Machine::findKey(const std::string& path) { return walk(registry_, path, false); }
+
+RegKey* Machine::createKey(const std::string& path) { return walk(registry_, path, true); }
 
 void Machine::setCodePage(UINT cp)
 {
@@ -251,15 +230,7 @@ std::shared_ptr<RegKey> Machine::sharedKey(const std::string& path)
 void Machine::setValue(const std::string& keyPath, const std::string& name, DWORD type,
                        std::vector<BYTE> data)
 {
-    RegKey* key = createKey(keyPath);
-    for (RegValue& v : key->values) {
-        if (equalNoCase(v.name, name)) {
-            v.type = type;
-            v.data = std::move(data);
-            return;
-        }
-    }
-    key->values.push_back(RegValue{name, type, std::move(data)});
+    createKey(keyPath)->set(RegValue{name, type, std::move(data)});
 }
 
 void Machine::setString(const std::string& keyPath, const std::string& name,
@@ -304,8 +275,7 @@ std::optional<std::string> Machine::stringValue(const std::string& keyPath,
     const RegValue* v = key ? key->value(name) : nullptr;
     if (!v)
         return std::nullopt;
-    std::string text(v->data.begin(), v->data.end());
-    return text.substr(0, text.find('\0'));
+    return firstString(*v);
 }
 
 void Machine::setReadOnly(const std::string& path, bool readOnly)
@@ -478,20 +448,15 @@ Handle* Machine::findHandle(HANDLE handle, HandleKind kind)
 
 bool Machine::closeHandle(HANDLE handle, HandleKind kind)
 {
-    auto it = handles_.find(reinterpret_cast<uintptr_t>(handle));
-    if (it == handles_.end() || it->second.kind != kind)
+    if (!findHandle(handle, kind))
         return false;
-    handles_.erase(it);
+    handles_.erase(reinterpret_cast<uintptr_t>(handle));
     return true;
 }
 
 size_t Machine::openHandleCount() const
 {
-    size_t n = 0;
-    for (const auto& [value, h] : handles_)
-        if (h.kind != HandleKind::Module)
-            ++n;
-    return n;
+    return handles_.size() - openHandleCount(HandleKind::Module);
 }
 
 size_t Machine::openHandleCount(HandleKind kind) const

@@ -60,6 +60,12 @@ std::vector<std::string> multiStrings(const RegValue& value)
     return texts;
 }
 
+std::string firstString(const RegValue& value)
+{
+    const std::string text(value.data.begin(), value.data.end());
+    return text.substr(0, text.find('\0'));
+}
+
 // ------------------------------------------------------------------- keys
 
 RegKey* RegKey::find(std::string_view childName) const

@@ -40,6 +40,8 @@ struct RegValue {
 
 // The texts of a REG_MULTI_SZ value, up to the empty text that ends the list.
 std::vector<std::string> multiStrings(const RegValue& value);
+// The text of a string value, up to its first zero (or all of it).
+std::string firstString(const RegValue& value);
 
 struct RegKey {
     RegKey() = default;

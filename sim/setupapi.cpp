@@ -14,6 +14,7 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,17 +37,16 @@ std::string guidText(const GUID& g)
     return text;
 }
 
-std::optional<GUID> parseGuid(const std::string& text)
-{
-    GUID g{};
-    if (!sim::parseGuidText(text, g))
-        return std::nullopt;
-    return g;
-}
-
 bool sameGuid(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 
 // ------------------------------------------------------------ sets
+
+// A devnode handle stays the same for one instance id, as long as the
+// machine runs.
+DWORD devInstFor(const std::string& instanceId)
+{
+    return static_cast<DWORD>(std::hash<std::string>()(sim::upper(instanceId)) & 0x7FFFFFFF) | 1;
+}
 
 struct Element {
     std::string instanceId;  // "ROOT\SYSTEM\0000"
@@ -54,7 +54,8 @@ struct Element {
     DWORD devInst = 0;
     ULONG_PTR serial = 0;          // kept in SP_DEVINFO_DATA.Reserved to find the element again
     bool registered = true;        // false from SetupDiCreateDeviceInfoA until DIF_REGISTERDEVICE
-    std::vector<sim::RegValue> pendingValues;  // properties set before registration
+    // Properties set before registration, kept as the instance key will keep them.
+    std::unique_ptr<sim::RegKey> pending = std::make_unique<sim::RegKey>();
 };
 
 struct DevInfoSet {
@@ -62,10 +63,10 @@ struct DevInfoSet {
     std::vector<Element> elements;
     ULONG_PTR nextSerial = 1;
 
-    Element& add(Element element)
+    Element& add(const std::string& instanceId, const GUID& elementClass, bool registered)
     {
-        element.serial = nextSerial++;
-        elements.push_back(std::move(element));
+        elements.push_back(
+            Element{instanceId, elementClass, devInstFor(instanceId), nextSerial++, registered});
         return elements.back();
     }
 };
@@ -87,11 +88,14 @@ Element* findElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
     return sim::failWith<Element*>(ERROR_INVALID_PARAMETER, nullptr);
 }
 
-// The set a handle names and the element of it a caller's record names, or
-// null with the error set (an unknown handle before a wrong record).
-Element* findSetElement(HDEVINFO handle, const SP_DEVINFO_DATA* data, DevInfoSet*& set)
+// The element a caller's record names in the set a handle names (given back
+// in `found` when asked), or null with the error set (an unknown handle
+// before a wrong record).
+Element* findSetElement(HDEVINFO handle, const SP_DEVINFO_DATA* data, DevInfoSet** found = nullptr)
 {
-    set = findSet(handle);
+    DevInfoSet* set = findSet(handle);
+    if (found)
+        *found = set;
     if (!set)
         return sim::failWith<Element*>(ERROR_INVALID_HANDLE, nullptr);
     return findElement(*set, data);
@@ -102,13 +106,6 @@ void describe(const Element& e, SP_DEVINFO_DATA* data)
     data->ClassGuid = e.classGuid;
     data->DevInst = e.devInst;
     data->Reserved = e.serial;
-}
-
-// A devnode handle stays the same for one instance id, as long as the
-// machine runs.
-DWORD devInstFor(const std::string& instanceId)
-{
-    return static_cast<DWORD>(std::hash<std::string>()(sim::upper(instanceId)) & 0x7FFFFFFF) | 1;
 }
 
 HDEVINFO newSet(std::optional<GUID> classGuid, DevInfoSet** out)
@@ -130,10 +127,11 @@ std::string instanceKeyPath(const std::string& instanceId)
 std::optional<GUID> classOf(const sim::RegKey& instance)
 {
     const sim::RegValue* v = instance.value("ClassGUID");
-    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ))
+    GUID g{};
+    if (!v || (v->type != REG_SZ && v->type != REG_EXPAND_SZ) ||
+        !sim::parseGuidText(sim::firstString(*v), g))
         return std::nullopt;
-    std::string text(v->data.begin(), v->data.end());
-    return parseGuid(text.substr(0, text.find('\0')));
+    return g;
 }
 
 // Deletes a key and everything below it; handles still open on any of them
@@ -152,13 +150,6 @@ void deleteTree(sim::RegKey* key)
     }
 }
 
-std::string firstString(const sim::RegValue& v)
-{
-    std::string text(v.data.begin(), v.data.end());
-    return text.substr(0, text.find('\0'));
-}
-
-
 // Removes one device the way the PnP manager does: its instance key, its
 // driver key, and the device key above it once no instance is left.
 bool removeDevice(const std::string& instanceId)
@@ -168,7 +159,7 @@ bool removeDevice(const std::string& instanceId)
     if (!instance)
         return false;
     if (const sim::RegValue* driver = instance->value("Driver")) {
-        const std::string driverKey = firstString(*driver);
+        const std::string driverKey = sim::firstString(*driver);
         if (!driverKey.empty())
             if (sim::RegKey* key = m.findKey(sim::joinPath(ClassPath, driverKey)))
                 deleteTree(key);
@@ -211,15 +202,11 @@ const PropertyInfo* findProperty(DWORD code)
 }
 
 // Where an element's property values live: its instance key once it is
-// registered, its own list before.
+// registered, its own pending key before.
 const sim::RegValue* readValue(const Element& e, const char* name)
 {
-    if (!e.registered) {
-        for (const sim::RegValue& v : e.pendingValues)
-            if (sim::equalNoCase(v.name, name))
-                return &v;
-        return nullptr;
-    }
+    if (!e.registered)
+        return e.pending->value(name);
     sim::RegKey* key = machine().findKey(instanceKeyPath(e.instanceId));
     return key ? key->value(name) : nullptr;
 }
@@ -293,11 +280,7 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
                 deviceKey->parent->name + "\\" + deviceKey->name + "\\" + instance->name;
             if ((Flags & DIGCF_PRESENT) && !m.devices.present.count(instanceId))
                 continue;
-            Element e;
-            e.instanceId = instanceId;
-            e.classGuid = *classGuid;
-            e.devInst = devInstFor(instanceId);
-            set->add(std::move(e));
+            set->add(instanceId, *classGuid, true);
         }
     }
     return outcome(handle);
@@ -329,8 +312,7 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (sim::failWithInjectedFault(
             sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize}))
         return outcome(FALSE);
-    DevInfoSet* set = nullptr;
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
@@ -366,8 +348,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
         record.text.assign(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
     if (sim::failWithInjectedFault(std::move(record)))
         return outcome(FALSE);
-    DevInfoSet* set = nullptr;
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
@@ -378,14 +359,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
 
     std::vector<BYTE> data(PropertyBuffer, PropertyBuffer + PropertyBufferSize);
     if (!e->registered) {
-        for (sim::RegValue& v : e->pendingValues) {
-            if (sim::equalNoCase(v.name, p->valueName)) {
-                v.type = p->type;
-                v.data = std::move(data);
-                return outcome(TRUE);
-            }
-        }
-        e->pendingValues.push_back(sim::RegValue{p->valueName, p->type, std::move(data)});
+        e->pending->set(sim::RegValue{p->valueName, p->type, std::move(data)});
         return outcome(TRUE);
     }
     const std::string key = instanceKeyPath(e->instanceId);
@@ -453,12 +427,7 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
             return outcome(sim::failWith(ERROR_DEVINST_ALREADY_EXISTS, FALSE));
     }
 
-    Element e;
-    e.instanceId = instanceId;
-    e.classGuid = *ClassGuid;
-    e.devInst = devInstFor(instanceId);
-    e.registered = false;
-    Element& added = set->add(std::move(e));
+    Element& added = set->add(instanceId, *ClassGuid, false);
     if (DeviceInfoData)
         describe(added, DeviceInfoData);
     return outcome(TRUE);
@@ -522,9 +491,9 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
     const std::string key = instanceKeyPath(e->instanceId);
     m.createKey(key);
     m.setString(key, "ClassGUID", guidText(e->classGuid));
-    for (sim::RegValue& v : e->pendingValues)
+    for (sim::RegValue& v : e->pending->values)
         m.setValue(key, v.name, v.type, v.data);
-    e->pendingValues.clear();
+    e->pending->values.clear();
     e->registered = true;
     // A root-enumerated device is started as soon as it is registered.
     m.devices.present.insert(e->instanceId);
@@ -537,7 +506,7 @@ BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA Dev
     if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
         return outcome(FALSE);
     DevInfoSet* set = nullptr;
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, &set);
     if (!e)
         return outcome(FALSE);
     set->elements.erase(set->elements.begin() + (e - set->elements.data()));
@@ -561,8 +530,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
     const sim::Answer outcome{__func__};
     if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
         return outcome(FALSE);
-    DevInfoSet* set = nullptr;
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, set);
+    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const DWORD size = static_cast<DWORD>(e->instanceId.size() + 1);
