@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <sstream>
 
 namespace sim {
@@ -58,13 +59,17 @@ std::string DialogRecord::defaultButton() const
     return "";
 }
 
+// The predefined keys in the order of their handles: HKEY_CLASSES_ROOT
+// (0x80000000) and the three that follow it.
+constexpr const char* RootNames[] = {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",
+                                     "HKEY_LOCAL_MACHINE", "HKEY_USERS"};
+
 Machine::Machine() { reset(); }
 
 void Machine::reset()
 {
     registry_ = Registry();
-    for (const char* name : {"HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER", "HKEY_LOCAL_MACHINE",
-                             "HKEY_USERS"})
+    for (const char* name : RootNames)
         registry_.ensureRoot(name);
     handles_.clear();
     nextHandle_ = 0x1000;
@@ -154,15 +159,9 @@ void Machine::setAdministrator(bool admin)
 
 RegKey* Machine::root(HKEY predefined)
 {
-    if (predefined == HKEY_CLASSES_ROOT)
-        return registry_.root("HKEY_CLASSES_ROOT");
-    if (predefined == HKEY_CURRENT_USER)
-        return registry_.root("HKEY_CURRENT_USER");
-    if (predefined == HKEY_LOCAL_MACHINE)
-        return registry_.root("HKEY_LOCAL_MACHINE");
-    if (predefined == HKEY_USERS)
-        return registry_.root("HKEY_USERS");
-    return nullptr;
+    const uintptr_t index =
+        reinterpret_cast<uintptr_t>(predefined) - reinterpret_cast<uintptr_t>(HKEY_CLASSES_ROOT);
+    return index < std::size(RootNames) ? registry_.root(RootNames[index]) : nullptr;
 }
 
 // The key at a machine path below one of its roots; with `create`, made
@@ -283,20 +282,14 @@ void Machine::setReadOnly(const std::string& path, bool readOnly)
     createKey(path)->writable = !readOnly;
 }
 
-static void collectKeys(const RegKey& key, const std::string& path, std::vector<std::string>& out)
-{
-    for (const auto& [name, child] : key.subkeys) {
-        std::string childPath = path + "\\" + child->name;
-        out.push_back(childPath);
-        collectKeys(*child, childPath, out);
-    }
-}
-
 std::vector<std::string> Machine::allKeys(const std::string& rootPath)
 {
     std::vector<std::string> out;
-    if (RegKey* key = findKey(rootPath))
-        collectKeys(*key, rootPath, out);
+    if (const RegKey* top = findKey(rootPath))
+        forEachKey(*top, rootPath, [&](const RegKey& key, const std::string& path) {
+            if (&key != top)
+                out.push_back(path);
+        });
     return out;
 }
 

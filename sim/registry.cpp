@@ -234,12 +234,15 @@ SubkeyMap::const_iterator subkeyAt(const std::shared_ptr<RegKey>& key, DWORD ind
     return it;
 }
 
-void giveEmptyClass(LPSTR lpClass, LPDWORD lpcchClass)
+// The simulated keys have no class and no time of their last change.
+void giveNoClassNorTime(LPSTR lpClass, LPDWORD lpcchClass, PFILETIME lpftLastWriteTime)
 {
     if (lpClass && lpcchClass && *lpcchClass)
         lpClass[0] = '\0';
     if (lpcchClass)
         *lpcchClass = 0;
+    if (lpftLastWriteTime)
+        *lpftLastWriteTime = FILETIME{};
 }
 
 constexpr DWORD StatusAccessDenied = 0xC0000022;
@@ -403,7 +406,7 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
         largestData = std::max(largestData, v.data.size());
     }
 
-    giveEmptyClass(lpClass, lpcchClass);
+    giveNoClassNorTime(lpClass, lpcchClass, lpftLastWriteTime);
     const auto give = [](LPDWORD out, size_t number) {
         if (out)
             *out = static_cast<DWORD>(number);
@@ -415,8 +418,6 @@ LONG WINAPI RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWO
     give(lpcbMaxValueNameLen, longestValueName);
     give(lpcbMaxValueLen, largestData);
     give(lpcbSecurityDescriptor, 0);
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = FILETIME{};
     return outcome(ERROR_SUCCESS);
 }
 
@@ -437,9 +438,7 @@ LONG WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchN
     auto it = subkeyAt(handle.key, dwIndex);
     if (LONG error = giveName(sim::ansiName(*it->second), lpName, lpcchName))
         return outcome(error);
-    giveEmptyClass(lpClass, lpcchClass);
-    if (lpftLastWriteTime)
-        *lpftLastWriteTime = FILETIME{};
+    giveNoClassNorTime(lpClass, lpcchClass, lpftLastWriteTime);
     return outcome(ERROR_SUCCESS);
 }
 

@@ -53,13 +53,7 @@ class TemplateReader {
 public:
     explicit TemplateReader(const void* at) : at_(static_cast<const BYTE*>(at)) {}
 
-    WORD word()
-    {
-        WORD value;
-        std::memcpy(&value, at_, sizeof value);
-        at_ += sizeof value;
-        return value;
-    }
+    WORD word() { return record<WORD>(); }
     template <class T>
     T record()
     {
@@ -123,10 +117,9 @@ DialogRecord parseTemplate(LPCDLGTEMPLATEA dialogTemplate)
     if (reinterpret_cast<uintptr_t>(dialogTemplate) % sizeof(DWORD) != 0)
         scriptError("dialog template is not DWORD-aligned");
     TemplateReader in(dialogTemplate);
-    WORD first;
-    std::memcpy(&first, dialogTemplate, sizeof first);
-    WORD signature;
-    std::memcpy(&signature, reinterpret_cast<const BYTE*>(dialogTemplate) + 2, sizeof signature);
+    TemplateReader peek(dialogTemplate);
+    const WORD first = peek.word();
+    const WORD signature = peek.word();
     if (first == 1 && signature == 0xFFFF)
         scriptError("extended dialog templates are not simulated");
 

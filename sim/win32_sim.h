@@ -237,10 +237,7 @@ FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
 #define SE_GROUP_USE_FOR_DENY_ONLY 0x00000010L
 #define SECURITY_BUILTIN_DOMAIN_RID 0x00000020L
 #define DOMAIN_ALIAS_RID_ADMINS 0x00000220L
-#define SECURITY_NT_AUTHORITY \
-    {                         \
-        { 0, 0, 0, 0, 0, 5 }  \
-    }
+#define SECURITY_NT_AUTHORITY {{0, 0, 0, 0, 0, 5}}
 
 typedef struct _SID_IDENTIFIER_AUTHORITY {
     BYTE Value[6];
