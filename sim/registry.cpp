@@ -252,11 +252,8 @@ constexpr DWORD StatusCannotDelete = 0xC0000121;
 
 void removeKey(const std::shared_ptr<RegKey>& target)
 {
-    RegKey* parent = target->parent;
     target->deleted = true;
-    target->parent = nullptr;
-    parent->subkeys.erase(sim::subkeyIndex(*target));  // may drop the last owner of target
-    sim::subkeyRemoved();
+    target->parent->take(sim::subkeyIndex(*target));
 }
 
 }  // namespace

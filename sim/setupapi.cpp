@@ -144,10 +144,8 @@ void deleteTree(sim::RegKey* key)
             mark(*child);
     };
     mark(*key);
-    if (key->parent) {
-        key->parent->subkeys.erase(sim::subkeyIndex(*key));
-        sim::subkeyRemoved();
-    }
+    if (key->parent)
+        key->parent->take(sim::subkeyIndex(*key));
 }
 
 // Removes one device the way the PnP manager does: its instance key, its

@@ -208,7 +208,7 @@ typedef struct _OSVERSIONINFOA {
     DWORD dwBuildNumber;
     DWORD dwPlatformId;
     CHAR szCSDVersion[128];
-} OSVERSIONINFOA, *POSVERSIONINFOA, *LPOSVERSIONINFOA;
+} OSVERSIONINFOA, *LPOSVERSIONINFOA;
 
 #define SM_DBCSENABLED 42
 
@@ -246,17 +246,15 @@ typedef struct _SID_IDENTIFIER_AUTHORITY {
 typedef struct _SID_AND_ATTRIBUTES {
     PSID Sid;
     DWORD Attributes;
-} SID_AND_ATTRIBUTES, *PSID_AND_ATTRIBUTES;
+} SID_AND_ATTRIBUTES;
 
 typedef struct _TOKEN_GROUPS {
     DWORD GroupCount;
     SID_AND_ATTRIBUTES Groups[1];
-} TOKEN_GROUPS, *PTOKEN_GROUPS;
+} TOKEN_GROUPS;
 
 typedef enum _TOKEN_INFORMATION_CLASS {
-    TokenUser = 1,
     TokenGroups = 2,
-    TokenPrivileges = 3,
 } TOKEN_INFORMATION_CLASS;
 
 BOOL WINAPI OpenThreadToken(HANDLE ThreadHandle, DWORD DesiredAccess, BOOL OpenAsSelf,
@@ -390,7 +388,7 @@ typedef struct {
     short y;
     short cx;
     short cy;
-} DLGTEMPLATE, *LPDLGTEMPLATEA;
+} DLGTEMPLATE;
 typedef const DLGTEMPLATE* LPCDLGTEMPLATEA;
 
 typedef struct {
