@@ -71,10 +71,16 @@ struct DevInfoSet {
     }
 };
 
-DevInfoSet* findSet(HDEVINFO handle)
+// How the calls on a set begin: the call recorded, then failed by an
+// injected fault or by a handle that names no set (null, with the error set).
+DevInfoSet* startCall(sim::CallRecord call, HDEVINFO handle)
 {
+    if (sim::failWithInjectedFault(std::move(call)))
+        return nullptr;
     sim::Handle* h = machine().findHandle(handle, sim::HandleKind::DevInfo);
-    return h ? static_cast<DevInfoSet*>(h->payload.get()) : nullptr;
+    if (!h)
+        return sim::failWith<DevInfoSet*>(ERROR_INVALID_HANDLE, nullptr);
+    return static_cast<DevInfoSet*>(h->payload.get());
 }
 
 // The element a caller's record names, or null with the error set.
@@ -88,17 +94,12 @@ Element* findElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
     return sim::failWith<Element*>(ERROR_INVALID_PARAMETER, nullptr);
 }
 
-// The element a caller's record names in the set a handle names (given back
-// in `found` when asked), or null with the error set (an unknown handle
-// before a wrong record).
-Element* findSetElement(HDEVINFO handle, const SP_DEVINFO_DATA* data, DevInfoSet** found = nullptr)
+// The same for the calls on one element of a set: an unknown handle fails
+// before a wrong record.
+Element* startCall(sim::CallRecord call, HDEVINFO handle, const SP_DEVINFO_DATA* data)
 {
-    DevInfoSet* set = findSet(handle);
-    if (found)
-        *found = set;
-    if (!set)
-        return sim::failWith<Element*>(ERROR_INVALID_HANDLE, nullptr);
-    return findElement(*set, data);
+    DevInfoSet* set = startCall(std::move(call), handle);
+    return set ? findElement(*set, data) : nullptr;
 }
 
 void describe(const Element& e, SP_DEVINFO_DATA* data)
@@ -288,11 +289,9 @@ BOOL WINAPI SetupDiEnumDeviceInfo(HDEVINFO DeviceInfoSet, DWORD MemberIndex,
                                   PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault("SetupDiEnumDeviceInfo"))
-        return outcome(FALSE);
-    DevInfoSet* set = findSet(DeviceInfoSet);
+    DevInfoSet* set = startCall(sim::CallRecord{__func__}, DeviceInfoSet);
     if (!set)
-        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+        return outcome(FALSE);
     if (!DeviceInfoData || DeviceInfoData->cbSize != sizeof(SP_DEVINFO_DATA))
         return outcome(sim::failWith(ERROR_INVALID_USER_BUFFER, FALSE));
     if (MemberIndex >= set->elements.size())
@@ -307,10 +306,8 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                                               DWORD PropertyBufferSize, PDWORD RequiredSize)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault(
-            sim::CallRecord{"SetupDiGetDeviceRegistryPropertyA", nullptr, Property, PropertyBufferSize}))
-        return outcome(FALSE);
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
+    Element* e = startCall(sim::CallRecord{__func__, nullptr, Property, PropertyBufferSize},
+                           DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
@@ -344,9 +341,7 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
                            PropertyBufferSize};
     if (PropertyBuffer)
         record.text.assign(reinterpret_cast<const char*>(PropertyBuffer), PropertyBufferSize);
-    if (sim::failWithInjectedFault(std::move(record)))
-        return outcome(FALSE);
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
+    Element* e = startCall(std::move(record), DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const PropertyInfo* p = findProperty(Property);
@@ -383,11 +378,9 @@ BOOL WINAPI SetupDiCreateDeviceInfoA(HDEVINFO DeviceInfoSet, PCSTR DeviceName,
     const sim::Answer outcome{__func__};
     sim::CallRecord record{"SetupDiCreateDeviceInfoA", hwndParent, CreationFlags};
     record.text = DeviceName ? DeviceName : "";
-    if (sim::failWithInjectedFault(std::move(record)))
-        return outcome(FALSE);
-    DevInfoSet* set = findSet(DeviceInfoSet);
+    DevInfoSet* set = startCall(std::move(record), DeviceInfoSet);
     if (!set)
-        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+        return outcome(FALSE);
     if (!DeviceName || !*DeviceName || !ClassGuid)
         return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
     if (CreationFlags & ~static_cast<DWORD>(DICD_GENERATE_ID | DICD_INHERIT_CLASSDRVS))
@@ -435,12 +428,9 @@ namespace {
 
 // SetupDiRemoveDevice and DIF_REMOVE alike. The element stays in the set,
 // describing a device that is gone.
-BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
+BOOL removeElement(const Element& e)
 {
-    Element* e = findElement(set, data);
-    if (!e)
-        return FALSE;
-    if (!e->registered || !removeDevice(e->instanceId))
+    if (!e.registered || !removeDevice(e.instanceId))
         return sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE);
     return TRUE;
 }
@@ -450,37 +440,32 @@ BOOL removeElement(DevInfoSet& set, const SP_DEVINFO_DATA* data)
 BOOL WINAPI SetupDiRemoveDevice(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiRemoveDevice"}))
+    Element* e = startCall(sim::CallRecord{__func__}, DeviceInfoSet, DeviceInfoData);
+    if (!e)
         return outcome(FALSE);
-    DevInfoSet* set = findSet(DeviceInfoSet);
-    if (!set)
-        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
-    return outcome(removeElement(*set, DeviceInfoData));
+    return outcome(removeElement(*e));
 }
 
 BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO DeviceInfoSet,
                                       PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault(sim::CallRecord{"SetupDiCallClassInstaller", nullptr, InstallFunction}))
-        return outcome(FALSE);
-    DevInfoSet* set = findSet(DeviceInfoSet);
+    DevInfoSet* set = startCall(sim::CallRecord{__func__, nullptr, InstallFunction}, DeviceInfoSet);
     if (!set)
-        return outcome(sim::failWith(ERROR_INVALID_HANDLE, FALSE));
+        return outcome(FALSE);
     // 64-bit Windows runs no class installer for a 32-bit caller, whatever
     // the request. SetupDiRemoveDevice documents no such refusal, so it is
     // not refused here either.
     if (machine().os.runningInWow64)
         return outcome(sim::failWith(ERROR_IN_WOW64, FALSE));
 
-    if (InstallFunction == DIF_REMOVE)
-        return outcome(removeElement(*set, DeviceInfoData));
-    if (InstallFunction != DIF_REGISTERDEVICE)
+    if (InstallFunction != DIF_REMOVE && InstallFunction != DIF_REGISTERDEVICE)
         return outcome(sim::failWith(ERROR_CALL_NOT_IMPLEMENTED, FALSE));  // not simulated
-
     Element* e = findElement(*set, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
+    if (InstallFunction == DIF_REMOVE)
+        return outcome(removeElement(*e));
     if (e->registered)
         return outcome(TRUE);
     if (machine().deviceExists(e->instanceId))
@@ -501,10 +486,8 @@ BOOL WINAPI SetupDiCallClassInstaller(DI_FUNCTION InstallFunction, HDEVINFO Devi
 BOOL WINAPI SetupDiDeleteDeviceInfo(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA DeviceInfoData)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault("SetupDiDeleteDeviceInfo"))
-        return outcome(FALSE);
-    DevInfoSet* set = nullptr;
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData, &set);
+    DevInfoSet* set = startCall(sim::CallRecord{__func__}, DeviceInfoSet);
+    Element* e = set ? findElement(*set, DeviceInfoData) : nullptr;
     if (!e)
         return outcome(FALSE);
     set->elements.erase(set->elements.begin() + (e - set->elements.data()));
@@ -526,9 +509,7 @@ BOOL WINAPI SetupDiGetDeviceInstanceIdA(HDEVINFO DeviceInfoSet, PSP_DEVINFO_DATA
                                         PDWORD RequiredSize)
 {
     const sim::Answer outcome{__func__};
-    if (sim::failWithInjectedFault("SetupDiGetDeviceInstanceIdA"))
-        return outcome(FALSE);
-    Element* e = findSetElement(DeviceInfoSet, DeviceInfoData);
+    Element* e = startCall(sim::CallRecord{__func__}, DeviceInfoSet, DeviceInfoData);
     if (!e)
         return outcome(FALSE);
     const DWORD size = static_cast<DWORD>(e->instanceId.size() + 1);
