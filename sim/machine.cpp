@@ -454,11 +454,8 @@ size_t Machine::openHandleCount() const
 
 size_t Machine::openHandleCount(HandleKind kind) const
 {
-    size_t n = 0;
-    for (const auto& [value, h] : handles_)
-        if (h.kind == kind)
-            ++n;
-    return n;
+    const auto ofKind = [kind](const auto& entry) { return entry.second.kind == kind; };
+    return static_cast<size_t>(std::count_if(handles_.begin(), handles_.end(), ofKind));
 }
 
 std::string Machine::openHandleReport() const

@@ -201,13 +201,10 @@ const PropertyInfo* findProperty(DWORD code)
 }
 
 // Where an element's property values live: its instance key once it is
-// registered, its own pending key before.
-const sim::RegValue* readValue(const Element& e, const char* name)
+// registered (null when the device is gone), its own pending key before.
+sim::RegKey* propertyKey(const Element& e)
 {
-    if (!e.registered)
-        return e.pending->value(name);
-    sim::RegKey* key = machine().findKey(instanceKeyPath(e.instanceId));
-    return key ? key->value(name) : nullptr;
+    return e.registered ? machine().findKey(instanceKeyPath(e.instanceId)) : e.pending.get();
 }
 
 // ------------------------------------------------------------ enumeration
@@ -315,9 +312,10 @@ BOOL WINAPI SetupDiGetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
         return outcome(sim::failWith(ERROR_INVALID_REG_PROPERTY, FALSE));
     if (!PropertyBuffer && PropertyBufferSize != 0)
         return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
-    if (e->registered && !machine().findKey(instanceKeyPath(e->instanceId)))
+    const sim::RegKey* key = propertyKey(*e);
+    if (!key)
         return outcome(sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE));
-    const sim::RegValue* v = readValue(*e, p->valueName);
+    const sim::RegValue* v = key->value(p->valueName);
     if (!v)
         return outcome(sim::failWith(ERROR_INVALID_DATA, FALSE));
     const DWORD size = static_cast<DWORD>(v->data.size());
@@ -350,15 +348,11 @@ BOOL WINAPI SetupDiSetDeviceRegistryPropertyA(HDEVINFO DeviceInfoSet,
     if (!PropertyBuffer && PropertyBufferSize != 0)
         return outcome(sim::failWith(ERROR_INVALID_PARAMETER, FALSE));
 
-    std::vector<BYTE> data(PropertyBuffer, PropertyBuffer + PropertyBufferSize);
-    if (!e->registered) {
-        e->pending->set(sim::RegValue{p->valueName, p->type, std::move(data)});
-        return outcome(TRUE);
-    }
-    const std::string key = instanceKeyPath(e->instanceId);
-    if (!machine().findKey(key))
+    sim::RegKey* key = propertyKey(*e);
+    if (!key)
         return outcome(sim::failWith(ERROR_NO_SUCH_DEVINST, FALSE));
-    machine().setValue(key, p->valueName, p->type, std::move(data));
+    key->set(sim::RegValue{p->valueName, p->type,
+                           std::vector<BYTE>(PropertyBuffer, PropertyBuffer + PropertyBufferSize)});
     return outcome(TRUE);
 }
 
