@@ -172,7 +172,9 @@ static RegKey* walk(const Registry& registry, const std::string& path, bool crea
     RegKey* key = parts.empty() ? nullptr : registry.root(parts[0]);
     for (size_t i = 1; key && i < parts.size(); ++i) {
         RegKey* next = key->child(parts[i]);
-        key = next || !create ? next : &key->ensure(parts[i]);
+        if (!next && create)
+            next = &key->ensure(parts[i]);
+        key = next;
     }
     return key;
 }

@@ -74,9 +74,7 @@ public:
     std::string textOrOrdinal(WORD* ordinal)
     {
         *ordinal = 0;
-        WORD first;
-        std::memcpy(&first, at_, sizeof first);
-        if (first == 0xFFFF) {
+        if (TemplateReader(*this).word() == 0xFFFF) {  // a copy reads ahead
             word();
             *ordinal = word();
             return "";
