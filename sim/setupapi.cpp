@@ -267,10 +267,8 @@ HDEVINFO WINAPI SetupDiGetClassDevsA(const GUID* ClassGuid, PCSTR Enumerator, HW
     HDEVINFO handle = newSet(allClasses ? std::nullopt : std::optional<GUID>(*ClassGuid), &set);
     for (sim::RegKey* deviceKey : *deviceKeys) {
         for (auto& [i, instance] : deviceKey->subkeys) {
-            std::optional<GUID> classGuid = classOf(*instance);
-            if (!classGuid)
-                continue;
-            if (!allClasses && !sameGuid(*classGuid, *ClassGuid))
+            const std::optional<GUID> classGuid = classOf(*instance);
+            if (!classGuid || (!allClasses && !sameGuid(*classGuid, *ClassGuid)))
                 continue;
             const std::string instanceId =
                 deviceKey->parent->name + "\\" + deviceKey->name + "\\" + instance->name;
