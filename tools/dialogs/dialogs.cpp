@@ -38,10 +38,7 @@
 // Exit code: 0 every step answered and nothing unexpected; 1 bad command
 // line; 2 a window did not come, or a button was not there, in time; 3 an
 // unexpected window came; 4 a window did not react to its answer.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#include <windows.h>
+#include "../window_lines.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -70,27 +67,6 @@ struct Options {
 
 constexpr DWORD PollMs = 50;
 
-void printLine(const std::string& line)
-{
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-std::string quoted(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        if (c == '\\' || c == '"')
-            out += '\\', out += c;
-        else if (c == '\n')
-            out += "\\n";
-        else if (c != '\r')
-            out += c;
-    }
-    return out + "\"";
-}
-
 std::string windowText(HWND window)
 {
     // WM_GETTEXT, not GetWindowText: for a window of another process
@@ -106,13 +82,6 @@ std::string windowText(HWND window)
                              SMTO_ABORTIFHUNG, 2000, &copied))
         return std::string();
     return std::string(buffer.data());
-}
-
-std::string className(HWND window)
-{
-    char name[64] = "";
-    GetClassNameA(window, name, sizeof name);
-    return name;
 }
 
 std::string withoutAccessKey(const std::string& caption)
@@ -163,14 +132,6 @@ Contents contentsOf(HWND window)
     Contents contents;
     EnumChildWindows(window, collectChild, reinterpret_cast<LPARAM>(&contents));
     return contents;
-}
-
-std::string joined(const std::vector<std::string>& parts)
-{
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i)
-        out += (i ? "|" : "") + parts[i];
-    return out;
 }
 
 bool showsText(const Contents& contents, const std::string& text)
@@ -303,11 +264,8 @@ bool parse(int argc, char** argv, Options* options)
 {
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (arg == "--timeout" && i + 1 < argc) {
-            if (!parseSeconds(argv[++i], &options->timeoutMs))
-                return false;
-        } else if (arg == "--settle" && i + 1 < argc) {
-            if (!parseSeconds(argv[++i], &options->settleMs))
+        if ((arg == "--timeout" || arg == "--settle") && i + 1 < argc) {
+            if (!parseSeconds(argv[++i], arg == "--timeout" ? &options->timeoutMs : &options->settleMs))
                 return false;
         } else if (arg == "--watch" && i + 1 < argc) {
             options->watched.push_back(argv[++i]);

@@ -35,6 +35,8 @@
 
 #include "dialog_answer.h"
 
+#include "../window_lines.h"
+
 #include <fcntl.h>
 #include <io.h>
 
@@ -77,28 +79,6 @@ DialogState g_dialogs;
 
 const UINT kAnswerMessage = WM_APP + 1;
 
-void printLine(const std::string& line)
-{
-    std::fputs(line.c_str(), stdout);
-    std::fputc('\n', stdout);
-    std::fflush(stdout);
-}
-
-std::string quoted(const std::string& s)
-{
-    std::string out = "\"";
-    for (char c : s) {
-        switch (c) {
-        case '\\': out += "\\\\"; break;
-        case '"': out += "\\\""; break;
-        case '\r': break;
-        case '\n': out += "\\n"; break;
-        default: out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string windowText(HWND window)
 {
     int length = GetWindowTextLengthA(window);
@@ -107,13 +87,6 @@ std::string windowText(HWND window)
     std::vector<char> buffer(static_cast<size_t>(length) + 1);
     int got = GetWindowTextA(window, buffer.data(), length + 1);
     return std::string(buffer.data(), got > 0 ? static_cast<size_t>(got) : 0);
-}
-
-std::string className(HWND window)
-{
-    char name[64] = {};
-    GetClassNameA(window, name, sizeof name);
-    return name;
 }
 
 struct DialogContents {
@@ -145,14 +118,6 @@ BOOL CALLBACK collectChild(HWND child, LPARAM param)
         }
     }
     return TRUE;
-}
-
-std::string joined(const std::vector<std::string>& parts)
-{
-    std::string out;
-    for (size_t i = 0; i < parts.size(); ++i)
-        out += (i ? "|" : "") + parts[i];
-    return out;
 }
 
 void clickButton(HWND dialog, int id)
@@ -237,40 +202,19 @@ LRESULT CALLBACK cbtHook(int code, WPARAM wParam, LPARAM lParam)
     return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
-// Owners for what the host opens.
-struct Library {
-    HMODULE handle = nullptr;
-    explicit Library(HMODULE h) : handle(h) {}
-    Library(const Library&) = delete;
-    Library& operator=(const Library&) = delete;
-    ~Library()
+// The owner of one handle the host opens (null: none was opened).
+template <typename Handle>
+struct Owned {
+    using Release = BOOL(WINAPI*)(Handle);
+    const Handle handle;
+    const Release release;
+    Owned(Handle h, Release r) : handle(h), release(r) {}
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned()
     {
         if (handle)
-            FreeLibrary(handle);
-    }
-};
-
-struct Hook {
-    HHOOK handle = nullptr;
-    explicit Hook(HHOOK h) : handle(h) {}
-    Hook(const Hook&) = delete;
-    Hook& operator=(const Hook&) = delete;
-    ~Hook()
-    {
-        if (handle)
-            UnhookWindowsHookEx(handle);
-    }
-};
-
-struct Window {
-    HWND handle = nullptr;
-    explicit Window(HWND h) : handle(h) {}
-    Window(const Window&) = delete;
-    Window& operator=(const Window&) = delete;
-    ~Window()
-    {
-        if (handle)
-            DestroyWindow(handle);
+            release(handle);
     }
 };
 
@@ -375,7 +319,7 @@ int run(const Options& options)
         showOs();
 
     const std::string dllPath = options.dllPath.empty() ? besideExecutable("JQInst2k.dll") : options.dllPath;
-    Library library(LoadLibraryA(dllPath.c_str()));
+    const Owned<HMODULE> library(LoadLibraryA(dllPath.c_str()), FreeLibrary);
     if (!library.handle) {
         std::fprintf(stderr, "jqhost: cannot load %s (error %lu)\n", dllPath.c_str(), GetLastError());
         printLine("LOAD FAILED " + dllPath);
@@ -387,11 +331,12 @@ int run(const Options& options)
     windowClass.hInstance = GetModuleHandleA(nullptr);
     windowClass.lpszClassName = "JqHostAnswers";
     RegisterClassA(&windowClass);
-    Window answerWindow(CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
-                                        windowClass.hInstance, nullptr));
+    const Owned<HWND> answerWindow(CreateWindowExA(0, windowClass.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE,
+                                                   nullptr, windowClass.hInstance, nullptr),
+                                   DestroyWindow);
     g_dialogs.answers = options.answers;
     g_dialogs.answerWindow = answerWindow.handle;
-    Hook hook(SetWindowsHookExA(WH_CBT, cbtHook, nullptr, GetCurrentThreadId()));
+    const Owned<HHOOK> hook(SetWindowsHookExA(WH_CBT, cbtHook, nullptr, GetCurrentThreadId()), UnhookWindowsHookEx);
     if (!hook.handle || !answerWindow.handle)
         std::fprintf(stderr, "jqhost: dialogs cannot be answered (error %lu)\n", GetLastError());
 
