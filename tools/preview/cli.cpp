@@ -51,9 +51,13 @@ Call parseCall(const std::string& arg)
     return Call{info, eq == std::string::npos ? std::string() : arg.substr(eq + 1)};
 }
 
-}  // namespace
-
-namespace {
+bool writeFile(const std::string& path, const std::string& bytes)
+{
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+    file.close();
+    return static_cast<bool>(file);
+}
 
 void setSnapshot(Options& o, const std::string& path)
 {
@@ -278,18 +282,6 @@ Examples:
 )";
     return text;
 }
-
-namespace {
-
-bool writeFile(const std::string& path, const std::string& bytes)
-{
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    return static_cast<bool>(file);
-}
-
-}  // namespace
 
 regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage)
 {

@@ -24,58 +24,6 @@ std::string yesNo(LONG r, const char* yes, const char* no)
     return "unexpected result";
 }
 
-std::string uninstInitializeMeaning(LONG r)
-{
-    if (r == 0)
-        return "proceed with the uninstall";
-    if (r == -1)
-        return "stop the uninstall";
-    return "unexpected result";
-}
-
-std::string alwaysZero(LONG r) { return r == 0 ? "done (always 0)" : "unexpected result"; }
-
-std::string createRootDeviceMeaning(LONG r)
-{
-    return yesNo(r, "the root device is there with its driver",
-                 "the root device is not there with its driver (see the trace)");
-}
-
-std::string removeRootDeviceMeaning(LONG r)
-{
-    return yesNo(r, "at least one root device was found", "no root device was found");
-}
-
-std::string cleaningMeaning(LONG r)
-{
-    switch (r) {
-    case 0: return "at least one of the vendor's ids was found";
-    case 1: return "none of the vendor's ids was found";
-    case 2: return "not an administrator: nothing was done";
-    }
-    return "unexpected result";
-}
-
-std::string isWin2kMeaning(LONG r)
-{
-    return yesNo(r, "yes: Windows 2000, XP or another version 5", "no (or the OS facts were not read yet)");
-}
-std::string isWinMeMeaning(LONG r) { return yesNo(r, "yes: Windows Me", "no (or the OS facts were not read yet)"); }
-std::string isWinXpMeaning(LONG r) { return yesNo(r, "yes: Windows XP", "no (or the OS facts were not read yet)"); }
-std::string isAdminMeaning(LONG r) { return yesNo(r, "yes: an administrator", "no: not an administrator"); }
-std::string needRebootMeaning(LONG r)
-{
-    return yesNo(r, "a driver install asked for a restart", "no driver install asked for a restart");
-}
-std::string initModuleMeaning(LONG r) { return yesNo(r, "OS facts read", "the OS facts could not be read"); }
-std::string setTargetDirMeaning(LONG r) { return r == 0 ? "folder stored" : "unexpected result"; }
-std::string rootDeviceCountMeaning(LONG r)
-{
-    if (r < 0)
-        return "unexpected result";
-    return std::to_string(r) + (r == 1 ? " root device found" : " root devices found");
-}
-
 // The host's window: a value such as a real window handle has. The library
 // only passes it on to the setup API as a parent window.
 const HWND HostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x000A01F4));
@@ -84,24 +32,50 @@ const HWND HostWindow = reinterpret_cast<HWND>(static_cast<uintptr_t>(0x000A01F4
 // three dialogs in one call.
 constexpr size_t DefaultAnswers = 1024;
 
+constexpr const char* NotRead = "no (or the OS facts were not read yet)";
+
 // What each export's result means, in the report's words.
 std::string (*meaningOf(int ordinal))(LONG)
 {
     switch (ordinal) {
-    case 1: return uninstInitializeMeaning;
-    case 3: return createRootDeviceMeaning;
-    case 5: return removeRootDeviceMeaning;
-    case 6: case 7: case 8: return cleaningMeaning;
-    case 9: return isWin2kMeaning;
-    case 10: return isWinMeMeaning;
-    case 11: return isWinXpMeaning;
-    case 12: return isAdminMeaning;
-    case 13: return needRebootMeaning;
-    case 14: return initModuleMeaning;
-    case 15: return setTargetDirMeaning;
-    case 16: return rootDeviceCountMeaning;
+    case 1:
+        return [](LONG r) -> std::string {
+            return r == 0 ? "proceed with the uninstall" : r == -1 ? "stop the uninstall" : "unexpected result";
+        };
+    case 3:
+        return [](LONG r) {
+            return yesNo(r, "the root device is there with its driver",
+                         "the root device is not there with its driver (see the trace)");
+        };
+    case 5: return [](LONG r) { return yesNo(r, "at least one root device was found", "no root device was found"); };
+    case 6: case 7: case 8:
+        return [](LONG r) -> std::string {
+            switch (r) {
+            case 0: return "at least one of the vendor's ids was found";
+            case 1: return "none of the vendor's ids was found";
+            case 2: return "not an administrator: nothing was done";
+            }
+            return "unexpected result";
+        };
+    case 9: return [](LONG r) { return yesNo(r, "yes: Windows 2000, XP or another version 5", NotRead); };
+    case 10: return [](LONG r) { return yesNo(r, "yes: Windows Me", NotRead); };
+    case 11: return [](LONG r) { return yesNo(r, "yes: Windows XP", NotRead); };
+    case 12: return [](LONG r) { return yesNo(r, "yes: an administrator", "no: not an administrator"); };
+    case 13:
+        return [](LONG r) {
+            return yesNo(r, "a driver install asked for a restart", "no driver install asked for a restart");
+        };
+    case 14: return [](LONG r) { return yesNo(r, "OS facts read", "the OS facts could not be read"); };
+    case 15: return [](LONG r) -> std::string { return r == 0 ? "folder stored" : "unexpected result"; };
+    case 16:
+        return [](LONG r) {
+            if (r < 0)
+                return std::string("unexpected result");
+            return std::to_string(r) + (r == 1 ? " root device found" : " root devices found");
+        };
     }
-    return alwaysZero;  // UninstUnInitialize and UpdateDevices
+    // UninstUnInitialize and UpdateDevices
+    return [](LONG r) -> std::string { return r == 0 ? "done (always 0)" : "unexpected result"; };
 }
 
 }  // namespace
@@ -156,18 +130,6 @@ const WindowsRow WindowsRows[] = {
     {"11", nullptr, sim::WindowsVersion::Win11, "Windows 11 (10.0)"},
 };
 
-namespace {
-
-const WindowsRow* findWindows(std::string_view word)
-{
-    for (const WindowsRow& row : WindowsRows)
-        if (sim::equalNoCase(word, row.word) || (row.otherWord && sim::equalNoCase(word, row.otherWord)))
-            return &row;
-    return nullptr;
-}
-
-}  // namespace
-
 std::string windowsWords()
 {
     std::string words;
@@ -179,10 +141,12 @@ std::string windowsWords()
 
 bool parseWindowsVersion(std::string_view text, sim::WindowsVersion& version)
 {
-    const WindowsRow* row = findWindows(text);
-    if (row)
-        version = row->version;
-    return row != nullptr;
+    for (const WindowsRow& row : WindowsRows)
+        if (sim::equalNoCase(text, row.word) || (row.otherWord && sim::equalNoCase(text, row.otherWord))) {
+            version = row.version;
+            return true;
+        }
+    return false;
 }
 
 std::string windowsVersionName(sim::WindowsVersion version)

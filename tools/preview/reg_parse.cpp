@@ -541,19 +541,10 @@ private:
     }
 };
 
-const CodePage& codePageOf(const ReadOptions& options)
-{
-    return options.codePage ? *options.codePage : CodePage::windows1252();
-}
-
-}  // namespace
-
-namespace {
-
 FileInfo parseBuffer(TextBuffer& buffer, const std::string& fileName, Registry& into, const ReadOptions& options)
 {
     LostCharacters lost;
-    const CodePage& codePage = codePageOf(options);
+    const CodePage& codePage = options.codePage ? *options.codePage : CodePage::windows1252();
     const Encoding encoding = decodeText(buffer, fileName, codePage, lost);
     Parser parser(buffer, fileName, into, options, codePage, lost);
     FileInfo info = parser.run();

@@ -16,15 +16,12 @@ std::string escaped(std::string_view text)
     for (char c : text) {
         if (c == '\\' || c == '"')
             out.push_back('\\');
-        if (c == '\n') {
+        if (c == '\n')
             out += "\\n";
-            continue;
-        }
-        if (c == '\r') {
+        else if (c == '\r')
             out += "\\r";
-            continue;
-        }
-        out.push_back(c);
+        else
+            out.push_back(c);
     }
     return out;
 }
@@ -38,6 +35,20 @@ bool quotable(const Value& v)
         return false;
     return std::none_of(v.data.begin(), v.data.end() - 1,
                         [](uint8_t b) { return b == 0 || b == '\n' || b == '\r'; });
+}
+
+// Single-byte text of the code page as UTF-16LE bytes.
+template <typename Bytes, typename Text>
+Bytes utf16le(const Text& text, const CodePage& codePage)
+{
+    Bytes bytes;
+    bytes.reserve(text.size() * 2);
+    for (const auto c : text) {
+        const uint32_t unit = codePage.toUnicode(static_cast<uint8_t>(c));
+        bytes.push_back(static_cast<typename Bytes::value_type>(unit & 0xFF));
+        bytes.push_back(static_cast<typename Bytes::value_type>(unit >> 8));
+    }
+    return bytes;
 }
 
 void appendHex(std::string& out, size_t lineLength, const std::vector<uint8_t>& bytes)
@@ -84,18 +95,10 @@ void appendValue(std::string& out, const Value& v, Format format, const CodePage
         std::snprintf(buffer, sizeof buffer, "hex(%x):", v.type);
         out += buffer;
     }
-    if (isTextType(v.type) && format == Format::Version5) {
-        std::vector<uint8_t> wide;
-        wide.reserve(v.data.size() * 2);
-        for (uint8_t b : v.data) {
-            const uint32_t unit = codePage.toUnicode(b);
-            wide.push_back(static_cast<uint8_t>(unit));
-            wide.push_back(static_cast<uint8_t>(unit >> 8));
-        }
-        appendHex(out, out.size() - start, wide);
-    } else {
+    if (isTextType(v.type) && format == Format::Version5)
+        appendHex(out, out.size() - start, utf16le<std::vector<uint8_t>>(v.data, codePage));
+    else
         appendHex(out, out.size() - start, v.data);
-    }
 }
 
 // Text on its way to a stream in the file's encoding, a part at a time:
@@ -126,13 +129,7 @@ public:
             out_.write(text.data(), static_cast<std::streamsize>(text.size()));
             break;
         case Encoding::Utf16Le: {
-            std::string bytes;
-            bytes.reserve(text.size() * 2);
-            for (char c : text) {
-                const uint32_t unit = codePage_.toUnicode(static_cast<uint8_t>(c));
-                bytes.push_back(static_cast<char>(unit & 0xFF));
-                bytes.push_back(static_cast<char>(unit >> 8));
-            }
+            const std::string bytes = utf16le<std::string>(text, codePage_);
             out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
             break;
         }

@@ -179,10 +179,9 @@ std::string textReport(const RunResult& run, const ReportOptions& options)
     std::string text = heading + codePage.toUtf8(out);
     if (!run.warnings.empty() || !options.snapshotWarnings.empty() || !options.snapshotNotes.empty()) {
         text += "\nWarnings\n";
-        for (const std::string& w : options.snapshotNotes)
-            text += "  " + w + "\n";
-        for (const std::string& w : options.snapshotWarnings)
-            text += "  " + w + "\n";
+        for (const auto* list : {&options.snapshotNotes, &options.snapshotWarnings})
+            for (const std::string& w : *list)
+                text += "  " + w + "\n";
         for (const std::string& w : run.warnings)
             text += "  " + codePage.toUtf8(w) + "\n";
     }
