@@ -40,6 +40,7 @@
 // unexpected window came; 4 a window did not react to its answer.
 #include "../window_lines.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -172,21 +173,13 @@ std::string describe(HWND window)
            " buttons=" + quoted(joined(contents.buttons));
 }
 
-bool watchedCaption(const Options& options, const std::string& caption)
-{
-    for (const std::string& w : options.watched)
-        if (w == caption)
-            return true;
-    return false;
-}
-
 // Reports and closes every watched window that is not `expected`'s (all of
 // them when `expected` is null). True when there was none.
 bool closeUnexpected(const Options& options, const Step* expected)
 {
     bool none = true;
     for (HWND window : topLevelWindows()) {
-        if (!watchedCaption(options, windowText(window)))
+        if (std::find(options.watched.begin(), options.watched.end(), windowText(window)) == options.watched.end())
             continue;
         if (expected != nullptr && matches(window, *expected))
             continue;

@@ -44,6 +44,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -218,13 +219,6 @@ struct Owned {
     }
 };
 
-void usage()
-{
-    std::fputs("usage: jqhost [--dll PATH] [--answer yes,no,ok,close,escape,enter] [--pointer] [--os]\n"
-               "              NAME[=TEXT] | #ORDINAL[=TEXT] ...\n",
-               stderr);
-}
-
 bool parseCommandLine(int argc, char** argv, Options& options)
 {
     for (int i = 1; i < argc; ++i) {
@@ -237,21 +231,16 @@ bool parseCommandLine(int argc, char** argv, Options& options)
                 options.dllPath = value;
                 continue;
             }
-            size_t start = 0;
-            while (start <= value.size()) {
-                size_t comma = value.find(',', start);
-                if (comma == std::string::npos)
-                    comma = value.size();
-                const std::string word = value.substr(start, comma - start);
-                if (!word.empty()) {
-                    DialogAnswer a;
-                    if (!sim::parseDialogAnswer(word, a)) {
-                        std::fprintf(stderr, "jqhost: unknown answer '%s'\n", word.c_str());
-                        return false;
-                    }
-                    options.answers.push_back(a);
+            std::istringstream words(value);
+            for (std::string word; std::getline(words, word, ',');) {
+                if (word.empty())
+                    continue;
+                DialogAnswer a;
+                if (!sim::parseDialogAnswer(word, a)) {
+                    std::fprintf(stderr, "jqhost: unknown answer '%s'\n", word.c_str());
+                    return false;
                 }
-                start = comma + 1;
+                options.answers.push_back(a);
             }
         } else if (arg == "--pointer") {
             options.guardPointer = true;
@@ -373,7 +362,9 @@ int main(int argc, char** argv)
     _setmode(_fileno(stdout), _O_BINARY);
     Options options;
     if (!parseCommandLine(argc, argv, options)) {
-        usage();
+        std::fputs("usage: jqhost [--dll PATH] [--answer yes,no,ok,close,escape,enter] [--pointer] [--os]\n"
+                   "              NAME[=TEXT] | #ORDINAL[=TEXT] ...\n",
+                   stderr);
         return 1;
     }
     return run(options);

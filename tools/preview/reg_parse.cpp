@@ -30,15 +30,10 @@ bool startsWithNoCase(std::string_view text, std::string_view prefix)
 
 bool isHeader(std::string_view line, Format& format)
 {
-    if (line == "Windows Registry Editor Version 5.00") {
-        format = Format::Version5;
-        return true;
-    }
-    if (line == "REGEDIT4") {
-        format = Format::Regedit4;
-        return true;
-    }
-    return false;
+    if (line != "Windows Registry Editor Version 5.00" && line != "REGEDIT4")
+        return false;
+    format = line == "REGEDIT4" ? Format::Regedit4 : Format::Version5;
+    return true;
 }
 
 // The reader: one pass over the lines, each line looked at a bounded number

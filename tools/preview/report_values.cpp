@@ -3,43 +3,25 @@
 #include "load_machine.h"
 
 #include <cstdio>
+#include <iterator>
 
 namespace preview {
 
-namespace {
-
-const char* typeName(uint32_t type)
-{
-    switch (type) {
-    case 0: return "REG_NONE";
-    case 1: return "REG_SZ";
-    case 2: return "REG_EXPAND_SZ";
-    case 3: return "REG_BINARY";
-    case 4: return "REG_DWORD";
-    case 5: return "REG_DWORD_BIG_ENDIAN";
-    case 6: return "REG_LINK";
-    case 7: return "REG_MULTI_SZ";
-    case 8: return "REG_RESOURCE_LIST";
-    case 9: return "REG_FULL_RESOURCE_DESCRIPTOR";
-    case 10: return "REG_RESOURCE_REQUIREMENTS_LIST";
-    case 11: return "REG_QWORD";
-    }
-    return nullptr;
-}
-
-}  // namespace
-
 std::string typeLabel(uint32_t type)
 {
-    if (const char* name = typeName(type))
-        return name;
+    // Indexed by the type's number: REG_NONE is 0, REG_QWORD 11.
+    static const char* const Names[] = {
+        "REG_NONE", "REG_SZ", "REG_EXPAND_SZ", "REG_BINARY", "REG_DWORD", "REG_DWORD_BIG_ENDIAN", "REG_LINK",
+        "REG_MULTI_SZ", "REG_RESOURCE_LIST", "REG_FULL_RESOURCE_DESCRIPTOR", "REG_RESOURCE_REQUIREMENTS_LIST",
+        "REG_QWORD",
+    };
+    if (type < std::size(Names))
+        return Names[type];
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "type 0x%x", type);
     return buffer;
 }
 
-// The texts of a text value: one for REG_SZ and REG_EXPAND_SZ (up to its
-// first zero), each text of a REG_MULTI_SZ up to the empty one.
 std::vector<std::string> valueTexts(const regfile::Value& v)
 {
     std::vector<std::string> out;
