@@ -135,18 +135,13 @@ Contents contentsOf(HWND window)
     return contents;
 }
 
-bool showsText(const Contents& contents, const std::string& text)
-{
-    for (const std::string& t : contents.texts)
-        if (t.find(text) != std::string::npos)
-            return true;
-    return false;
-}
-
 bool matches(HWND window, const Step& step)
 {
-    return IsWindow(window) && IsWindowVisible(window) && windowText(window) == step.caption &&
-           showsText(contentsOf(window), step.text);
+    if (!IsWindow(window) || !IsWindowVisible(window) || windowText(window) != step.caption)
+        return false;
+    const Contents contents = contentsOf(window);
+    return std::any_of(contents.texts.begin(), contents.texts.end(),
+                       [&](const std::string& t) { return t.find(step.text) != std::string::npos; });
 }
 
 BOOL CALLBACK collectTopLevel(HWND window, LPARAM param)
