@@ -51,6 +51,17 @@ Call parseCall(const std::string& arg)
     return Call{info, eq == std::string::npos ? std::string() : arg.substr(eq + 1)};
 }
 
+// Only what the library can reach is loaded, and elsewhere only what names
+// the vendor's devices, for the traces left: a whole-HKLM export is mostly
+// other keys.
+regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage)
+{
+    regfile::ReadOptions reading(strict, codePage);
+    reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
+    reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
+    return reading;
+}
+
 bool writeFile(const std::string& path, const std::string& bytes)
 {
     std::ofstream file(path, std::ios::binary | std::ios::trunc);
@@ -281,17 +292,6 @@ Examples:
   jqpreview --file C:\JQ\JQDRV2K3.INF InitModule CreateRootDevice=C:\JQ NeedReboot
 )";
     return text;
-}
-
-regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage)
-{
-    // Only what the library can reach is loaded, and elsewhere only what
-    // names the vendor's devices, for the traces left: a whole-HKLM export
-    // is mostly other keys.
-    regfile::ReadOptions reading(strict, codePage);
-    reading.keepKey = [](std::string_view path) { return libraryReaches(path) || namesVendor(path); };
-    reading.keepValue = [](const regfile::Value& v) { return namesVendor(v); };
-    return reading;
 }
 
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err)

@@ -42,10 +42,6 @@ constexpr int ExitOk = 0;
 constexpr int ExitWriteFailed = 1;  // a report or .reg file could not be written
 constexpr int ExitBadInput = 2;     // bad command line or malformed snapshot; nothing ran
 
-// How the tool reads a snapshot: as far as the library reaches, and
-// elsewhere only what names the vendor's devices.
-regfile::ReadOptions snapshotReading(bool strict, const regfile::CodePage* codePage);
-
 // The whole tool: arguments (without the program name) to exit code.
 int runTool(const std::vector<std::string>& args, std::ostream& out, std::ostream& err);
 

@@ -111,6 +111,5 @@ struct WindowsRow {
 extern const WindowsRow WindowsRows[13];
 std::string windowsWords();  // "95, 98, ... or 11"
 std::string windowsVersionName(sim::WindowsVersion version);
-// "yes", "no", "ok", "enter", "escape", "close"; false when unknown.
 
 }  // namespace preview

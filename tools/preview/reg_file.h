@@ -150,8 +150,4 @@ std::string write(const Registry& registry, const WriteOptions& options = WriteO
 // The same to a stream, a part at a time.
 void write(const Registry& registry, const WriteOptions& options, std::ostream& out);
 
-// One value line as the file would hold it (single-byte, no line end);
-// used by the report to show values.
-std::string formatValue(const Value& value, Format format = Format::Version5);
-
 }  // namespace regfile

@@ -187,7 +187,6 @@ private:
                                   "machine's code page with --code-page");
     }
 
-    // Lines end with CR LF, LF, a lone CR or CR CR LF.
     bool nextLine(std::string_view& line)
     {
         if (pos_ >= text_.size())

@@ -168,13 +168,6 @@ void appendKey(EncodedOutput& output, const Key& key, std::string& path, Format 
 
 }  // namespace
 
-std::string formatValue(const Value& value, Format format)
-{
-    std::string out;
-    appendValue(out, value, format, CodePage::windows1252());
-    return out;
-}
-
 void write(const Registry& registry, const WriteOptions& options, std::ostream& out)
 {
     const CodePage& codePage = options.codePage ? *options.codePage : CodePage::windows1252();
