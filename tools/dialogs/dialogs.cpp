@@ -290,12 +290,9 @@ int run(const Options& options)
             if (!closeUnexpected(options, &step))
                 sawUnexpected = true;
             if (window == nullptr || !matches(window, step)) {
-                window = nullptr;
-                for (HWND candidate : topLevelWindows())
-                    if (matches(candidate, step)) {
-                        window = candidate;
-                        break;
-                    }
+                const std::vector<HWND> windows = topLevelWindows();
+                const auto found = std::find_if(windows.begin(), windows.end(), [&](HWND w) { return matches(w, step); });
+                window = found == windows.end() ? nullptr : *found;
             }
             if (window != nullptr && !seen) {
                 printLine("SEEN " + number + " " + describe(window));

@@ -40,6 +40,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -192,9 +193,7 @@ LRESULT CALLBACK cbtHook(int code, WPARAM wParam, LPARAM lParam)
         // Only dialog-class windows are answered; "#32770" is the class every
         // dialog box and message box is made of.
         auto& queued = g_dialogs.queued;
-        bool seen = false;
-        for (HWND q : queued)
-            seen = seen || q == activated;
+        const bool seen = std::find(queued.begin(), queued.end(), activated) != queued.end();
         if (!seen && className(activated) == "#32770" && g_dialogs.answerWindow != nullptr) {
             queued.push_back(activated);
             PostMessageA(g_dialogs.answerWindow, kAnswerMessage, 0, reinterpret_cast<LPARAM>(activated));

@@ -124,20 +124,12 @@ public:
 
     void flush()
     {
-        switch (encoding_) {
-        case Encoding::Ansi:
+        if (encoding_ == Encoding::Ansi) {
             out_.write(text.data(), static_cast<std::streamsize>(text.size()));
-            break;
-        case Encoding::Utf16Le: {
-            const std::string bytes = utf16le<std::string>(text, codePage_);
+        } else {
+            const std::string bytes =
+                encoding_ == Encoding::Utf16Le ? utf16le<std::string>(text, codePage_) : codePage_.toUtf8(text);
             out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            break;
-        }
-        case Encoding::Utf8: {
-            const std::string bytes = codePage_.toUtf8(text);
-            out_.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-            break;
-        }
         }
         text.clear();
     }
