@@ -232,19 +232,16 @@ bool parseSeconds(const char* text, DWORD* ms)
 bool parseAnswer(const std::string& answer, Step* step)
 {
     step->answer = answer;
-    if (answer == "yes" || answer == "no" || answer == "ok") {
-        step->kind = Kind::Button;
-        step->button = answer;
-    } else if (answer.compare(0, 7, "button=") == 0 && answer.size() > 7) {
-        step->kind = Kind::Button;
+    if (answer == "yes" || answer == "no" || answer == "ok")
+        step->button = answer;  // a step is a click unless it says otherwise
+    else if (answer.compare(0, 7, "button=") == 0 && answer.size() > 7)
         step->button = answer.substr(7);
-    } else if (answer == "close") {
+    else if (answer == "close")
         step->kind = Kind::Close;
-    } else if (answer == "escape") {
+    else if (answer == "escape")
         step->kind = Kind::Escape;
-    } else {
+    else
         return false;
-    }
     return true;
 }
 

@@ -45,6 +45,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <utility>
@@ -58,8 +59,7 @@ using sim::DialogAnswer;
 
 struct Call {
     std::string name;  // as given: "InitModule" or "#14"
-    bool hasText = false;
-    std::string text;
+    std::optional<std::string> text;
 };
 
 struct Options {
@@ -252,10 +252,8 @@ bool parseCommandLine(int argc, char** argv, Options& options)
             Call call;
             const size_t eq = arg.find('=');
             call.name = arg.substr(0, eq);
-            if (eq != std::string::npos) {
-                call.hasText = true;
+            if (eq != std::string::npos)
                 call.text = arg.substr(eq + 1);
-            }
             if (call.name.empty())
                 return false;
             options.calls.push_back(call);
@@ -337,7 +335,7 @@ int run(const Options& options)
         const LONG guard = 0x5AA5F00F;
         LONG value = guard;
         LONG* pointer = options.guardPointer ? &value : nullptr;
-        const LONG result = fn(nullptr, pointer, call.hasText ? call.text.c_str() : nullptr);
+        const LONG result = fn(nullptr, pointer, call.text ? call.text->c_str() : nullptr);
         printLine(call.name + " -> " + std::to_string(result));
         if (value != guard) {
             char line[128];

@@ -14,12 +14,6 @@ namespace preview {
 
 namespace {
 
-bool endsWithNoCase(const std::string& text, const char* suffix)
-{
-    const std::string s(suffix);
-    return text.size() >= s.size() && sim::equalNoCase(text.substr(text.size() - s.size()), s);
-}
-
 std::vector<std::string> splitList(const std::string& text)
 {
     std::vector<std::string> items;
@@ -33,21 +27,17 @@ std::vector<std::string> splitList(const std::string& text)
     }
 }
 
-std::string exportNames()
-{
-    std::string names;
-    for (const ExportInfo& e : exportTable())
-        names += (names.empty() ? "" : ", ") + std::string(e.name);
-    return names;
-}
-
 Call parseCall(const std::string& arg)
 {
     const size_t eq = arg.find('=');
     const std::string name = arg.substr(0, eq);
     const ExportInfo* info = findExport(name);
-    if (!info)
-        throw UsageError("unknown export \"" + name + "\"; the exports are: " + exportNames());
+    if (!info) {
+        std::string names;
+        for (const ExportInfo& e : exportTable())
+            names += (names.empty() ? "" : ", ") + std::string(e.name);
+        throw UsageError("unknown export \"" + name + "\"; the exports are: " + names);
+    }
     return Call{info, eq == std::string::npos ? std::string() : arg.substr(eq + 1)};
 }
 
@@ -197,7 +187,8 @@ Options parseCommandLine(const std::vector<std::string>& args)
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (onlyCalls || arg.empty() || arg[0] != '-') {
-            if (!onlyCalls && endsWithNoCase(arg, ".reg"))
+            // A file name ending in .reg is the snapshot, any other word an export.
+            if (!onlyCalls && arg.size() >= 4 && sim::equalNoCase(arg.substr(arg.size() - 4), ".reg"))
                 setSnapshot(o, arg);
             else
                 o.calls.push_back(parseCall(arg));

@@ -189,8 +189,7 @@ RunResult run(regfile::Registry snapshot, const Setup& setup, const std::vector<
         m.devices.infFiles[file] = std::string("{") + VendorClassGuid + "}";
     m.devices.driverInstallAsksReboot = setup.driverInstallAsksReboot;
     m.dialogs.answers.assign(setup.answers.begin(), setup.answers.end());
-    for (size_t i = 0; i < DefaultAnswers; ++i)
-        m.dialogs.answers.push_back(sim::DialogAnswer::Enter);
+    m.dialogs.answers.insert(m.dialogs.answers.end(), DefaultAnswers, sim::DialogAnswer::Enter);
 
     out.before = copyRegistry(m);
 

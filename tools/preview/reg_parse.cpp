@@ -466,8 +466,7 @@ private:
 
     uint32_t readDword(std::string_view s)
     {
-        while (!s.empty() && isBlank(s.front()))
-            s.remove_prefix(1);
+        s = trim(s);
         size_t n = 0;
         uint32_t number = 0;
         while (n < s.size() && isHexDigit(s[n])) {

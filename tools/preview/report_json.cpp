@@ -112,9 +112,6 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
     const JsonText json(options.codePage ? *options.codePage : regfile::CodePage::windows1252());
     const Setup& setup = run.setup;
     std::string out = "{\n";
-    std::vector<std::string> answers;
-    for (sim::DialogAnswer a : setup.answers)
-        answers.push_back(sim::dialogAnswerName(a));
     const Road road = roadOf(setup.windows);
     out += "  \"machine\": {\"windows\": " + json(windowsVersionName(setup.windows)) +
            ", \"family\": " + json(road.family9x ? "9x" : "NT") + ", \"road\": " + json(road.road9x ? "9x" : "NT") +
@@ -123,7 +120,8 @@ std::string jsonReport(const RunResult& run, const ReportOptions& options)
            ", \"deviceInstances\": " + jsonStrings(json, deviceInstances(run.before, NtEnumPath)) +
            ", \"attachedDevices\": " + jsonStrings(json, run.presentDevices) + ", \"files\": " + jsonStrings(json, setup.files) +
            ", \"driverInstallAsksReboot\": " + json(setup.driverInstallAsksReboot) +
-           ", \"answers\": " + jsonStrings(json, answers) + "},\n";
+           ", \"answers\": " +
+           jsonArray(setup.answers, [&](sim::DialogAnswer a) { return json(sim::dialogAnswerName(a)); }) + "},\n";
 
     out += "  \"calls\": " + jsonArray(run.calls, [&](const CallOutcome& c) {
         const ExportInfo* info = findExport(c.exportName);
