@@ -37,6 +37,7 @@ Prints one line per check and a final "N passed, N failed"; exits 1 on any
 failure. Python 3 standard library and i686-w64-mingw32-objdump only.
 """
 
+import bisect
 import os
 import re
 import shutil
@@ -292,7 +293,8 @@ def version_strings(block):
 
 # --- .eh_frame: function ranges -------------------------------------------------
 
-def read_uleb(data, pos):
+def read_leb(data, pos, signed=False):
+    """A LEB128 number at `pos`: (value, the position after it)."""
     result = shift = 0
     while True:
         byte = data[pos]
@@ -300,18 +302,7 @@ def read_uleb(data, pos):
         result |= (byte & 0x7F) << shift
         shift += 7
         if not byte & 0x80:
-            return result, pos
-
-
-def read_sleb(data, pos):
-    result = shift = 0
-    while True:
-        byte = data[pos]
-        pos += 1
-        result |= (byte & 0x7F) << shift
-        shift += 7
-        if not byte & 0x80:
-            if byte & 0x40:
+            if signed and byte & 0x40:
                 result -= 1 << shift
             return result, pos
 
@@ -324,9 +315,9 @@ def read_encoded(data, pos, encoding, field_address, pointer_size):
         value = int.from_bytes(data[pos:pos + pointer_size], "little")
         pos += pointer_size
     elif fmt == 0x01:
-        value, pos = read_uleb(data, pos)
+        value, pos = read_leb(data, pos)
     elif fmt == 0x09:
-        value, pos = read_sleb(data, pos)
+        value, pos = read_leb(data, pos, signed=True)
     else:
         sizes = {0x02: 2, 0x03: 4, 0x04: 8, 0x0A: 2, 0x0B: 4, 0x0C: 8}
         if fmt not in sizes:
@@ -368,15 +359,15 @@ def function_ranges(pe):
             cursor = aug_end + 1
             if "eh" in augmentation:
                 cursor += pe.pointer_size
-            _, cursor = read_uleb(data, cursor)
-            _, cursor = read_sleb(data, cursor)
+            _, cursor = read_leb(data, cursor)
+            _, cursor = read_leb(data, cursor, signed=True)
             if version == 1:
                 cursor += 1
             else:
-                _, cursor = read_uleb(data, cursor)
+                _, cursor = read_leb(data, cursor)
             encoding = 0x00
             if augmentation.startswith("z"):
-                _, cursor = read_uleb(data, cursor)
+                _, cursor = read_leb(data, cursor)
                 for letter in augmentation[1:]:
                     if letter == "R":
                         encoding = data[cursor]
@@ -441,12 +432,8 @@ def check_returns(entry, code, addresses, ranges):
         if key in seen:
             continue
         seen.add(key)
-        if span:
-            index = _index_at(addresses, span[0])
-            stop = span[1]
-        else:
-            index = _index_at(addresses, start)
-            stop = None
+        index = bisect.bisect_left(addresses, span[0] if span else start)
+        stop = span[1] if span else None  # None: a linear sweep
         count = 0
         while index < len(addresses) and (stop is None or addresses[index] < stop):
             address = addresses[index]
@@ -477,11 +464,6 @@ def check_returns(entry, code, addresses, ranges):
                 notes.append("linear sweep from %#x gave up" % start)
                 break
     return good, bad, notes
-
-
-def _index_at(addresses, address):
-    import bisect
-    return bisect.bisect_left(addresses, address)
 
 
 # --- the checks -----------------------------------------------------------------------
