@@ -72,6 +72,13 @@ def skip_all(problem):
     return 0
 
 
+def cannot_start(problem):
+    """What a runner says when it cannot start: one failure (exit code 2)."""
+    print(problem)
+    print("0 passed, 1 failed")
+    return 2
+
+
 def under_display(module, argv):
     """Runs the runner `module` again under xvfb-run when there is no
     display; `argv` are its arguments. Returns only when there is one, or no
@@ -85,6 +92,30 @@ def under_display(module, argv):
     os.environ["JQ_UNDER_XVFB"] = "1"
     sys.stdout.flush()
     os.execv(xvfb, [xvfb, "-a", sys.executable, "-m", module] + list(argv))
+
+
+DEBUGSTR = re.compile(r'OutputDebugStringA "(.*)"(\.\.\.)?\s*$')  # "...": Wine cut the text short
+
+
+def unescape(text, wine):
+    """Undo the escaping of a quoted field: Wine's debugstr (\\xNN too) or the host's."""
+    out, i = [], 0
+    simple = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+    while i < len(text):
+        c = text[i]
+        if c == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt in simple:
+                out.append(simple[nxt])
+                i += 2
+                continue
+            if wine and nxt == "x" and i + 4 <= len(text):
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+        out.append(c)
+        i += 1
+    return "".join(out)
 
 
 def windows_path(path):
@@ -132,12 +163,12 @@ class Prefix:
         return subprocess.Popen([self.loader] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT, cwd=cwd)
 
-    def prepare(self, keep):
+    def prepare(self, keep, wow64=False):
         """Reuses the prefix when `keep` is set and it exists, else creates
-        it afresh; says which, for the log."""
+        it afresh (create); says which, for the log."""
         if keep and os.path.exists(os.path.join(self.path, "system.reg")):
             return "Wine prefix %s reused" % self.path
-        return "Wine prefix %s created in %.1f s" % (self.path, self.create())
+        return "Wine prefix %s created in %.1f s" % (self.path, self.create(wow64))
 
     def create(self, wow64=False):
         """A fresh prefix (with syswow64 when `wow64`); returns the seconds
@@ -201,46 +232,25 @@ class Prefix:
         if done.returncode != 0:
             raise RuntimeError("reg import %s failed: %s" % (path, done.stderr.decode(errors="replace")))
 
-    def import_reg_text(self, text):
-        """Imports a .reg file's text, written into the prefix's C: drive."""
-        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding="latin-1",
+    def import_reg_text(self, text, encoding="latin-1"):
+        """Imports a .reg file's text, written in `encoding` into the
+        prefix's C: drive."""
+        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding=encoding,
                                          dir=self.unix_path("C:\\")) as f:
             f.write(text)
         try:
-            done = self.reg("import", "C:\\" + os.path.basename(f.name))
-            if done.returncode != 0:
-                raise RuntimeError("reg import failed: " + done.stderr.decode(errors="replace"))
+            self.import_reg(f.name)
         finally:
             os.unlink(f.name)
 
     def delete_keys(self, keys):
         """Deletes the keys and everything below them, missing ones too, in
         one run of `reg import`: a .reg file section [-KEY] deletes KEY."""
-        if not keys:
-            return
-        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False, encoding="latin-1") as f:
-            f.write("REGEDIT4\r\n")
-            for key in keys:
-                f.write("\r\n[-%s]\r\n" % full_key(key))
-        try:
-            self.import_reg(f.name)
-        finally:
-            os.unlink(f.name)
+        if keys:
+            self.import_reg_text("REGEDIT4\r\n" + "".join("\r\n[-%s]\r\n" % full_key(key) for key in keys))
 
     def has_key(self, key):
         return self.reg("query", key).returncode == 0
-
-    def values(self, key):
-        """{value name: data} of one key, names as written; None when missing."""
-        done = self.reg("query", key)
-        if done.returncode != 0:
-            return None
-        found = {}
-        for line in done.stdout.decode(errors="replace").splitlines():
-            match = REG_QUERY_VALUE.match(line)
-            if match:
-                found[match.group(1)] = match.group(3) or ""
-        return found
 
     def tree(self, key):
         """{key: {value name: data}} of a key and everything below it, keys

@@ -36,8 +36,9 @@ import re
 import shutil
 import subprocess
 import sys
+from pathlib import Path
 
-from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display, windows_path
+from tests.wine import WINE32, Prefix, cannot_start, loader_problem, skip_all, under_display, windows_path
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TIMEOUT = 300
@@ -45,50 +46,15 @@ REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 
 # Each machine: its export, the Windows version jqhost.exe sees (and the
 # preview's --windows), and the dialog answers both give.
-MACHINES = [
-    {
-        "name": "sample machine, Windows XP",
-        "reg": "tools/preview/sample/sample-xp.reg",
-        "version": "winxp",
-        "preview": ["--windows", "xp"],
-        "answers": "yes,ok",
-    },
-    {
-        "name": "sample machine, Windows 98",
-        "reg": "tools/preview/sample/sample-xp.reg",
-        "version": "win98",
-        "preview": ["--windows", "98"],
-        "answers": "yes,ok",
-    },
-    {
-        "name": "joystick settings, Windows XP",
-        "reg": "tests/e2e/reg/joystick_settings.reg",
-        "version": "winxp",
-        "preview": ["--windows", "xp"],
-        "answers": "yes,ok",
-    },
-    {
-        "name": "joystick settings, Windows 98",
-        "reg": "tests/e2e/reg/joystick_settings.reg",
-        "version": "win98",
-        "preview": ["--windows", "98"],
-        "answers": "yes,ok",
-    },
-    {
-        "name": "9x enumeration tree, Windows 98",
-        "reg": "tests/e2e/reg/win9x_enum.reg",
-        "version": "win98",
-        "preview": ["--windows", "98"],
-        "answers": "yes,ok",
-    },
-    {
-        "name": "9x HID device, Windows Me",
-        "reg": "tests/e2e/reg/win9x_hid_device.reg",
-        "version": "winme",
-        "preview": ["--windows", "me"],
-        "answers": "yes,ok",
-    },
-]
+MACHINES = [{"name": name, "reg": reg, "version": version, "preview": ["--windows", windows], "answers": "yes,ok"}
+            for name, reg, version, windows in [
+                ("sample machine, Windows XP", "tools/preview/sample/sample-xp.reg", "winxp", "xp"),
+                ("sample machine, Windows 98", "tools/preview/sample/sample-xp.reg", "win98", "98"),
+                ("joystick settings, Windows XP", "tests/e2e/reg/joystick_settings.reg", "winxp", "xp"),
+                ("joystick settings, Windows 98", "tests/e2e/reg/joystick_settings.reg", "win98", "98"),
+                ("9x enumeration tree, Windows 98", "tests/e2e/reg/win9x_enum.reg", "win98", "98"),
+                ("9x HID device, Windows Me", "tests/e2e/reg/win9x_hid_device.reg", "winme", "me"),
+            ]]
 
 # Differences Wine is known to make: in which machines, which keys (a
 # pattern over the lower-case key), what Wine does with them that the
@@ -119,9 +85,10 @@ def known_difference(machine, key, what):
             if machine["name"] in d["machines"] and d["what"] == what and re.search(d["pattern"], key)]
 
 
-def key_lines(data):
-    """The keys of a .reg file (bytes, any of regedit's encodings), lower
-    case, with every key above them."""
+def key_lines(path):
+    """The keys of a .reg file (any of regedit's encodings), lower case, with
+    every key above them."""
+    data = Path(path).read_bytes()
     if data.startswith(b"\xff\xfe"):
         text = data[2:].decode("utf-16-le", errors="replace")
     elif data.startswith(b"\xef\xbb\xbf"):
@@ -155,12 +122,10 @@ def run_machine(machine, base, work, win32, preview):
     if os.path.exists(here):
         shutil.rmtree(here)
     os.makedirs(here)
-    with open(os.path.join(ROOT, machine["reg"]), "rb") as f:
-        export = f.read()
+    export = Path(ROOT, machine["reg"]).read_bytes()
     snapshot = os.path.join(here, "snapshot.reg")
-    with open(snapshot, "wb") as f:
-        f.write(export)
-    exported = key_lines(export)
+    Path(snapshot).write_bytes(export)
+    exported = key_lines(snapshot)
 
     # The preview, with every device attached: Wine's setup API lists absent
     # devices as present (it ignores DIGCF_PRESENT), so the DLL under Wine
@@ -176,10 +141,8 @@ def run_machine(machine, base, work, win32, preview):
                           machine["preview"] + present, capture_output=True, timeout=TIMEOUT)
     if done.returncode != 0:
         return None, None, ["preview failed: " + done.stderr.decode(errors="replace")]
-    with open(os.path.join(here, "preview-report.txt"), "wb") as f:
-        f.write(done.stdout)
-    with open(predicted, "rb") as f:
-        preview_keeps = key_lines(f.read()) & exported
+    Path(here, "preview-report.txt").write_bytes(done.stdout)
+    preview_keeps = key_lines(predicted) & exported
 
     # The DLL under Wine, in the prefix with its registry as it was made:
     # a prefix's registry is its three .reg files, read when the server
@@ -191,8 +154,7 @@ def run_machine(machine, base, work, win32, preview):
     problems = []
     try:
         imported = os.path.join(here, "import.reg")
-        with open(imported, "wb") as f:
-            f.write(as_utf16(export))
+        Path(imported).write_bytes(as_utf16(export))
         before_run = os.path.join(here, "wine-before.reg")
         steps = [
             (["regedit", "/S", windows_path(imported)], "regedit import"),
@@ -204,22 +166,19 @@ def run_machine(machine, base, work, win32, preview):
             done = wine.run(args, timeout=TIMEOUT)
             if done.returncode != 0:
                 return None, None, [what + " failed: " + done.stderr.decode(errors="replace")[-1000:]]
-        with open(before_run, "rb") as f:
-            wine_had = key_lines(f.read()) & exported
+        wine_had = key_lines(before_run) & exported
         if wine_had != exported:
             problems.append("not imported by regedit: " + ", ".join(sorted(exported - wine_had)))
         host = wine.run([os.path.join(win32, "jqhost.exe"), "--dll", windows_path(os.path.join(win32, "JQInst2k.dll")),
                          "--answer", machine["answers"], "UninstInitialize", "UninstUnInitialize"], timeout=TIMEOUT)
-        with open(os.path.join(here, "jqhost.txt"), "wb") as f:
-            f.write(host.stdout + host.stderr)
+        Path(here, "jqhost.txt").write_bytes(host.stdout + host.stderr)
         if host.returncode != 0:
             problems.append("jqhost.exe exited with %d: %s" % (host.returncode, host.stdout.decode(errors="replace")))
         after_run = os.path.join(here, "wine-after.reg")
         done = wine.run(["regedit", "/E", windows_path(after_run), "HKEY_LOCAL_MACHINE"], timeout=TIMEOUT)
         if done.returncode != 0:
             return None, None, ["regedit export after failed"]
-        with open(after_run, "rb") as f:
-            wine_keeps = key_lines(f.read()) & exported
+        wine_keeps = key_lines(after_run) & exported
     finally:
         wine.stop()
     return preview_keeps, wine_keeps, problems
@@ -265,16 +224,14 @@ def main(argv):
         return skip_all(problem)
     for path in (os.path.join(args.win32, "jqhost.exe"), os.path.join(args.win32, "JQInst2k.dll"), args.preview):
         if not os.path.exists(path):
-            print("missing: %s (build the win32 and native-release presets first)" % path)
-            return 2
+            return cannot_start("missing: %s (build the win32 and native-release presets first)" % path)
 
     base = os.path.join(args.work, "base-prefix")
     try:
         if args.fresh or not os.path.exists(os.path.join(base, "system.reg")):
             Prefix(base).create()
     except (RuntimeError, subprocess.TimeoutExpired) as e:
-        print("cannot make the Wine prefix: %s" % e)
-        return 2
+        return cannot_start("cannot make the Wine prefix: %s" % e)
     Prefix(base).stop()
     for name in REGISTRY_FILES:
         shutil.copyfile(os.path.join(base, name), os.path.join(args.work, "fresh-" + name))
@@ -282,8 +239,7 @@ def main(argv):
     passed = failed = 0
     compared = 0
     for machine in machines:
-        with open(os.path.join(ROOT, machine["reg"]), "rb") as f:
-            exported = key_lines(f.read())
+        exported = key_lines(os.path.join(ROOT, machine["reg"]))
         try:
             preview_keeps, wine_keeps, problems = run_machine(machine, base, args.work, args.win32, args.preview)
         except subprocess.TimeoutExpired as e:

@@ -37,7 +37,8 @@ import sys
 import tempfile
 import time
 
-from tests.wine import Prefix, full_key, loader_for, loader_problem, skip_all, under_display, windows_path
+from tests.wine import (DEBUGSTR, Prefix, cannot_start, full_key, loader_for, loader_problem, skip_all, under_display,
+                        unescape, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -54,9 +55,15 @@ VERSIONS = {  # Wine's name: what GetVersionExA then reports
 }
 
 
-def devreg(wine, build, *args):
-    """Runs devreg.exe; the DEVICE lines it prints."""
-    done = wine.run([os.path.join(build, DEVREG_EXE)] + list(args), timeout=60)
+def devreg(wine, build, command, operands):
+    """Runs devreg.exe once, `command` given for each operand (a string, or
+    a tuple of strings for "add"); the DEVICE lines it prints."""
+    if not operands:
+        return []
+    args = []
+    for operand in operands:
+        args += [command] + ([operand] if isinstance(operand, str) else list(operand))
+    done = wine.run([os.path.join(build, DEVREG_EXE)] + args, timeout=60)
     if done.returncode != 0:
         raise RuntimeError("devreg %s failed: %s" % (" ".join(args), done.stderr.decode(errors="replace")))
     return [line[len("DEVICE "):] for line in done.stdout.decode(errors="replace").splitlines()
@@ -125,30 +132,8 @@ class Snapshot:
 
 # --- what the host and Wine write ---------------------------------------------------
 
-DEBUGSTR = re.compile(r'OutputDebugStringA "(.*)"(\.\.\.)?\s*$')
 RESULT = re.compile(r"^(\S+) -> (-?\d+)$")
 DIALOG_FIELD = re.compile(r'(\w+)=(?:"((?:[^"\\]|\\.)*)"|(\S+))')
-
-
-def unescape(text, wine):
-    """Undo the escaping of a quoted field: Wine's debugstr (\\xNN too) or the host's."""
-    out, i = [], 0
-    simple = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            nxt = text[i + 1]
-            if nxt in simple:
-                out.append(simple[nxt])
-                i += 2
-                continue
-            if wine and nxt == "x" and i + 4 <= len(text):
-                out.append(chr(int(text[i + 2:i + 4], 16)))
-                i += 4
-                continue
-        out.append(c)
-        i += 1
-    return "".join(out)
 
 
 class Outcome:
@@ -214,22 +199,11 @@ def device_ids(case):
     return unique
 
 
-def remove_devices(case, wine, build):
-    arguments = []
-    for device_id in device_ids(case):
-        arguments += ["remove", device_id]
-    if arguments:
-        devreg(wine, build, *arguments)
-
-
 def check_devices(case, wine, build):
     problems = []
     if not case.devices_after:
         return problems
-    arguments = []
-    for enumerator in case.devices_after:
-        arguments += ["list", enumerator]
-    every = devreg(wine, build, *arguments)
+    every = devreg(wine, build, "list", list(case.devices_after))
     for enumerator, patterns in case.devices_after.items():
         prefix = enumerator.lower() + "\\"
         listed = sorted(set(d for d in every if d.lower().startswith(prefix)))
@@ -279,8 +253,7 @@ def run_case(case, wine, build):
                 shutil.copy(os.path.join(case.directory, "inf", name), inf_dir)
         return run_prepared_case(case, wine, build, windows_path(inf_dir) if inf_dir else None)
     finally:
-        if case.devices or case.device_cleanup:
-            remove_devices(case, wine, build)
+        devreg(wine, build, "remove", device_ids(case))
         wine.delete_keys(case.cleanup)
         if inf_dir:
             shutil.rmtree(inf_dir, ignore_errors=True)
@@ -292,13 +265,8 @@ def run_prepared_case(case, wine, build, inf_dir):
     wine.delete_keys(case.cleanup)
     for reg_file in case.seed:
         wine.import_reg(os.path.join(case.directory, reg_file))
-    if case.devices or case.device_cleanup:
-        remove_devices(case, wine, build)
-    arguments = []
-    for instance, class_guid, hardware_id in case.devices:
-        arguments += ["add", instance, class_guid, hardware_id]
-    if arguments:
-        devreg(wine, build, *arguments)
+    devreg(wine, build, "remove", device_ids(case))
+    devreg(wine, build, "add", case.devices)
 
     def with_inf_dir(text):
         return text.replace("{infdir}", inf_dir) if inf_dir else text
@@ -408,9 +376,7 @@ def main(argv):
         needed_files.append(DEVREG_EXE)
     for needed in needed_files:
         if not os.path.exists(os.path.join(build, needed)):
-            print("missing %s in %s: build the win32 preset first" % (needed, build))
-            print("0 passed, 1 failed")
-            return 2
+            return cannot_start("missing %s in %s: build the win32 preset first" % (needed, build))
     loader = loader_for(os.path.join(build, HOST_EXE))
     problem = loader_problem(loader)
     if problem:
@@ -420,9 +386,7 @@ def main(argv):
     try:
         print(wine.prepare(options.keep_prefix))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
-        print("cannot create the Wine prefix: %s" % e)
-        print("0 passed, 1 failed")
-        return 2
+        return cannot_start("cannot create the Wine prefix: %s" % e)
 
     wine.keep_running()
     try:

@@ -28,17 +28,15 @@ run here the run is skipped with the reason ("SKIP every case: REASON",
 """
 
 import argparse
-import codecs
 import os
 import re
 import shutil
 import subprocess
 import sys
-import tempfile
 
 from tests.e2e.run_e2e import HOST_EXE, RESULT, below, run_each
 from tests.hostile.machines import KEPT, MACHINES
-from tests.wine import Prefix, loader_for, loader_problem, skip_all, windows_path
+from tests.wine import Prefix, cannot_start, loader_for, loader_problem, skip_all, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -95,14 +93,11 @@ def vendor_owned(key, named):
     return any(below(key, n.lower()) for n in named)
 
 
-def reg_file(text):
-    """A .reg file for `reg import`: UTF-16 with its mark, as regedit
-    writes names that are not in the ANSI code page."""
+def import_machine(wine, text):
+    """Imports the .reg text as UTF-16 with its mark, as regedit writes
+    names that are not in the ANSI code page."""
     body = "Windows Registry Editor Version 5.00\r\n" + text.replace("\n", "\r\n")
-    handle, path = tempfile.mkstemp(suffix=".reg")
-    with os.fdopen(handle, "wb") as f:
-        f.write(codecs.BOM_UTF16_LE + body.encode("utf-16-le"))
-    return path
+    wine.import_reg_text("\ufeff" + body, "utf-16-le")
 
 
 class HostileRun:
@@ -113,8 +108,7 @@ class HostileRun:
         self.template = os.path.join(work, "template")
 
     def prepare(self):
-        wine = Prefix(self.template, self.loader)
-        return wine.create()
+        return Prefix(self.template, self.loader).create()
 
     def fresh_wine(self):
         """A fresh copy of the template prefix. Its registry files are
@@ -153,11 +147,7 @@ class HostileRun:
         if acp != "ACP %d" % machine.code_page:
             return ["Wine gave the code page %r, not %d" % (acp, machine.code_page)]
         wine.set_version(HOST_EXE, machine.version)
-        path = reg_file(machine.reg)
-        try:
-            wine.import_reg(path)
-        finally:
-            os.unlink(path)
+        import_machine(wine, machine.reg)
         if machine.seed:
             done = wine.run([os.path.join(self.build, REGSEED_EXE)] + machine.seed)
             if done.returncode != 0:
@@ -221,9 +211,7 @@ def main(argv):
     build = os.path.abspath(options.build)
     for needed in (HOST_EXE, "JQInst2k.dll", REGSEED_EXE):
         if not os.path.exists(os.path.join(build, needed)):
-            print("missing %s in %s: build it first" % (needed, build))
-            print("0 passed, 1 failed")
-            return 2
+            return cannot_start("missing %s in %s: build it first" % (needed, build))
     loader = loader_for(os.path.join(build, HOST_EXE))
     problem = loader_problem(loader)
     if problem:
@@ -233,9 +221,7 @@ def main(argv):
     try:
         print("Wine prefix made in %.1f s (%s)" % (run.prepare(), os.path.basename(loader)))
     except (RuntimeError, subprocess.TimeoutExpired) as e:
-        print("cannot create the Wine prefix: %s" % e)
-        print("0 passed, 1 failed")
-        return 2
+        return cannot_start("cannot create the Wine prefix: %s" % e)
 
     return run_each(selected, run.check)
 
