@@ -1,15 +1,16 @@
-"""What the installer tests seed and check in their prefix (a tests.wine
-Prefix), and the checks' tally.
+"""What the installer tests (tests/nsis/run_nsis.py, tests/inno/run_inno_test.py)
+seed and check in their prefix (a tests.wine Prefix), the DLL's dialogs and
+jqdialogs.exe that answers them, and the checks' tally.
 
-Shared by tests/nsis/run_nsis_x86.py and tests/inno/run_inno_test.py; the
-tally and the NSIS build and results by tests/nsis/run_nsis_test.py too.
 Python 3 standard library only.
 """
 
 import os
-import re
 import subprocess
 import sys
+import tempfile
+
+from tests.wine import DEBUGSTR, unescape
 
 # Keys of the vendor's devices and of another vendor's, written under HKLM
 # by seed_registry. Windows 2000 and XP keep joystick settings under
@@ -43,12 +44,29 @@ ENUM_ROOT = "HKLM\\System\\CurrentControlSet\\Enum\\Root"
 ROOT_HARDWARE_ID = "root\\jq_pilotdeck"
 
 
-DEBUGSTR = re.compile(r'OutputDebugStringA "(.*?)(?:\\n)?"')
+# The DLL's dialogs as jqdialogs.exe finds them (caption, a part of the
+# text) and the answer that goes on, and their whole texts.
+UNPLUG = ("Information", "unplug all JQ USB devices")
+CLOSING = ("Information", "Removal of the Pilotdeck software is complete", "ok")
+UNPLUG_QUESTION = (
+    "Before uninstalling the Pilotdeck, it is highly recommended that you unplug all JQ USB devices to ensure "
+    "that all drivers, etc. are properly removed. If there are JQ USB devices currently connected click \"No\", "
+    "unplug the devices, and restart the uninstall. Have all the devices been unpluged?")
+CLOSING_MESSAGE = (
+    "Removal of the Pilotdeck software is complete. To finish the uninstall and unload the drivers from memory "
+    "it is necessary to restart Windows. It is highly recommended that you RESTART WINDOWS as soon as possible "
+    "after this program exits.")
+DIALOG_TIMEOUT = 30
 
 
 def trace_lines(stderr):
     """The OutputDebugStringA texts in a program's stderr (WINEDEBUG=+debugstr)."""
-    return [match.group(1) for match in map(DEBUGSTR.search, stderr.decode("latin-1").splitlines()) if match]
+    lines = []
+    for match in map(DEBUGSTR.search, stderr.decode("latin-1").splitlines()):
+        if match:
+            text = unescape(match.group(1), True)
+            lines.append(text[:-1] if text.endswith("\n") else text)
+    return lines
 
 
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "nsis",
@@ -99,6 +117,28 @@ class Checks:
         return 0 if self.failed == 0 else 1
 
 
+def check_results(checks, run, got, expected):
+    """That the (EXPORT, RESULT) pairs a run wrote (None: no file) are `expected`."""
+    checks.check("%s: results %s" % (run, " ".join("%s=%s" % pair for pair in expected)), got == expected,
+                 "got %s" % (got if got is not None else "no results file"))
+
+
+def prepared(checks, prefix, set_up, keep=False, wow64=True):
+    """Makes the prefix (or reuses it, with `keep`), keeps its server and
+    services up between programs (they start slowly) and calls set_up();
+    False, with the failure counted and the tally printed, when that failed."""
+    try:
+        print(prefix.prepare(keep, wow64))
+        prefix.keep_running()
+        set_up()
+    except (RuntimeError, subprocess.TimeoutExpired) as e:
+        print("cannot prepare the Wine prefix: %s" % e)
+        checks.check("Wine prefix", False)
+        checks.summary()
+        return False
+    return True
+
+
 def seed_registry(prefix):
     """Writes SEEDED_KEYS, each with one value."""
     lines = ["REGEDIT4", ""]
@@ -109,14 +149,88 @@ def seed_registry(prefix):
 
 def root_devices(prefix):
     """Instance keys under Enum\\Root whose hardware id is the root device's."""
-    done = prefix.reg("query", ENUM_ROOT, "/s")
-    found = []
-    current = None
-    for line in done.stdout.decode(errors="replace").splitlines():
-        if line.startswith("HKEY_"):
-            current = line.strip()
-        elif current and re.match(r"^\s+HardwareId\s+REG_MULTI_SZ\s+", line, re.I):
-            ids = re.split(r"\s+REG_MULTI_SZ\s+", line.strip(), maxsplit=1)[1].split("\\0")
-            if ROOT_HARDWARE_ID in ids:
-                found.append(current)
-    return found
+    return [key for key, values in prefix.tree(ENUM_ROOT).items()
+            if ROOT_HARDWARE_ID in values.get("hardwareid", "").split("\\0")]
+
+
+def check_root_device(checks, prefix, run):
+    devices = root_devices(prefix)
+    checks.check("%s: one root device root\\jq_pilotdeck in the registry" % run, len(devices) == 1, str(devices))
+
+
+def check_seed_kept(checks, prefix, run):
+    missing = [key for key in SEEDED_KEYS if not prefix.has_key(key)]
+    checks.check("%s: every seeded key kept" % run, not missing, "deleted: %s" % missing)
+
+
+def check_cleaned(checks, prefix, run, nt5):
+    """After a whole removal on Windows 2000/XP (nt5) or 7: no root device,
+    the vendor's keys that Windows reads deleted, the other seeded keys kept."""
+    devices = root_devices(prefix)
+    checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
+    left = [key for key in cleaned_keys(nt5) if prefix.has_key(key)]
+    checks.check("%s: the vendor's %s and OEM keys deleted" % (
+        run, "XP joystick settings" if nt5 else "joystick settings (<FixedKey>)"), not left, "left: %s" % left)
+    gone = [key for key in kept_keys(nt5) if not prefix.has_key(key)]
+    checks.check("%s: the other vendor's keys and the settings %s does not read kept" % (run, "XP" if nt5 else "7"),
+                 not gone, "deleted: %s" % gone)
+
+
+class DialogRun:
+    """What jqdialogs.exe printed and how it ended."""
+
+    def __init__(self, exit_code, text):
+        self.exit_code = exit_code
+        self.lines = text.splitlines()
+
+    def seen(self, step):
+        """The SEEN line of step n, without its prefix; None when not seen."""
+        prefix = "SEEN %d " % step
+        for line in self.lines:
+            if line.startswith(prefix):
+                return line[len(prefix):]
+        return None
+
+    def result(self):
+        """The closing line, with whatever was unexpected or missing."""
+        notes = [line for line in self.lines if line.startswith(("UNEXPECTED ", "VISIBLE "))]
+        return "; ".join([next((line for line in self.lines if line.startswith("RESULT ")), "no RESULT line")]
+                         + notes)
+
+    def check(self, checks, run, step, what, text, buttons):
+        """That the dialogs were as expected, and that the one of `step` (the
+        check named `what`) showed the caption Information, `text` and `buttons`."""
+        checks.check("%s: the dialogs were as expected" % run, self.exit_code == 0, self.result())
+        checks.check("%s: the %s" % (run, what), self.seen(step) == "caption=%s text=%s buttons=%s" % (
+            quoted("Information"), quoted(text), quoted(buttons)), str(self.seen(step)))
+
+
+def quoted(text):
+    return '"' + text.replace("\\", "\\\\").replace('"', '\\"') + '"'
+
+
+def answer_dialogs(prefix, dialogs_exe, steps, watch, run):
+    """Calls run(), which runs the program whose windows jqdialogs.exe
+    answers: `steps` are (caption, text, answer) in order, and any other
+    window captioned as in `watch` is reported. (run()'s result, DialogRun)."""
+    args = [dialogs_exe, "--timeout", str(DIALOG_TIMEOUT), "--settle", "3"]
+    for caption in watch:
+        args += ["--watch", caption]
+    for caption, text, answer in steps:
+        args += ["--dialog", caption, text, answer]
+    return run_answerer(prefix, args, run, DIALOG_TIMEOUT * len(steps) + 30)
+
+
+def run_answerer(prefix, args, run, wait):
+    """jqdialogs.exe with `args`, started before run() and given `wait`
+    seconds after it to end; (run()'s result, DialogRun)."""
+    with tempfile.TemporaryFile() as out:
+        answerer = prefix.start(args, out)
+        result = run()
+        try:
+            answerer.wait(timeout=wait)
+        except subprocess.TimeoutExpired:
+            answerer.kill()
+            answerer.wait()
+        out.seek(0)
+        return result, DialogRun(answerer.returncode, out.read().decode("latin-1"))

@@ -5,6 +5,7 @@ here runs as an administrator.
 """
 
 from tests.e2e.case import Case
+from tests.installers import CLOSING_MESSAGE, UNPLUG_QUESTION
 
 INSTALL_QUERIES = ["IsWinXp", "InitModule", "IsWin2k", "IsWinMe", "IsWinXp", "IsAdmin"]
 
@@ -68,15 +69,6 @@ CASES += [
 ]
 
 # --- the uninstall hooks and their dialogs ----------------------------------------------
-
-UNPLUG_QUESTION = (
-    "Before uninstalling the Pilotdeck, it is highly recommended that you unplug all JQ USB devices to "
-    "ensure that all drivers, etc. are properly removed. If there are JQ USB devices currently connected "
-    "click \"No\", unplug the devices, and restart the uninstall. Have all the devices been unpluged?")
-CLOSING_MESSAGE = (
-    "Removal of the Pilotdeck software is complete. To finish the uninstall and unload the drivers from "
-    "memory it is necessary to restart Windows. It is highly recommended that you RESTART WINDOWS as soon "
-    "as possible after this program exits.")
 
 
 def question(answer):

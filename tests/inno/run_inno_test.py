@@ -39,11 +39,11 @@ import shutil
 import subprocess
 import sys
 import tarfile
-import tempfile
 import time
 
-from tests.installers import SEEDED_KEYS, Checks, cleaned_keys, kept_keys, root_devices, seed_registry
-from tests.wine import WINE32, Prefix, loader_problem, skip_all, under_display, windows_path
+from tests.installers import (CLOSING, UNPLUG, Checks, answer_dialogs, check_cleaned, check_results, check_root_device,
+                              check_seed_kept, prepared, seed_registry)
+from tests.wine import WINE32, Prefix, cannot_start, loader_problem, skip_all, under_display, windows_path
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -57,7 +57,6 @@ APP_DIR = "C:\\JQInno"
 UNINSTALLER = APP_DIR + "\\unins000.exe"
 LOG_DIR = "C:\\jqlogs"
 RUN_TIMEOUT = 120
-DIALOG_TIMEOUT = 30
 MARKER = "JQInst2k.dll: "
 
 SETUP_RESULTS = [("InitModule", "1"), ("IsAdmin", "1"),                  # InitializeSetup
@@ -69,9 +68,7 @@ SILENT_UNINSTALL_RESULTS = [("InitModule", "1"), ("RootDeviceCount", "1"), ("Rem
 STOPPED_RESULTS = [("UninstInitialize", "-1")]
 REMOVED_RESULTS = [("UninstInitialize", "0"), ("UninstUnInitialize", "0"), ("Deleted", "1")]
 
-UNPLUG = ("Information", "unplug all JQ USB devices")
 INNO_CONFIRM = ("Pilotdeck Uninstall", "Are you sure you want to completely remove Pilotdeck", "yes")
-CLOSING = ("Information", "Removal of the Pilotdeck software is complete", "ok")
 INNO_RESTART = ("Pilotdeck Uninstall", "Would you like to restart now?", "no")
 
 
@@ -102,27 +99,25 @@ def fetch_iscc():
     return iscc
 
 
-def logged_results(path):
-    """The (EXPORT, RESULT) pairs the script logged; None without the log."""
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        text = f.read().decode("latin-1")
-    pairs = []
-    for line in text.splitlines():
-        at = line.find(MARKER)
-        if at >= 0:
-            name, _, result = line[at + len(MARKER):].strip().partition(" ")
-            pairs.append((name, result))
-    return pairs
-
-
 def log_text(path):
     try:
         with open(path, "rb") as f:
             return f.read().decode("latin-1")
     except OSError:
         return ""
+
+
+def logged_results(path):
+    """The (EXPORT, RESULT) pairs the script logged; None without the log."""
+    if not os.path.exists(path):
+        return None
+    pairs = []
+    for line in log_text(path).splitlines():
+        at = line.find(MARKER)
+        if at >= 0:
+            name, _, result = line[at + len(MARKER):].strip().partition(" ")
+            pairs.append((name, result))
+    return pairs
 
 
 def wait_for_log(path, timeout=RUN_TIMEOUT):
@@ -135,42 +130,32 @@ def wait_for_log(path, timeout=RUN_TIMEOUT):
     return False
 
 
-def check_results(checks, run, path, expected):
-    got = logged_results(path)
-    checks.check("%s: results %s" % (run, " ".join("%s=%s" % pair for pair in expected)), got == expected,
-                 "got %s" % (got if got is not None else "no log"))
-
-
 def check_installed(checks, prefix, run):
     for name in ("JQInst2k.dll", "JQDRV2K3.INF", "unins000.exe"):
         checks.check("%s: %s in the application folder" % (run, name),
                      os.path.exists(prefix.unix_path(APP_DIR + "\\" + name)))
-    devices = root_devices(prefix)
-    checks.check("%s: one root device root\\jq_pilotdeck in the registry" % run, len(devices) == 1, str(devices))
+    check_root_device(checks, prefix, run)
 
 
 def check_removed(checks, prefix, run):
     checks.check("%s: the application folder removed, the DLL with it" % run,
                  not os.path.exists(prefix.unix_path(APP_DIR)),
                  str(os.listdir(prefix.unix_path(APP_DIR))) if os.path.exists(prefix.unix_path(APP_DIR)) else "")
-    devices = root_devices(prefix)
-    checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
-    left = [key for key in cleaned_keys(nt5=False) if prefix.has_key(key)]
-    checks.check("%s: the vendor's joystick settings (<FixedKey>) and OEM keys deleted" % run, not left,
-                 "left: %s" % left)
-    gone = [key for key in kept_keys(nt5=False) if not prefix.has_key(key)]
-    checks.check("%s: the other vendor's keys and the settings 7 does not read kept" % run, not gone,
-                 "deleted: %s" % gone)
+    check_cleaned(checks, prefix, run, nt5=False)
 
 
 def run_setup(checks, prefix, setup, log, run):
+    """The setup, silent; whether it ended with 0 (then its files and root
+    device are checked too)."""
     try:
         code = prefix.run([setup, "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + log,
                            "/DIR=" + APP_DIR], timeout=RUN_TIMEOUT).returncode
     except subprocess.TimeoutExpired:
         code = None
     ok = checks.check("%s: the setup ends with 0" % run, code == 0, "exit code %s" % code)
-    check_results(checks, run, prefix.unix_path(log), SETUP_RESULTS)
+    check_results(checks, run, logged_results(prefix.unix_path(log)), SETUP_RESULTS)
+    if ok:
+        check_installed(checks, prefix, run)
     return ok
 
 
@@ -183,26 +168,15 @@ def run_uninstaller(prefix, args, log):
     return code, wait_for_log(prefix.unix_path(log))
 
 
-def interactive_uninstall(prefix, dialogs_exe, steps, log, watch):
-    """The uninstaller with jqdialogs.exe answering `steps`; (exit code,
-    log closed, jqdialogs exit code, its RESULT line and anything unexpected)."""
-    args = [dialogs_exe, "--timeout", str(DIALOG_TIMEOUT), "--settle", "3"]
-    for caption in watch:
-        args += ["--watch", caption]
-    for caption, text, answer in steps:
-        args += ["--dialog", caption, text, answer]
-    with tempfile.TemporaryFile() as out:
-        answerer = prefix.start(args, out)
-        code, closed = run_uninstaller(prefix, [], log)
-        try:
-            answerer.wait(timeout=DIALOG_TIMEOUT * len(steps) + 30)
-        except subprocess.TimeoutExpired:
-            answerer.kill()
-            answerer.wait()
-        out.seek(0)
-        lines = out.read().decode("latin-1").splitlines()
-    notes = [line for line in lines if line.startswith(("RESULT ", "UNEXPECTED ", "VISIBLE "))]
-    return code, closed, answerer.returncode, "; ".join(notes) or "no output"
+def check_uninstalled(checks, prefix, run, log, ended, expected, stopped=False):
+    """That the uninstaller, `ended` as (exit code, log closed), closed its
+    log having ended with 0 (any exit code when it `stopped`), and the
+    results it logged."""
+    code, closed = ended
+    checks.check("%s: the uninstaller ends %sand closes its log" % (run, "" if stopped else "with 0 "),
+                 (code is not None if stopped else code == 0) and closed,
+                 "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
+    check_results(checks, run, logged_results(prefix.unix_path(log)), expected)
 
 
 def check_driver_folders(checks, prefix, iscc, dll, out):
@@ -258,30 +232,25 @@ def main(argv):
     missing = [tool for tool in ("wine", "wineserver") if not shutil.which(tool)]
     missing += [path for path in (dll, dialogs_exe) if not os.path.exists(path)]
     if missing:
-        print("missing: %s (install wine32:i386, xvfb and npm; build the win32 preset)" % ", ".join(missing))
-        print("0 passed, 1 failed")
-        return 2
+        return cannot_start("missing: %s (install wine32:i386, xvfb and npm; build the win32 preset)"
+                            % ", ".join(missing))
     try:
         iscc = os.path.abspath(options.iscc) if options.iscc else fetch_iscc()
     except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
-        print("cannot get ISCC.exe: %s" % e)
-        print("0 passed, 1 failed")
-        return 2
+        return cannot_start("cannot get ISCC.exe: %s" % e)
 
     checks = Checks()
     prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-inno")))
-    try:
-        print("Wine prefix %s created in %.1f s" % (prefix.path, prefix.create(wow64=True)))
-        prefix.server("-p")  # the server and services stay up between programs: they start slowly
+
+    def set_up():
         # Every program sees 7: the setup and uninstaller run as copies with
         # names of their own, which a per-program setting would not reach.
         done = prefix.reg("add", "HKCU\\Software\\Wine", "/v", "Version", "/d", "win7", "/f")
         if done.returncode != 0:
             raise RuntimeError("cannot set the Windows version")
         seed_registry(prefix)
-    except (RuntimeError, subprocess.TimeoutExpired) as e:
-        print("cannot prepare the Wine prefix: %s" % e)
-        checks.check("Wine prefix", False)
+
+    if not prepared(checks, prefix, set_up):
         return 2
 
     try:
@@ -308,14 +277,11 @@ def main(argv):
         # 1. Silent setup, silent uninstall.
         if not run_setup(checks, prefix, setup, LOG_DIR + "\\setup.log", "setup"):
             return checks.summary()
-        check_installed(checks, prefix, "setup")
 
         run = "silent uninstall"
         log = LOG_DIR + "\\uninstall.log"
-        code, closed = run_uninstaller(prefix, ["/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART"], log)
-        checks.check("%s: the uninstaller ends with 0 and closes its log" % run, code == 0 and closed,
-                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
-        check_results(checks, run, prefix.unix_path(log), SILENT_UNINSTALL_RESULTS)
+        ended = run_uninstaller(prefix, ["/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART"], log)
+        check_uninstalled(checks, prefix, run, log, ended, SILENT_UNINSTALL_RESULTS)
         checks.check("%s: the uninstaller asks for a restart" % run,
                      "Need to restart Windows? Yes" in log_text(prefix.unix_path(log)))
         check_removed(checks, prefix, run)
@@ -324,29 +290,23 @@ def main(argv):
         seed_registry(prefix)
         if not run_setup(checks, prefix, setup, LOG_DIR + "\\setup-again.log", "setup again"):
             return checks.summary()
-        check_installed(checks, prefix, "setup again")
 
         run = "uninstall, unplug question answered no"
         log = LOG_DIR + "\\uninstall-no.log"
-        code, closed, answered, notes = interactive_uninstall(
-            prefix, dialogs_exe, [UNPLUG + ("no",)], log, watch=("Information", INNO_CONFIRM[0]))
-        checks.check("%s: the dialogs were as expected" % run, answered == 0, notes)
-        checks.check("%s: the uninstaller ends and closes its log" % run, code is not None and closed,
-                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
-        check_results(checks, run, prefix.unix_path(log), STOPPED_RESULTS)
+        ended, dialogs = answer_dialogs(prefix, dialogs_exe, [UNPLUG + ("no",)], ("Information", INNO_CONFIRM[0]),
+                                        lambda: run_uninstaller(prefix, [], log))
+        checks.check("%s: the dialogs were as expected" % run, dialogs.exit_code == 0, dialogs.result())
+        check_uninstalled(checks, prefix, run, log, ended, STOPPED_RESULTS, stopped=True)
         check_installed(checks, prefix, run)
-        missing = [key for key in SEEDED_KEYS if not prefix.has_key(key)]
-        checks.check("%s: every seeded key kept" % run, not missing, "deleted: %s" % missing)
+        check_seed_kept(checks, prefix, run)
 
         run = "uninstall, unplug question answered yes"
         log = LOG_DIR + "\\uninstall-yes.log"
-        code, closed, answered, notes = interactive_uninstall(
-            prefix, dialogs_exe, [UNPLUG + ("yes",), INNO_CONFIRM, CLOSING, INNO_RESTART], log,
-            watch=("Information",))
-        checks.check("%s: the dialogs were as expected" % run, answered == 0, notes)
-        checks.check("%s: the uninstaller ends with 0 and closes its log" % run, code == 0 and closed,
-                     "exit code %s, log %s" % (code, "closed" if closed else "not closed"))
-        check_results(checks, run, prefix.unix_path(log), REMOVED_RESULTS)
+        steps = [UNPLUG + ("yes",), INNO_CONFIRM, CLOSING, INNO_RESTART]
+        ended, dialogs = answer_dialogs(prefix, dialogs_exe, steps, ("Information",),
+                                        lambda: run_uninstaller(prefix, [], log))
+        checks.check("%s: the dialogs were as expected" % run, dialogs.exit_code == 0, dialogs.result())
+        check_uninstalled(checks, prefix, run, log, ended, REMOVED_RESULTS)
         check_removed(checks, prefix, run)
     finally:
         prefix.stop()
