@@ -158,10 +158,10 @@ class Prefix:
             err.seek(0)
             return subprocess.CompletedProcess(done.args, done.returncode, out.read(), err.read())
 
-    def start(self, args, out, cwd=None):
+    def start(self, args, out):
         """Starts a program without waiting for it; its output goes to `out`."""
         return subprocess.Popen([self.loader] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
-                                stderr=subprocess.STDOUT, cwd=cwd)
+                                stderr=subprocess.STDOUT)
 
     def prepare(self, keep, wow64=False):
         """Reuses the prefix when `keep` is set and it exists, else creates
