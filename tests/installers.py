@@ -10,7 +10,7 @@ import subprocess
 import sys
 import tempfile
 
-from tests.wine import DEBUGSTR, unescape
+from tests.wine import debugstr_lines
 
 # Keys of the vendor's devices and of another vendor's, written under HKLM
 # by seed_registry. Windows 2000 and XP keep joystick settings under
@@ -61,12 +61,7 @@ DIALOG_TIMEOUT = 30
 
 def trace_lines(stderr):
     """The OutputDebugStringA texts in a program's stderr (WINEDEBUG=+debugstr)."""
-    lines = []
-    for match in map(DEBUGSTR.search, stderr.decode("latin-1").splitlines()):
-        if match:
-            text = unescape(match.group(1), True)
-            lines.append(text[:-1] if text.endswith("\n") else text)
-    return lines
+    return [text for text, _ in debugstr_lines(stderr.decode("latin-1"))]
 
 
 NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "nsis",

@@ -118,6 +118,15 @@ def unescape(text, wine):
     return "".join(out)
 
 
+def debugstr_lines(stderr):
+    """The OutputDebugStringA texts in a program's stderr (a str, the
+    program run with WINEDEBUG=+debugstr): (text, whether Wine cut it short)."""
+    for match in map(DEBUGSTR.search, stderr.splitlines()):
+        if match:
+            text = unescape(match.group(1), True)
+            yield (text[:-1] if text.endswith("\n") else text), bool(match.group(2))
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 

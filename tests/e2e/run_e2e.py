@@ -37,8 +37,8 @@ import sys
 import tempfile
 import time
 
-from tests.wine import (DEBUGSTR, Prefix, cannot_start, full_key, loader_for, loader_problem, skip_all, under_display,
-                        unescape, windows_path)
+from tests.wine import (Prefix, cannot_start, debugstr_lines, full_key, loader_for, loader_problem, skip_all,
+                        under_display, unescape, windows_path)
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -153,15 +153,10 @@ class Outcome:
                 self.dialogs.append(fields)
             elif line:
                 self.other.append(line)
-        for line in stderr.splitlines():
-            match = DEBUGSTR.search(line)
-            if match:
-                text = unescape(match.group(1), True)
-                if text.endswith("\n"):
-                    text = text[:-1]
-                if match.group(2):
-                    self.truncated.add(len(self.trace))
-                self.trace.append(text)
+        for text, cut_short in debugstr_lines(stderr):
+            if cut_short:
+                self.truncated.add(len(self.trace))
+            self.trace.append(text)
 
 
 # --- cases ------------------------------------------------------------------------------
