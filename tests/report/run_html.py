@@ -25,6 +25,7 @@ import sys
 import tempfile
 
 from tests.installers import Checks
+from tests.wine import cannot_start, skip_all
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
@@ -102,13 +103,9 @@ def main(argv):
     options = parser.parse_args(argv[1:])
     exe = browser()
     if not exe:
-        print("SKIP every case: chromium is not installed (Debian package chromium)")
-        print("0 passed, 0 failed")
-        return 0
+        return skip_all("chromium is not installed (Debian package chromium)")
     if not os.path.exists(options.preview):
-        print("missing: %s (build the native preset)" % options.preview)
-        print("0 passed, 1 failed")
-        return 2
+        return cannot_start("missing: %s (build the native preset)" % options.preview)
     os.makedirs(options.logs, exist_ok=True)
     checks = Checks()
     with tempfile.TemporaryDirectory() as work:
