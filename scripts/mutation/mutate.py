@@ -16,6 +16,7 @@ Results go to build/mutation/ (results.json, survivors.txt, report.txt).
 """
 
 import argparse
+import collections
 import fnmatch
 import glob
 import hashlib
@@ -363,9 +364,12 @@ def main():
     class Enough(Exception):
         pass
 
-    def on_result(i, m, status, stage, took):
+    def record(m, status, stage, **more):
         records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line, "kind": m.kind,
-                              "status": status, "stage": stage, "seconds": round(took, 2)}
+                              "status": status, "stage": stage, **more}
+
+    def on_result(i, m, status, stage, took):
+        record(m, status, stage, seconds=round(took, 2))
         if status in ("killed", "survived"):
             counted[0] += 1
         mark = {"killed": "killed by " + str(stage), "survived": "SURVIVED",
@@ -393,9 +397,7 @@ def main():
         done = set(records)
         for m in todo:
             if m.where() not in done:
-                records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
-                                      "kind": m.kind, "status": "survived", "stage": "not run",
-                                      "seconds": 0}
+                record(m, "survived", "not run", seconds=0)
 
     if args.check_equivalent:
         wrong = [r["where"] for r in records.values() if r["status"] == "killed"]
@@ -432,10 +434,8 @@ def main():
     # the full run (or a rerun merged into it)
     for m in mutants:
         if listed(m):
-            kind = "equivalent" if m in equivalent else "unspecified"
-            records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line,
-                                  "kind": m.kind, "status": kind, "stage": None,
-                                  "reason": (equivalent if m in equivalent else unspecified).reason(m)}
+            which = equivalent if m in equivalent else unspecified
+            record(m, "equivalent" if which is equivalent else "unspecified", None, reason=which.reason(m))
     live = {m.where() for m in mutants}
     # The results of files outside this run's scope stay as the last run that
     # covered them left them, so that runs over parts of src/ add up.
@@ -456,24 +456,19 @@ def main():
     with open(os.path.join(WORK, "survivors.txt"), "w") as f:
         f.write("".join(s + "\n" for s in survivors))
 
-    report = []
     per = {}
     for r in rows:
-        per.setdefault(r["path"], {"killed": 0, "survived": 0, "equivalent": 0, "unspecified": 0,
-                                   "unbuilt": 0, "uncompiled": 0})[r["status"]] += 1
-    report.append(f"{'file':42} {'made':>5} {'killed':>6} {'surv.':>5} {'equiv.':>6} {'unspec.':>7} "
-                  f"{'unbuilt':>7} {'uncomp.':>7}")
-    tot = {"killed": 0, "survived": 0, "equivalent": 0, "unspecified": 0, "unbuilt": 0, "uncompiled": 0}
-    for path in sorted(per):
-        c = per[path]
-        for k in tot:
-            tot[k] += c[k]
-        report.append(f"{path:42} {sum(c.values()):5} {c['killed']:6} {c['survived']:5} "
-                      f"{c['equivalent']:6} {c['unspecified']:7} {c['unbuilt']:7} {c['uncompiled']:7}")
+        per.setdefault(r["path"], collections.Counter())[r["status"]] += 1
+    tot = sum(per.values(), collections.Counter())
+
+    def row(name, c):
+        return (f"{name:42} {sum(c.values()):5} {c['killed']:6} {c['survived']:5} "
+                f"{c['equivalent']:6} {c['unspecified']:7} {c['unbuilt']:7} {c['uncompiled']:7}")
+    report = [f"{'file':42} {'made':>5} {'killed':>6} {'surv.':>5} {'equiv.':>6} {'unspec.':>7} "
+              f"{'unbuilt':>7} {'uncomp.':>7}"]
+    report += [row(path, per[path]) for path in sorted(per)] + [row("total", tot)]
     scored = tot["killed"] + tot["survived"]
     score = 100.0 * tot["killed"] / scored if scored else 100.0
-    report.append(f"{'total':42} {sum(tot.values()):5} {tot['killed']:6} {tot['survived']:5} "
-                  f"{tot['equivalent']:6} {tot['unspecified']:7} {tot['unbuilt']:7} {tot['uncompiled']:7}")
     report.append(f"score: killed / (killed + survived) = {tot['killed']} / {scored} ({score:.1f}%); "
                   f"beside it {tot['equivalent']} equivalent and {tot['unspecified']} unspecified, not run; "
                   f"{tot['unbuilt']} do not build and {tot['uncompiled']} change no object file "
