@@ -10,7 +10,6 @@ namespace {
 const std::string Enum9x = "HKLM\\Enum\\USB\\";
 const std::string EnumNt = "HKLM\\System\\CurrentControlSet\\Enum\\USB\\";
 const std::string Asd = "HKLM\\System\\CurrentControlSet\\Control\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 
 // A 255-character name that holds `id` after a run of high bytes.
 std::string longName(const char* id)
@@ -19,18 +18,11 @@ std::string longName(const char* id)
     return name + id;
 }
 
-class BadInputTest : public SimTest {
-protected:
-    void nineX()
-    {
-        m.setWindows(sim::WindowsVersion::Win98);
-        reload();
-    }
-};
+class BadInputTest : public SimTest {};
 
 TEST_F(BadInputTest, LongestNamesAndHighBytesMatchOnlyByTheirIds)
 {
-    nineX();
+    onWindows(sim::WindowsVersion::Win98);
     const std::string vendor = longName(UsbJoystickId);
     const std::string other = longName(OtherVendorId);
     const std::string accented = "\xC4\xD6\xDC" + std::string(PedalId) + "&MI_00";
@@ -67,8 +59,7 @@ TEST_F(BadInputTest, ValuesOfEveryTypeWhereTextIsExpected)
                            REG_MULTI_SZ, REG_RESOURCE_LIST, REG_QWORD};
     for (DWORD type : types) {
         SCOPED_TRACE(type);
-        m.reset();
-        nineX();
+        onWindows(sim::WindowsVersion::Win98);
         m.setValue(Enum9x + std::string(UsbJoystickId) + "\\0000", "Driver", type, {1, 0, 0, 0});
         m.setString(Enum9x + std::string(OtherVendorId) + "\\0000", "Driver", "MEDIA\\0002");
         m.createKey("HKLM\\System\\CurrentControlSet\\Services\\Class\\MEDIA\\0002");
@@ -81,8 +72,7 @@ TEST_F(BadInputTest, ValuesOfEveryTypeWhereTextIsExpected)
     }
 
     // Zero-length data of any type reads as the empty text: no error.
-    m.reset();
-    nineX();
+    onWindows(sim::WindowsVersion::Win98);
     m.setValue(Enum9x + std::string(UsbJoystickId) + "\\0000", "Driver", REG_BINARY, {});
     EXPECT_EQ(call(RemoveUsbDevices), 0);
     EXPECT_FALSE(m.keyExists(Enum9x + UsbJoystickId));

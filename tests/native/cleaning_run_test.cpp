@@ -9,14 +9,16 @@ const std::string Oem = Control + "\\MediaProperties\\PrivateProperties\\Joystic
 const std::string Asd = Control + "\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
 const std::string HidInterfaces = Control + "\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
 
+// A USB run's sequence on the 9x family: every routine of its road, in order.
+const Lines UsbRun9x = {"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W9x Enum Keys",
+                        "DELKEYS: deleteEnumUsbKeys", "DELKEYS: deleteEnumHidKeys",
+                        "DELKEYS: deleteEnumJqKeys", "  Deletinge Settings and OEM Keys",
+                        "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys",
+                        "  Deletinge W9x Special Keys", "DELKEYS: deleteAsdKeys",
+                        "DELKEYS: deleteDeviceClassesKeys"};
+
 class CleaningRunTest : public SimTest {
 protected:
-    void onWindows(sim::WindowsVersion version)
-    {
-        m.reset();
-        m.setWindows(version);
-        reload();
-    }
     // A trace of the device in each kind of key a 9x run cleans.
     void seed(const std::string& id)
     {
@@ -44,12 +46,7 @@ TEST_F(CleaningRunTest, EachFamilyRunsItsRoutinesInOrder)
     seed(OtherVendorId);
     Keys before = m.allKeys();
     EXPECT_EQ(call(RemoveUsbDevices), 0);
-    EXPECT_EQ(sequence(), (Lines{"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W9x Enum Keys",
-                                 "DELKEYS: deleteEnumUsbKeys", "DELKEYS: deleteEnumHidKeys",
-                                 "DELKEYS: deleteEnumJqKeys", "  Deletinge Settings and OEM Keys",
-                                 "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys",
-                                 "  Deletinge W9x Special Keys", "DELKEYS: deleteAsdKeys",
-                                 "DELKEYS: deleteDeviceClassesKeys"}));
+    EXPECT_EQ(sequence(), UsbRun9x);
     EXPECT_EQ(m.allKeys(), keysWithout(before, {"HKLM\\Enum\\HID\\" + std::string(UsbJoystickId),
                                                 Oem + "\\" + UsbJoystickId, HidInterfaces + "\\" + UsbJoystickId}));
     EXPECT_FALSE(m.valueExists(Asd, UsbJoystickId));
@@ -191,7 +188,6 @@ TEST_F(CleaningRunTest, AnalogRunOnTheNtFamilyCleansGamePortAndHid)
                                  "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys"}));
 }
 
-// The first routine's error ends the run: none of the routines after it runs.
 // A driver value of the wrong type in the first routine stops none of the
 // routines after it.
 TEST_F(CleaningRunTest, ABadValueInARoutineStopsNoRoutineAfterIt)
@@ -200,12 +196,7 @@ TEST_F(CleaningRunTest, ABadValueInARoutineStopsNoRoutineAfterIt)
     m.setDword("HKLM\\Enum\\USB\\" + std::string(UsbJoystickId) + "\\0000", "Driver", 3);
     seed(PedalId);
     EXPECT_EQ(call(RemoveUsbDevices), 0);
-    EXPECT_EQ(sequence(), (Lines{"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W9x Enum Keys",
-                                 "DELKEYS: deleteEnumUsbKeys", "DELKEYS: deleteEnumHidKeys",
-                                 "DELKEYS: deleteEnumJqKeys", "  Deletinge Settings and OEM Keys",
-                                 "DELKEYS: deleteJoystickSettingsKeys", "DELKEYS: deleteOemKeys",
-                                 "  Deletinge W9x Special Keys", "DELKEYS: deleteAsdKeys",
-                                 "DELKEYS: deleteDeviceClassesKeys"}));
+    EXPECT_EQ(sequence(), UsbRun9x);
     EXPECT_FALSE(m.keyExists("HKLM\\Enum\\USB\\" + std::string(UsbJoystickId)));
 }
 

@@ -4,6 +4,7 @@
 
 #include "cleaning/cleaning_state.h"
 #include "native/fixture.h"
+#include "native/machine_builders.h"
 
 #include <algorithm>
 #include <string>
@@ -23,10 +24,8 @@ inline bool startsWith(const std::string& text, const char* prefix) { return tex
 inline Keys keysWithout(Keys keys, const Keys& gone)
 {
     const auto isGone = [&gone](const std::string& key) {
-        return std::any_of(gone.begin(), gone.end(), [&key](const std::string& g) {
-            return sim::equalNoCase(key.substr(0, g.size()), g) &&
-                   (key.size() == g.size() || key[g.size()] == '\\');
-        });
+        return std::any_of(gone.begin(), gone.end(),
+                           [&key](const std::string& g) { return builders::isAtOrBelow(key, g); });
     };
     keys.erase(std::remove_if(keys.begin(), keys.end(), isGone), keys.end());
     return keys;
@@ -71,9 +70,7 @@ protected:
     }
     void freshMachine(sim::WindowsVersion version, Mode mode = Mode::Usb)
     {
-        m.reset();
-        m.setWindows(version);
-        reload();
+        onWindows(version);
         prepareRun(mode);
     }
     void prepareRun(Mode mode)

@@ -12,9 +12,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
-
 class RootDevicesTest : public SimTest {
 protected:
     void addSystemDevice(const std::string& instance, std::vector<std::string> ids,

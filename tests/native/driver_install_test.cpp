@@ -16,8 +16,6 @@ namespace {
 
 using Lines = std::vector<std::string>;
 
-const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 const char* const VendorDriver = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0000";
 const char* const RootInf = "C:\\JQ\\JQDRV2K3.INF";
 const char* const UsbInf = "C:\\JQ\\JQDRV2K1.INF";

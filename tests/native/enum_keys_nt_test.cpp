@@ -8,7 +8,6 @@
 
 namespace {
 
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 const std::string EnumKey = "HKLM\\System\\CurrentControlSet\\Enum\\";
 const std::string ClassKey = "HKLM\\System\\CurrentControlSet\\Control\\Class\\";
 

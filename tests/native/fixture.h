@@ -13,6 +13,29 @@
 #include <string>
 #include <vector>
 
+// The setup classes of the devices the tests add.
+constexpr const char* SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
+constexpr const char* HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
+
+// Closes a key handle the test opened, also when an assertion fails.
+struct TestKey {
+    HKEY key = nullptr;
+    ~TestKey()
+    {
+        if (key)
+            RegCloseKey(key);
+    }
+};
+
+// The text with its capitals A to Z made small: a name in the other case.
+inline std::string lower(std::string text)
+{
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c + 32);
+    return text;
+}
+
 class SimTest : public ::testing::Test {
 protected:
     sim::Machine& m = sim::machine();
@@ -36,6 +59,14 @@ protected:
     {
         moduleLoad();
         TraceEnabled = true;
+    }
+
+    // A new machine running `version`, with the module freshly loaded on it.
+    void onWindows(sim::WindowsVersion version)
+    {
+        m.reset();
+        m.setWindows(version);
+        reload();
     }
 
     std::vector<std::string> trace() const { return m.debugger.lines(); }

@@ -265,12 +265,6 @@ TEST_F(Matching, SwitchOffGivesTheAnswersAndMatchFlagOfTheTracedListOrderScan)
 TEST_F(Matching, SwitchOffMatchesEveryEntryOfTheChosenListInEitherCaseAndNoOther)
 {
     TraceEnabled = false;
-    auto lower = [](std::string text) {
-        for (char& c : text)
-            if (c >= 'A' && c <= 'Z')
-                c = static_cast<char>(c + 32);
-        return text;
-    };
     setMode(false, false, false, false);
     for (const char* entry : UsbVidPids) {
         EXPECT_TRUE(checkId(lower(entry))) << entry;

@@ -9,15 +9,6 @@
 
 namespace {
 
-struct TestKey {
-    HKEY key = nullptr;
-    ~TestKey()
-    {
-        if (key)
-            RegCloseKey(key);
-    }
-};
-
 HKEY openKey(const char* path, TestKey& out, REGSAM access = KEY_ALL_ACCESS)
 {
     EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &out.key), ERROR_SUCCESS)

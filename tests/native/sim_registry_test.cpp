@@ -4,16 +4,6 @@
 
 namespace {
 
-// Closes a key handle the test opened, also when an assertion fails.
-struct TestKey {
-    HKEY key = nullptr;
-    ~TestKey()
-    {
-        if (key)
-            RegCloseKey(key);
-    }
-};
-
 LONG openKey(const char* path, REGSAM access, TestKey& out)
 {
     return RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, access, &out.key);

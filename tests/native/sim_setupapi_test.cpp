@@ -7,8 +7,6 @@
 
 namespace {
 
-const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 const char* const EnumKey = "HKLM\\System\\CurrentControlSet\\Enum";
 const char* const ClassKey = "HKLM\\System\\CurrentControlSet\\Control\\Class";
 const GUID SystemGuid = {0x4d36e97d, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};

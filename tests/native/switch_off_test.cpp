@@ -16,14 +16,6 @@ const std::string Asd =
 const std::string Interfaces =
     "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}\\";
 
-std::string lower(std::string text)
-{
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c + 32);
-    return text;
-}
-
 // `id` standing at `at` in a text of `length` characters.
 std::string idAt(const std::string& id, size_t at, size_t length)
 {

@@ -12,8 +12,6 @@
 
 namespace {
 
-const char* const SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
-const char* const HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
 const std::string EnumKey = "HKLM\\System\\CurrentControlSet\\Enum\\";
 
 class Windows64Test : public SimTest, public ::testing::WithParamInterface<sim::WindowsVersion> {

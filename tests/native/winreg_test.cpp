@@ -379,9 +379,7 @@ TEST_F(EraseSectionTest, WalkCallsAndTheChildrenItCannotName)
 
     const auto again = [&](sim::WindowsVersion version) {
         registry.reset();
-        m.reset();
-        m.setWindows(version);
-        reload();
+        onWindows(version);
         seedTree();
         registry = openBase();
     };
