@@ -1,13 +1,9 @@
 // Which control set a snapshot's CurrentControlSet is.
 #include "cli.h"
 #include "control_sets.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 using namespace preview;
 
@@ -42,25 +38,6 @@ std::string select(int current)
 {
     return "[HKEY_LOCAL_MACHINE\\SYSTEM\\Select]\r\n\"Current\"=dword:0000000" + std::to_string(current) +
            "\r\n\"Default\"=dword:00000001\r\n\"LastKnownGood\"=dword:00000003\r\n";
-}
-
-struct File {
-    explicit File(const std::string& content)
-        : path(std::filesystem::temp_directory_path() /
-               ("jqpreview-cs-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".reg"))
-    {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    ~File() { std::filesystem::remove(path); }
-    std::string path;
-    static inline int counter = 0;
-};
-
-std::string run(const std::vector<std::string>& args, int expected = ExitOk)
-{
-    std::ostringstream out, err;
-    EXPECT_EQ(runTool(args, out, err), expected) << err.str();
-    return out.str();
 }
 
 }  // namespace
@@ -136,11 +113,11 @@ TEST(ControlSets, AControlSetExportPreviewsAsTheCurrentControlSetOne)
 {
     // What a customer gets exporting HKLM\SYSTEM\ControlSet001: the same
     // machine as the sample's CurrentControlSet export, and the same report.
-    const File exported(replaceAll(sampleSnapshot(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
+    const TempFile exported(replaceAll(sampleSnapshot(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
                                    "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001"));
-    const File after("");
-    const std::string sample = run({"-q"});
-    const std::string report = run({exported.path, "-q", "--write-reg", after.path});
+    const TempFile after("");
+    const std::string sample = reportOf({"-q"});
+    const std::string report = reportOf({exported.path, "-q", "--write-reg", after.path});
     const std::string changes = sample.substr(sample.find("\nChanges"));
     ASSERT_NE(changes.find("Keys deleted: 24\n"), std::string::npos) << sample;
     EXPECT_EQ(report.substr(report.find("\nChanges")), changes);
@@ -156,10 +133,10 @@ TEST(ControlSets, AControlSetExportPreviewsAsTheCurrentControlSetOne)
     EXPECT_EQ(written.find("HKLM\\SYSTEM\\ControlSet001\\Enum\\USB\\VID_2F7A&PID_C26B"), nullptr);
 
     // Two sets and no Select: the warning is in the report.
-    const File two(replaceAll(sampleSnapshot(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
+    const TempFile two(replaceAll(sampleSnapshot(), "[HKEY_LOCAL_MACHINE\\SYSTEM\\CurrentControlSet",
                               "[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001") +
                    "\r\n[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Enum]\r\n");
-    const std::string warned = run({two.path, "-q"});
+    const std::string warned = reportOf({two.path, "-q"});
     EXPECT_EQ(warned.substr(warned.find("\nChanges"), changes.size() - 1), changes.substr(0, changes.size() - 1));
     EXPECT_NE(warned.find("\nWarnings\n  the snapshot holds the control sets ControlSet001, ControlSet002 and no "
                           "HKLM\\SYSTEM\\Select key"),

@@ -2,6 +2,7 @@
 #include "load_machine.h"
 #include "preview.h"
 #include "report.h"
+#include "tool_run.h"
 
 #include "support/tracers.h"
 
@@ -9,8 +10,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 using namespace preview;
 using MachineSetup = preview::Setup;  // gtest's Test has a MachineSetup of its own
@@ -285,40 +284,6 @@ TEST_F(Preview, MachineReadsBackAsLoaded)
     EXPECT_EQ(back.find(Ccs + "\\Enum\\USB\\VID_2F7A&PID_C26B"), nullptr);
 }
 
-namespace {
-
-class TempFile {
-public:
-    explicit TempFile(const std::string& content)
-        : path_((std::filesystem::temp_directory_path() /
-                 ("jqpreview-" + std::to_string(getpid()) + "-" + std::to_string(counter_++) + ".reg"))
-                    .string())
-    {
-        std::ofstream(path_, std::ios::binary) << content;
-    }
-    ~TempFile() { std::filesystem::remove(path_); }
-    const std::string& path() const { return path_; }
-
-private:
-    static inline int counter_ = 0;
-    std::string path_;
-};
-
-struct ToolRun {
-    int status;
-    std::string out;
-    std::string err;
-};
-
-ToolRun tool(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    const int status = runTool(args, out, err);
-    return ToolRun{status, out.str(), err.str()};
-}
-
-}  // namespace
-
 // Each --windows word: the version the library is told, the family, the
 // road it takes (it reads the major version only, so NT 4.0 takes the 9x
 // road), what the OS exports answer there, and the road's device tree named
@@ -412,10 +377,10 @@ TEST_F(Preview, EveryTraceLeftSaysWhyItStays)
 TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
 {
     const TempFile bad("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\A]\r\n\"v\"=dword:xyz\r\n");
-    ToolRun t = tool({bad.path(), "--strict", "RemoveUsbDevices"});
+    ToolRun t = tool({bad.path, "--strict", "RemoveUsbDevices"});
     EXPECT_EQ(t.status, ExitBadInput);
     EXPECT_EQ(t.out, "");
-    EXPECT_EQ(t.err, bad.path() + ":3: dword data without hexadecimal digits\n");
+    EXPECT_EQ(t.err, bad.path + ":3: dword data without hexadecimal digits\n");
 
     const struct {
         std::vector<std::string> args;
@@ -449,15 +414,15 @@ TEST_F(Preview, ToolRefusesBadInputBeforeRunningAnything)
         japanese += static_cast<char>(c >> 8);
     }
     const TempFile lossy(japanese);
-    const std::string written = lossy.path() + ".out";
-    t = tool({lossy.path(), "--write-reg", written, "IsWinXp"});
+    const std::string written = lossy.path + ".out";
+    t = tool({lossy.path, "--write-reg", written, "IsWinXp"});
     EXPECT_EQ(t.status, ExitBadInput);
-    EXPECT_NE(t.err.find("--write-reg: 1 names and texts of " + lossy.path() +
+    EXPECT_NE(t.err.find("--write-reg: 1 names and texts of " + lossy.path +
                          " hold characters code page 1252 lacks (the first at line 3)"),
               std::string::npos)
         << t.err;
     EXPECT_FALSE(std::filesystem::exists(written));
-    t = tool({lossy.path(), "-q", "IsWinXp"});
+    t = tool({lossy.path, "-q", "IsWinXp"});
     EXPECT_EQ(t.status, ExitOk);
     EXPECT_NE(t.out.find(":3: the text \"\xE6\x97\xA5\" holds characters code page 1252 lacks: they read as '?'"),
               std::string::npos)
@@ -473,19 +438,19 @@ TEST_F(Preview, ToolWritesTheReportsAndTheMachineAfterTheRun)
     const TempFile machine(MachineXpBare);
     const TempFile json("");
     const TempFile after("");
-    ToolRun t = tool({"-q", "--json", json.path(), "--write-reg", after.path(), "--file", "C:\\JQ\\JQDRV2K3.INF",
-                      "--", "CreateRootDevice=C:\\JQ", machine.path()});
+    ToolRun t = tool({"-q", "--json", json.path, "--write-reg", after.path, "--file", "C:\\JQ\\JQDRV2K3.INF",
+                      "--", "CreateRootDevice=C:\\JQ", machine.path});
     // After "--" a name ending in .reg is no snapshot but an unknown export.
     EXPECT_EQ(t.status, ExitBadInput);
 
-    t = tool({"-q", "--json", json.path(), "--write-reg", after.path(), "--file", "C:\\JQ\\JQDRV2K3.INF",
-              machine.path(), "CreateRootDevice=C:\\JQ"});
+    t = tool({"-q", "--json", json.path, "--write-reg", after.path, "--file", "C:\\JQ\\JQDRV2K3.INF",
+              machine.path, "CreateRootDevice=C:\\JQ"});
     EXPECT_EQ(t.status, ExitOk) << t.err;
     EXPECT_NE(t.out.find("CreateRootDevice(\"C:\\JQ\") -> 1"), std::string::npos) << t.out;
     EXPECT_NE(sim::upper(t.out).find("DEVICE NODES CREATED: 1\n    ROOT\\SYSTEM\\0001\n"), std::string::npos)
         << t.out;
 
-    std::ifstream jsonIn(json.path());
+    std::ifstream jsonIn(json.path);
     const std::string report((std::istreambuf_iterator<char>(jsonIn)), std::istreambuf_iterator<char>());
     EXPECT_NE(sim::upper(report).find("\"DEVICENODESCREATED\": [\"ROOT\\\\SYSTEM\\\\0001\"]"),
               std::string::npos)
@@ -495,12 +460,12 @@ TEST_F(Preview, ToolWritesTheReportsAndTheMachineAfterTheRun)
     // What lay beyond the library's reach is counted in the JSON as in the text.
     const TempFile beyond("REGEDIT4\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\A]\r\n\"v\"=\"1\"\r\n\"w\"=\"2\"\r\n"
                           "[HKEY_LOCAL_MACHINE\\SOFTWARE\\B]\r\n[HKEY_LOCAL_MACHINE\\software\\a]\r\n");
-    t = tool({beyond.path(), "--json", "-", "IsWinXp"});
+    t = tool({beyond.path, "--json", "-", "IsWinXp"});
     EXPECT_NE(t.out.find("\"beyondReach\": {\"keys\": 2, \"keyLines\": 3, \"valueLines\": 2}"), std::string::npos)
         << t.out.substr(0, 400);
 
     regfile::Registry written;
-    const regfile::FileInfo info = regfile::load(after.path(), written);
+    const regfile::FileInfo info = regfile::load(after.path, written);
     EXPECT_EQ(info.format, regfile::Format::Version5);
     EXPECT_EQ(info.encoding, regfile::Encoding::Utf16Le);
     const regfile::Key* created = written.find(Ccs + "\\Enum\\ROOT\\SYSTEM\\0001");

@@ -4,36 +4,15 @@
 #include "load_machine.h"
 #include "preview.h"
 #include "report.h"
+#include "tool_run.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
-#include <sstream>
-#include <unistd.h>
 
 using namespace preview;
 
 namespace {
-
-struct File {
-    explicit File(const std::string& content)
-        : path(std::filesystem::temp_directory_path() /
-               ("jqpreview-reach-" + std::to_string(getpid()) + "-" + std::to_string(counter++) + ".reg"))
-    {
-        std::ofstream(path, std::ios::binary) << content;
-    }
-    ~File() { std::filesystem::remove(path); }
-    std::string path;
-    static inline int counter = 0;
-};
-
-std::string report(const std::vector<std::string>& args)
-{
-    std::ostringstream out, err;
-    EXPECT_EQ(runTool(args, out, err), ExitOk) << err.str();
-    return out.str();
-}
 
 // The sample machine with software keys around it, some naming the vendor.
 const std::string Software = "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other\\Plain]\r\n\"x\"=\"1\"\r\n"
@@ -50,15 +29,15 @@ const std::string Software = "\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Other\\Plain]\r
 TEST(SnapshotReach, TheReportIsTheSameWithOnlyTheReachableKeysLoaded)
 {
     const std::string text = sampleSnapshot() + Software;
-    const File machine(text);
-    const File after("");
+    const TempFile machine(text);
+    const TempFile after("");
     for (const std::vector<std::string>& calls :
          {std::vector<std::string>{}, std::vector<std::string>{"--windows", "98", "RemoveUsbDevices"},
           std::vector<std::string>{"--file", "C:\\JQ\\JQDRV2K3.INF", "InitModule", "CreateRootDevice=C:\\JQ",
                                    "UpdateDevices=C:\\JQ", "RemoveRootDevice"}}) {
         std::vector<std::string> args{machine.path, "-q", "--write-reg", after.path};
         args.insert(args.end(), calls.begin(), calls.end());
-        const std::string partly = report(args);
+        const std::string partly = reportOf(args);
 
         // The same run with every key of the snapshot in the machine.
         const Options options = parseCommandLine(args);
@@ -84,7 +63,7 @@ TEST(SnapshotReach, TheReportIsTheSameWithOnlyTheReachableKeysLoaded)
         EXPECT_EQ(written, regfile::write(whole.after));
     }
     // The traces outside the reach are there, each once.
-    const std::string shown = report({machine.path, "-q"});
+    const std::string shown = reportOf({machine.path, "-q"});
     for (const char* where : {"HKLM\\SOFTWARE\\Other\\Mixed  value \"Device\"", "HKLM\\SOFTWARE\\Other\\VID_2F7A&PID_1A24\n",
                               "HKLM\\SOFTWARE\\Other\\Root  value \"Id\""})
         EXPECT_NE(shown.find(where), std::string::npos) << where << "\n" << shown;
@@ -156,11 +135,11 @@ TEST(SnapshotReach, KeysLeftOutAreKeptFromTheirFirstValueThatMatters)
 TEST(SnapshotReach, TheToolReadsWritesAndShowsTextsInTheMachinesCodePage)
 {
     // "Эскиз" as a Cyrillic Windows writes it in an ANSI export.
-    const File machine("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\\xDD\xF1\xEA\xE8\xE7]\r\n"
+    const TempFile machine("REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\\xDD\xF1\xEA\xE8\xE7]\r\n"
                        "\"VID_2F7A&PID_00A1\"=\"\xC6\"\r\n");
-    const File after("");
-    const File json("");
-    const std::string text = report({machine.path, "-q", "--code-page", "1251", "--write-reg", after.path, "--json",
+    const TempFile after("");
+    const TempFile json("");
+    const std::string text = reportOf({machine.path, "-q", "--code-page", "1251", "--write-reg", after.path, "--json",
                                      json.path, "IsWinXp"});
     EXPECT_NE(text.find("    HKLM\\SOFTWARE\\Эскиз  value \"VID_2F7A&PID_00A1\"\n"), std::string::npos) << text;
     std::ifstream in(json.path, std::ios::binary);
@@ -177,5 +156,5 @@ TEST(SnapshotReach, TheToolReadsWritesAndShowsTextsInTheMachinesCodePage)
     EXPECT_NE(written.find(wide), std::string::npos);
 
     // The default, Windows-1252, shows the same bytes as Western letters.
-    EXPECT_NE(report({machine.path, "-q", "IsWinXp"}).find("HKLM\\SOFTWARE\\Ýñêèç  value"), std::string::npos);
+    EXPECT_NE(reportOf({machine.path, "-q", "IsWinXp"}).find("HKLM\\SOFTWARE\\Ýñêèç  value"), std::string::npos);
 }
