@@ -4,10 +4,9 @@
 
 namespace {
 
-const std::string Control = "HKLM\\System\\CurrentControlSet\\Control";
-const std::string Oem = Control + "\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
-const std::string Asd = Control + "\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
-const std::string HidInterfaces = Control + "\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
+using builders::Oem;
+const std::string Asd = builders::join(builders::AsdProb, builders::AsdSubkeys[0]);
+const std::string& HidInterfaces = builders::InterfaceClassKeys[0];
 
 // A USB run's sequence on the 9x family: every routine of its road, in order.
 const Lines UsbRun9x = {"INST2K: removeUsbDevices", "DELKEYS: cleanDeviceKeys", "  Deletinge W9x Enum Keys",

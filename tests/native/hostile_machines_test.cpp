@@ -9,14 +9,12 @@
 
 namespace {
 
-const std::string Oem =
-    "HKLM\\System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
+using builders::Oem;
 const std::string VendorOem = Oem + "\\" + UsbJoystickId;
 const std::string Victim = "HKLM\\Software\\VictimCo";
 const std::string Enum9xDevice = std::string("HKLM\\Enum\\USB\\") + UsbJoystickId;
 const std::string NtEnumUsb = "HKLM\\System\\CurrentControlSet\\Enum\\USB";
-const std::string HidInterfaces =
-    "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
+const std::string& HidInterfaces = builders::InterfaceClassKeys[0];
 
 // U+FF3C and U+2216, which code page 1252 turns into a backslash.
 const std::string FullwidthBackslash = "\xEF\xBC\xBC";

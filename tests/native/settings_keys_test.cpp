@@ -4,14 +4,13 @@
 
 namespace {
 
-const std::string Control = "HKLM\\System\\CurrentControlSet\\Control";
-const std::string SettingsNt = Control + "\\MediaResources\\Joystick\\DINPUT.DLL\\JoystickSettings";
-const std::string Settings9x = Control + "\\MediaResources\\joystick\\<FixedKey>\\JoystickSettings";
-const std::string Oem = Control + "\\MediaProperties\\PrivateProperties\\Joystick\\OEM";
-const std::string AsdFirst = Control + "\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
-const std::string AsdSecond = Control + "\\ASD\\Prob\\{cf2524c0-29ae-11cf-97ea-00aa0034319d}";
-const std::string HidInterfaces = Control + "\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}";
-const std::string UsbInterfaces = Control + "\\DeviceClasses\\{a5dcbf10-6530-11d2-901f-00c04fb951ed}";
+using builders::Oem;
+using builders::Settings9x;
+using builders::SettingsNt;
+const std::string AsdFirst = builders::join(builders::AsdProb, builders::AsdSubkeys[0]);
+const std::string AsdSecond = builders::join(builders::AsdProb, builders::AsdSubkeys[1]);
+const std::string& HidInterfaces = builders::InterfaceClassKeys[0];
+const std::string& UsbInterfaces = builders::InterfaceClassKeys[1];
 
 using SettingsKeysTest = CleaningRoutineTest;
 

@@ -5,16 +5,11 @@
 
 namespace {
 
-const std::string Settings9x =
-    "HKLM\\System\\CurrentControlSet\\Control\\MediaResources\\joystick\\<FixedKey>\\JoystickSettings\\";
-const std::string SettingsNt =
-    "HKLM\\System\\CurrentControlSet\\Control\\MediaResources\\Joystick\\DINPUT.DLL\\JoystickSettings\\";
-const std::string Oem =
-    "HKLM\\System\\CurrentControlSet\\Control\\MediaProperties\\PrivateProperties\\Joystick\\OEM\\";
-const std::string Asd =
-    "HKLM\\System\\CurrentControlSet\\Control\\ASD\\Prob\\{9b4e7760-3196-11cf-97ea-00aa0034319d}";
-const std::string Interfaces =
-    "HKLM\\System\\CurrentControlSet\\Control\\DeviceClasses\\{4d1e55b2-f16f-11cf-88cb-001111000030}\\";
+const std::string Settings9x = builders::Settings9x + "\\";
+const std::string SettingsNt = builders::SettingsNt + "\\";
+const std::string Oem = builders::Oem + "\\";
+const std::string Asd = builders::join(builders::AsdProb, builders::AsdSubkeys[0]);
+const std::string Interfaces = builders::InterfaceClassKeys[0] + "\\";
 
 // `id` standing at `at` in a text of `length` characters.
 std::string idAt(const std::string& id, size_t at, size_t length)
