@@ -33,12 +33,6 @@ protected:
         m.addDevice({instance, {"root\\jq_pilotdeck"}, SystemClass, "", true});
     }
 
-    bool traced(const std::string& line)
-    {
-        const Lines lines = trace();
-        return std::find(lines.begin(), lines.end(), line) != lines.end();
-    }
-
     // The trace from the line that begins with `first` on.
     Lines traceFrom(const std::string& first)
     {

@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,11 @@ protected:
     }
 
     std::vector<std::string> trace() const { return m.debugger.lines(); }
+    bool traced(const std::string& line) const
+    {
+        const std::vector<std::string> lines = trace();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
     // The driver installs asked for: hardware id in text, INF path in file.
     std::vector<sim::CallRecord> driverInstalls() const
     {

@@ -139,8 +139,8 @@ TEST(SnapshotReach, TheToolReadsWritesAndShowsTextsInTheMachinesCodePage)
                        "\"VID_2F7A&PID_00A1\"=\"\xC6\"\r\n");
     const TempFile after("");
     const TempFile json("");
-    const std::string text = reportOf({machine.path, "-q", "--code-page", "1251", "--write-reg", after.path, "--json",
-                                     json.path, "IsWinXp"});
+    const std::string text = reportOf({machine.path, "-q", "--code-page", "1251", "--write-reg", after.path,
+                                       "--json", json.path, "IsWinXp"});
     EXPECT_NE(text.find("    HKLM\\SOFTWARE\\Эскиз  value \"VID_2F7A&PID_00A1\"\n"), std::string::npos) << text;
     std::ifstream in(json.path, std::ios::binary);
     const std::string jsonText((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
