@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-using Lines = std::vector<std::string>;
 using Keys = std::vector<std::string>;
 
 constexpr const char* UsbJoystickId = "VID_2F7A&PID_00A1";  // USB list only

@@ -10,8 +10,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 class RootDevicesTest : public SimTest {
 protected:
     void addSystemDevice(const std::string& instance, std::vector<std::string> ids,

@@ -14,8 +14,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const char* const VendorDriver = "{5C0A7E31-2B94-4D6F-A1E8-93F04B6C2D17}\\0000";
 const char* const RootInf = "C:\\JQ\\JQDRV2K3.INF";
 const char* const UsbInf = "C:\\JQ\\JQDRV2K1.INF";

@@ -2,8 +2,6 @@
 
 #include "devices/install_state.h"
 
-using Lines = std::vector<std::string>;
-
 class ExportsTest : public SimTest {};
 
 TEST_F(ExportsTest, EntryLinesOfTheQueries)

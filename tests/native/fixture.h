@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// Trace lines, in the order written.
+using Lines = std::vector<std::string>;
+
 // The setup classes of the devices the tests add.
 constexpr const char* SystemClass = "{4D36E97D-E325-11CE-BFC1-08002BE10318}";
 constexpr const char* HidClass = "{745A17A0-74D3-11D0-B6FE-00A0C90F57DA}";
@@ -70,10 +73,10 @@ protected:
         reload();
     }
 
-    std::vector<std::string> trace() const { return m.debugger.lines(); }
+    Lines trace() const { return m.debugger.lines(); }
     bool traced(const std::string& line) const
     {
-        const std::vector<std::string> lines = trace();
+        const Lines lines = trace();
         return std::find(lines.begin(), lines.end(), line) != lines.end();
     }
     // The driver installs asked for: hardware id in text, INF path in file.

@@ -9,8 +9,6 @@
 
 namespace {
 
-using Lines = std::vector<std::string>;
-
 const std::string UsbOnlyId = UsbVidPids[0];  // in neither the pedal nor the short list
 const std::string PedalId = PedalVidPids[1];
 const std::string ShortId = UsbVidPidsShort[17];

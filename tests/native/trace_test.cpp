@@ -1,7 +1,5 @@
 #include "native/fixture.h"
 
-using Lines = std::vector<std::string>;
-
 class TraceTest : public SimTest {};
 
 TEST_F(TraceTest, SwitchOffWritesNothingWhateverTheArguments)

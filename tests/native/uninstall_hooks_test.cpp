@@ -8,7 +8,6 @@
 namespace {
 
 using sim::DialogAnswer;
-using Lines = std::vector<std::string>;
 
 const char* const AdministratorQuestion =
     "You do not appear to be logged in with full administrative priveleges. Trying to uninstall "

@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <set>
 
-using Lines = std::vector<std::string>;
-
 namespace {
 
 const char* const Base = "Software\\JQ";
