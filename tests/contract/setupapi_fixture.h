@@ -15,8 +15,6 @@
 
 #ifdef _WIN32
 #include <fstream>
-#else
-#include "machine.h"
 #endif
 
 namespace contract {
@@ -248,10 +246,7 @@ protected:
         return folder;
     }
 
-    const contract::SetupApi& api() const
-    {
-        return *api_;
-    }
+    const contract::SetupApi& api() const { return *api_; }
 
 private:
     Devices listed(HDEVINFO handle) const

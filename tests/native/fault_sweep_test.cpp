@@ -46,10 +46,8 @@ struct VendorTraces {
 
     bool ownsKey(const std::string& path) const
     {
-        const std::string p = sim::upper(path);
-        return std::any_of(keys.begin(), keys.end(), [&p](const std::string& k) {
-            return p.compare(0, k.size(), k) == 0 && (p.size() == k.size() || p[k.size()] == '\\');
-        });
+        return std::any_of(keys.begin(), keys.end(),
+                           [&path](const std::string& k) { return builders::isAtOrBelow(path, k); });
     }
     bool ownsValue(const std::string& entry) const
     {
