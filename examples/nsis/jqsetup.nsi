@@ -4,11 +4,11 @@
 ;
 ;   makensis -DJQ_TARGET=x86-ansi -DJQ_DLL=/path/to/build/win32/JQInst2k.dll jqsetup.nsi
 ;       What a vendor ships: a 32-bit installer with the shipped 32-bit DLL,
-;       which tests/nsis/run_nsis_x86.py runs under wine32 as Windows XP,
+;       which tests/nsis/run_nsis.py runs under wine32 as Windows XP,
 ;       its uninstaller interactively.
 ;   makensis -DJQ_TARGET=amd64-unicode -DJQ_DLL=/path/to/build/win64/JQInst2k.dll jqsetup.nsi
 ;       A 64-bit installer with the 64-bit test build of the DLL, which is
-;       what tests/nsis/run_nsis_test.py runs under wine64.
+;       what tests/nsis/run_nsis.py runs under wine64.
 ;
 ; Other defines: JQ_OUTFILE (default jqsetup-TARGET.exe beside this file),
 ; JQ_DRIVERS (the folder holding JQDRV2K3.INF and, when the vendor has it,
