@@ -172,10 +172,7 @@ std::unique_ptr<TWinRegistry> TWinRegistry::OpenWithKey(HKEY root, const std::st
 {
     TraceFmt("WINREG: OpenWithKey - FileName:%s", path);
     std::unique_ptr<TWinRegistry> registry(new TWinRegistry(root, path));
-    if (isAbsolute(path))
-        registry->open(root, path.substr(1), KEY_ALL_ACCESS);
-    else
-        registry->open(root, path, KEY_ALL_ACCESS);
+    registry->open(root, path, KEY_ALL_ACCESS);
     return registry;
 }
 
@@ -183,10 +180,7 @@ std::unique_ptr<TWinRegistry> TWinRegistry::OpenWithKeyReadOnly(HKEY root, const
 {
     TraceFmt("WINREG: OpenWithKeyReadOnly - FileName:%s", path);
     std::unique_ptr<TWinRegistry> registry(new TWinRegistry(root, path));
-    if (isAbsolute(path))
-        registry->open(root, path.substr(1), KEY_READ);
-    else
-        registry->open(root, path, KEY_READ);
+    registry->open(root, path, KEY_READ);
     return registry;
 }
 
@@ -209,10 +203,13 @@ std::unique_ptr<TWinRegistry> TWinRegistry::OpenWithKey(const TWinRegistry& pare
     return registry;
 }
 
+// A path from the root may begin with a backslash, which stands for the root
+// itself; a name below an open key never does (isOneKeyName).
 void TWinRegistry::open(HKEY base, const std::string& relativePath, REGSAM access)
 {
     HKEY key = nullptr;
-    if (RegOpenKeyExA(base, relativePath.c_str(), openOptions(), access, &key) != ERROR_SUCCESS) {
+    const char* path = relativePath.c_str() + (isAbsolute(relativePath) ? 1 : 0);
+    if (RegOpenKeyExA(base, path, openOptions(), access, &key) != ERROR_SUCCESS) {
         TraceMsg("  WR: OpenKey FAILED!");
         WinRegOpenFailed = true;
         return;
