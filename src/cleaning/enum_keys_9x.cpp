@@ -91,7 +91,6 @@ void deleteInstances(const TWinRegistry& enumerator, const std::string& id)
     if (WinRegOpenFailed)
         return;
 
-    ThirdList->clear();
     device->ReadSections(*ThirdList);
     const int instances = ThirdList->count();
     for (int i = 0; i < instances; ++i) {

@@ -109,7 +109,6 @@ void sweepInterfaceClass(const InterfaceClass& interfaceClass)
         return;
 
     TraceMsg(interfaceClass.openedLine);
-    FirstList->clear();
     key->ReadSections(*FirstList);
     const int names = FirstList->count();
     TraceFmt(interfaceClass.countLine, names);
