@@ -69,17 +69,11 @@ int cleanDeviceKeys(HWND parentWindow, bool includeAux, bool deviceIds, bool ana
     CachedVersion4 = osIsVersion4();
     CachedWin2k = osIsWin2k();
     UseShortUsbList = shortUsbList;
-    if (analogIds) {
-        // The analog list is the one consulted: pedal mode would take
-        // precedence over it, and the aux list follows only when asked for.
-        AnalogMode = true;
-        PedalMode = false;
-        AuxFallback = includeAux;
-    } else {
-        AnalogMode = false;
-        PedalMode = !deviceIds;
-        AuxFallback = includeAux;
-    }
+    // The analog list, when asked for, is the one consulted: pedal mode would
+    // take precedence over it, so it is off then.
+    AnalogMode = analogIds;
+    PedalMode = !analogIds && !deviceIds;
+    AuxFallback = includeAux;
 
     if (!osIsAdmin())
         return 2;
