@@ -247,6 +247,12 @@ def baseline():
 
 
 def run_mutants(mutants, timeouts, on_result):
+    # A sample runs in batches, and a killed header mutant leaves its objects
+    # behind when its batch ends: the unmutated tree is built again before its
+    # objects are taken as the ones a mutant must change.
+    ok, out = build()
+    if not ok:
+        sys.exit("the unmutated tree does not build again:\n" + out[-3000:])
     digest = object_digest()
     current = None  # the file of the scratch tree that holds a mutant
     originals = {}
