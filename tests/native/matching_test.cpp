@@ -46,18 +46,12 @@ TEST_F(Matching, UpperCaseIdAndDriverClass)
     EXPECT_EQ(upperCaseId("usb\\vid_2f7a&pid_a57e&mi_00 az`{@["), "USB\\VID_2F7A&PID_A57E&MI_00 AZ`{@[");
     EXPECT_EQ(upperCaseId("pi\xe9" "ce\xe0\xff"), "PI\xe9" "CE\xe0\xff");  // bytes above 127 kept
 
-    EXPECT_TRUE(checkDriverClass("media\\0003"));
-    EXPECT_TRUE(checkDriverClass("HIDCLASS\\0001"));
-    EXPECT_TRUE(checkDriverClass("USBHID\\0001"));
-    EXPECT_TRUE(checkDriverClass("mouse\\0010"));
-    EXPECT_TRUE(checkDriverClass("Jovex\\0000"));
-    EXPECT_TRUE(checkDriverClass("keyboard\\0002"));
-    EXPECT_FALSE(checkDriverClass("Ports\\0002"));
-    EXPECT_FALSE(checkDriverClass(""));
-    EXPECT_FALSE(checkDriverClass("MEDIA/0003"));
+    for (const char* ours : {"media\\0003", "HIDCLASS\\0001", "USBHID\\0001", "mouse\\0010", "Jovex\\0000",
+                             "keyboard\\0002"})
+        EXPECT_TRUE(checkDriverClass(ours)) << ours;
     // A class name counts only with the backslash that ends it.
-    for (const char* other : {"HIDDEN\\0001", "HIDCLASSIC\\0001", "MEDIAS\\0003", "JOVEXPAD\\0001",
-                              "KEYBOARDS\\0001", "MOUSEPAD\\0001"})
+    for (const char* other : {"Ports\\0002", "", "MEDIA/0003", "HIDDEN\\0001", "HIDCLASSIC\\0001", "MEDIAS\\0003",
+                              "JOVEXPAD\\0001", "KEYBOARDS\\0001", "MOUSEPAD\\0001"})
         EXPECT_FALSE(checkDriverClass(other)) << other;
 }
 

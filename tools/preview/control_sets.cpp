@@ -39,7 +39,7 @@ bool selectCurrent(const regfile::Key& system, unsigned& n)
 {
     const regfile::Key* select = system.find("Select");
     const regfile::Value* v = select ? select->value("Current") : nullptr;
-    if (!v || v->type != regfile::TypeDword || v->data.size() != 4)
+    if (!v || v->type != REG_DWORD || v->data.size() != 4)
         return false;
     n = v->data[0] | (v->data[1] << 8) | (v->data[2] << 16) | (static_cast<unsigned>(v->data[3]) << 24);
     return true;

@@ -8,7 +8,7 @@ namespace regfile {
 
 bool isTextType(uint32_t type)
 {
-    return type == TypeString || type == TypeExpandString || type == TypeMultiString;
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
 
 // ----------------------------------------------------------------- values
@@ -22,7 +22,7 @@ Value stringValue(std::string name, std::string_view text, uint32_t type)
 
 Value multiStringValue(std::string name, const std::vector<std::string>& texts)
 {
-    Value v{std::move(name), TypeMultiString, {}};
+    Value v{std::move(name), REG_MULTI_SZ, {}};
     for (const std::string& t : texts) {
         v.data.insert(v.data.end(), t.begin(), t.end());
         v.data.push_back(0);
@@ -33,7 +33,7 @@ Value multiStringValue(std::string name, const std::vector<std::string>& texts)
 
 Value dwordValue(std::string name, uint32_t number)
 {
-    return Value{std::move(name), TypeDword,
+    return Value{std::move(name), REG_DWORD,
                  {static_cast<uint8_t>(number), static_cast<uint8_t>(number >> 8),
                   static_cast<uint8_t>(number >> 16), static_cast<uint8_t>(number >> 24)}};
 }

@@ -33,15 +33,6 @@
 
 namespace regfile {
 
-// Registry value types by their Windows numbers.
-constexpr uint32_t TypeNone = 0;
-constexpr uint32_t TypeString = 1;
-constexpr uint32_t TypeExpandString = 2;
-constexpr uint32_t TypeBinary = 3;
-constexpr uint32_t TypeDword = 4;
-constexpr uint32_t TypeMultiString = 7;
-constexpr uint32_t TypeQword = 11;
-
 bool isTextType(uint32_t type);
 
 using Value = sim::RegValue;
@@ -51,10 +42,10 @@ using sim::rootKeyName;
 using sim::splitKeyPath;
 
 // Helpers for building values.
-Value stringValue(std::string name, std::string_view text, uint32_t type = TypeString);
+Value stringValue(std::string name, std::string_view text, uint32_t type = REG_SZ);
 Value multiStringValue(std::string name, const std::vector<std::string>& texts);
 Value dwordValue(std::string name, uint32_t number);
-Value binaryValue(std::string name, std::vector<uint8_t> bytes, uint32_t type = TypeBinary);
+Value binaryValue(std::string name, std::vector<uint8_t> bytes, uint32_t type = REG_BINARY);
 
 enum class Format { Regedit4, Version5 };
 enum class Encoding { Ansi, Utf16Le, Utf8 };

@@ -441,7 +441,7 @@ private:
             setValue(dwordValue(std::move(name), readDword(rest.substr(6))));
             return;
         }
-        uint32_t type = TypeBinary;
+        uint32_t type = REG_BINARY;
         if (startsWithNoCase(rest, "hex:")) {
             rest.remove_prefix(4);
         } else if (startsWithNoCase(rest, "hex(")) {

@@ -31,7 +31,7 @@ std::string escaped(std::string_view text)
 // hex(1): so that it comes back byte for byte.
 bool quotable(const Value& v)
 {
-    if (v.type != TypeString || v.data.empty() || v.data.back() != 0)
+    if (v.type != REG_SZ || v.data.empty() || v.data.back() != 0)
         return false;
     return std::none_of(v.data.begin(), v.data.end() - 1,
                         [](uint8_t b) { return b == 0 || b == '\n' || b == '\r'; });
@@ -80,7 +80,7 @@ void appendValue(std::string& out, const Value& v, Format format, const CodePage
                                                v.data.size() - 1)) + "\"";
         return;
     }
-    if (v.type == TypeDword && v.data.size() == 4) {
+    if (v.type == REG_DWORD && v.data.size() == 4) {
         char buffer[16];
         const uint32_t n = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
                            (static_cast<uint32_t>(v.data[3]) << 24);
@@ -88,7 +88,7 @@ void appendValue(std::string& out, const Value& v, Format format, const CodePage
         out += buffer;
         return;
     }
-    if (v.type == TypeBinary) {
+    if (v.type == REG_BINARY) {
         out += "hex:";
     } else {
         char buffer[24];

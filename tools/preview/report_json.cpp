@@ -71,11 +71,11 @@ std::string jsonStrings(const JsonText& json, const std::vector<std::string>& it
 std::string jsonValue(const JsonText& json, const regfile::Value& v)
 {
     std::string out = "{\"type\": " + json(typeLabel(v.type)) + ", \"data\": ";
-    if (v.type == regfile::TypeMultiString)
+    if (v.type == REG_MULTI_SZ)
         out += jsonStrings(json, valueTexts(v));
     else if (regfile::isTextType(v.type))
         out += json(valueTexts(v).front());
-    else if (v.type == regfile::TypeDword && v.data.size() == 4)
+    else if (v.type == REG_DWORD && v.data.size() == 4)
         out += std::to_string(v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) |
                               (static_cast<uint32_t>(v.data[3]) << 24));
     else

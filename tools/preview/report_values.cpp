@@ -31,11 +31,11 @@ std::vector<std::string> valueTexts(const regfile::Value& v)
             current.push_back(static_cast<char>(b));
             continue;
         }
-        if (current.empty() && v.type == regfile::TypeMultiString)
+        if (current.empty() && v.type == REG_MULTI_SZ)
             return out;
         out.push_back(current);
         current.clear();
-        if (v.type != regfile::TypeMultiString)
+        if (v.type != REG_MULTI_SZ)
             return out;
     }
     if (!current.empty() || out.empty())
@@ -69,7 +69,7 @@ std::string describeValue(const regfile::Value& v)
             out += (i ? ", " : "") + quoted(list[i]);
         return out;
     }
-    if (v.type == regfile::TypeDword && v.data.size() == 4) {
+    if (v.type == REG_DWORD && v.data.size() == 4) {
         char buffer[16];
         const uint32_t n = v.data[0] | (v.data[1] << 8) | (v.data[2] << 16) | (static_cast<uint32_t>(v.data[3]) << 24);
         std::snprintf(buffer, sizeof buffer, "0x%08x", n);

@@ -58,22 +58,22 @@ void fillEveryType(Registry& r)
     k.set(stringValue("quote \"and\" \\slash", "say \"hi\" \\\\server\\share"));
     k.set(stringValue("latin1", "caf\xE9 \xFF"));
     k.set(stringValue("empty", ""));
-    k.set(binaryValue("no zero", bytesOf("abc"), TypeString));
-    k.set(binaryValue("inner zero", bytesOf(std::string("a\0b\0", 4)), TypeString));
-    k.set(binaryValue("line break", bytesOf(std::string("one\r\ntwo\0", 9)), TypeString));
-    k.set(binaryValue("no data", {}, TypeString));
-    k.set(stringValue("expand", "%SystemRoot%\\system32\\drivers\\jq.sys", TypeExpandString));
+    k.set(binaryValue("no zero", bytesOf("abc"), REG_SZ));
+    k.set(binaryValue("inner zero", bytesOf(std::string("a\0b\0", 4)), REG_SZ));
+    k.set(binaryValue("line break", bytesOf(std::string("one\r\ntwo\0", 9)), REG_SZ));
+    k.set(binaryValue("no data", {}, REG_SZ));
+    k.set(stringValue("expand", "%SystemRoot%\\system32\\drivers\\jq.sys", REG_EXPAND_SZ));
     k.set(multiStringValue("multi", {"USB\\VID_2F7A&PID_00A1&REV_0100", "USB\\VID_2F7A&PID_00A1"}));
     k.set(multiStringValue("multi empty", {}));
     k.set(dwordValue("dword", 0xDEADBEEF));
-    k.set(binaryValue("short dword", {1, 2, 3}, TypeDword));
+    k.set(binaryValue("short dword", {1, 2, 3}, REG_DWORD));
     std::vector<uint8_t> longData;
     for (int i = 0; i < 300; ++i)
         longData.push_back(static_cast<uint8_t>(i * 7));
     k.set(binaryValue("binary", longData));
     k.set(binaryValue("empty binary", {}));
-    k.set(binaryValue("none", {0xAA}, TypeNone));
-    k.set(binaryValue("qword", {1, 2, 3, 4, 5, 6, 7, 8}, TypeQword));
+    k.set(binaryValue("none", {0xAA}, REG_NONE));
+    k.set(binaryValue("qword", {1, 2, 3, 4, 5, 6, 7, 8}, REG_QWORD));
     k.set(binaryValue("odd type", {9}, 0x123));
     r.create("HKEY_LOCAL_MACHINE\\SOFTWARE\\Empty");
     r.create("HKEY_CURRENT_USER\\Software\\JQ").set(dwordValue("x", 1));
@@ -116,7 +116,7 @@ TEST(RegFile, WritesWhatRegeditWrites)
     k.set(stringValue("", "x"));
     k.set(stringValue("Path", "C:\\JQ \"1\""));
     k.set(dwordValue("Count", 10));
-    k.set(stringValue("Image", "a", TypeExpandString));
+    k.set(stringValue("Image", "a", REG_EXPAND_SZ));
     std::vector<uint8_t> data(40, 0xAB);
     k.set(binaryValue("Data", data));
 
@@ -182,13 +182,13 @@ TEST(RegFile, ReadsRegeditExportsOfBothVersions)
     EXPECT_EQ(info.encoding, Encoding::Utf16Le);
     const Key* jq = r.find("HKLM\\system\\currentcontrolset\\services\\JQ");
     ASSERT_NE(jq, nullptr);
-    EXPECT_EQ(*jq->value("ImagePath"), binaryValue("ImagePath", bytesOf(std::string("sys\\jq\0", 7)), TypeExpandString));
+    EXPECT_EQ(*jq->value("ImagePath"), binaryValue("ImagePath", bytesOf(std::string("sys\\jq\0", 7)), REG_EXPAND_SZ));
     EXPECT_EQ(*jq->value("Ids"), multiStringValue("Ids", {"A", "B"}));
     EXPECT_EQ(*jq->value(""), stringValue("", "Default \"quoted\" C:\\x"));
     EXPECT_EQ(*jq->value("Spaced"), dwordValue("Spaced", 16));
     EXPECT_EQ(jq->value("Gone"), nullptr);
     EXPECT_EQ(*jq->value("twice"), stringValue("Twice", "second"));
-    EXPECT_EQ(jq->value("Qword")->type, TypeQword);
+    EXPECT_EQ(jq->value("Qword")->type, REG_QWORD);
     EXPECT_EQ(jq->values.size(), 6u);
     EXPECT_EQ(r.find("HKLM\\SOFTWARE\\Old"), nullptr);
     ASSERT_NE(r.find("HKLM\\SOFTWARE"), nullptr);
@@ -197,13 +197,13 @@ TEST(RegFile, ReadsRegeditExportsOfBothVersions)
     // header in an ANSI file still means UTF-16LE hex texts.
     Registry r4;
     parse("REGEDIT4\n\n[HKEY_LOCAL_MACHINE\\A]\n\"E\"=hex(2):73,79,73,00\n", "r4.reg", r4);
-    EXPECT_EQ(*r4.find("HKLM\\A")->value("E"), stringValue("E", "sys", TypeExpandString));
+    EXPECT_EQ(*r4.find("HKLM\\A")->value("E"), stringValue("E", "sys", REG_EXPAND_SZ));
     Registry r5;
     const FileInfo ansi = parse("Windows Registry Editor Version 5.00\n[HKEY_LOCAL_MACHINE\\A]\n"
                                 "\"E\"=hex(2):73,00,79,00,73,00,00,00\n",
                                 "r5.reg", r5);
     EXPECT_EQ(ansi.encoding, Encoding::Ansi);
-    EXPECT_EQ(*r5.find("HKLM\\A")->value("E"), stringValue("E", "sys", TypeExpandString));
+    EXPECT_EQ(*r5.find("HKLM\\A")->value("E"), stringValue("E", "sys", REG_EXPAND_SZ));
 }
 
 TEST(RegFile, UnicodeTextsBecomeSingleBytes)

@@ -210,7 +210,7 @@ TEST(RegReading, JoinedExportsAreReadPartByPart)
         EXPECT_EQ(text(r.find("HKLM\\One")->value("a")), "1");
         // Each part's own header says how its text data is written.
         ASSERT_NE(r.find("HKLM\\Two"), nullptr);
-        EXPECT_EQ(*r.find("HKLM\\Two")->value("e"), stringValue("e", "sys", TypeExpandString));
+        EXPECT_EQ(*r.find("HKLM\\Two")->value("e"), stringValue("e", "sys", REG_EXPAND_SZ));
         EXPECT_EQ(strictErrorLine(c.bytes), 4u);
     }
 }
@@ -251,7 +251,7 @@ TEST(RegReading, TheMachinesCodePageReadsAndWritesItsTexts)
           "u.reg", fromUnicode, ReadOptions{false, cyrillic});
     const Key* k = fromUnicode.find("HKLM\\\xDD\xF1\xEA\xE8\xE7");
     ASSERT_NE(k, nullptr);
-    EXPECT_EQ(*k->value("e"), stringValue("e", "\xC6", TypeExpandString));
+    EXPECT_EQ(*k->value("e"), stringValue("e", "\xC6", REG_EXPAND_SZ));
 
     // Every byte of every supported code page survives a Unicode file.
     for (unsigned number : {874u, 1250u, 1251u, 1252u, 1253u, 1254u, 1255u, 1256u, 1257u}) {

@@ -73,13 +73,12 @@ TEST(SnapshotReach, EveryKeyTheLibraryOpensIsWithinReach)
 {
     // The trace names every key the library opens; a key outside the reach
     // would be missing from a large snapshot's machine.
-    EXPECT_TRUE(libraryReaches("HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB"));
-    EXPECT_TRUE(libraryReaches("HKLM\\Enum\\USB"));
-    EXPECT_TRUE(libraryReaches("HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services"));
-    EXPECT_TRUE(libraryReaches("HKEY_LOCAL_MACHINE\\SYSTEM"));
-    EXPECT_FALSE(libraryReaches("HKEY_LOCAL_MACHINE\\SOFTWARE\\JQ"));
-    EXPECT_FALSE(libraryReaches("HKEY_LOCAL_MACHINE\\SYSTEM\\MountedDevices"));
-    EXPECT_FALSE(libraryReaches("HKEY_CURRENT_USER\\Enum"));
+    for (const char* within : {"HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB", "HKLM\\Enum\\USB",
+                               "HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet002\\Services", "HKEY_LOCAL_MACHINE\\SYSTEM"})
+        EXPECT_TRUE(libraryReaches(within)) << within;
+    for (const char* beyond : {"HKEY_LOCAL_MACHINE\\SOFTWARE\\JQ", "HKEY_LOCAL_MACHINE\\SYSTEM\\MountedDevices",
+                               "HKEY_CURRENT_USER\\Enum"})
+        EXPECT_FALSE(libraryReaches(beyond)) << beyond;
 
     regfile::Registry snapshot;
     regfile::parse(sampleSnapshot(), "sample.reg", snapshot);
