@@ -12,7 +12,7 @@ for s in "${snaps[@]}"; do
     for a in "" --not-admin "--answer no" "--answer close,yes"; do
       name=$(echo "${s:-builtin}_${w}_${a}" | tr '/ ,' '___')
       args=(); [ -n "$s" ] && args+=("$repo/$s")
-      args+=(--windows "$w" $a --json "$out/$name.json" --write-reg "$out/$name.out.reg")
+      args+=(--windows "$w" $a --json "$out/$name.json" --html "$out/$name.html" --write-reg "$out/$name.out.reg")
       (cd "$out" && "$tool" "${args[@]}" > "$out/$name.txt" 2>&1; echo "exit $?" >> "$out/$name.txt")
     done
   done
