@@ -44,18 +44,12 @@ def mask_file(text):
     i, n = 0, len(text)
     while i < n:
         c = text[i]
-        if text.startswith("//", i):
-            j = text.find("\n", i)
-            j = n if j < 0 else j
-            for k in range(i, j):
-                m[k] = COMMENT
-            i = j
-        elif text.startswith("/*", i):
-            j = text.find("*/", i + 2)
-            j = n if j < 0 else j + 2
-            for k in range(i, j):
-                if text[k] != "\n":
-                    m[k] = COMMENT
+        if text.startswith("//", i) or text.startswith("/*", i):
+            # a block comment's newlines stay code, so that lines split cleanly
+            block = text[i + 1] == "*"
+            j = text.find("*/" if block else "\n", i + 2)
+            j = n if j < 0 else j + 2 * block
+            m[i:j] = [CODE if ch == "\n" else COMMENT for ch in text[i:j]]
             i = j
         elif c == '"' or c == "'":
             kind = STRING if c == '"' else CHAR
@@ -120,34 +114,25 @@ NOT_CALLS = {"if", "while", "for", "switch", "return", "sizeof", "catch", "stati
 SKIP_LINE_RE = re.compile(r"^\s*(#|static_assert\b|namespace\b|using\b|template\b|extern\s+\"C\")")
 
 
-def _replace_at(line, start, end, new):
-    return line[:start] + new + line[end:]
+def _indent(text):
+    return text[:len(text) - len(text.lstrip())]
 
 
-def _const_variants(literal):
+def _const_variant(literal):
+    """One more, or 0 in place of a 1."""
     if literal.lower().startswith("0x"):
         v = int(literal, 16)
-        width = len(literal) - 2
-        return ["0x%0*X" % (width, v + 1)] if v != 1 else ["0x0"]
-    v = int(literal)
-    if v == 1:
-        return ["0"]
-    return [str(v + 1)]
+        return "0x0" if v == 1 else "0x%0*X" % (len(literal) - 2, v + 1)
+    return "0" if int(literal) == 1 else str(int(literal) + 1)
 
 
 def _strip_last_char(content):
-    """The literal with one character fewer: the last one, or the first one when
-    the text ends in a format directive or an escape that would break."""
-    if not content:
-        return None
-    if re.search(r"%[sdx]$", content) or content.endswith("\\\\") and len(content) == 2:
-        body = content[1:] if not content.startswith("\\") else content[2:]
-        return body
-    if re.search(r"\\.$", content) and not content.endswith("\\\\"):
-        return content[:-2]
-    if content.endswith("\\\\"):
-        return content[:-2]
-    return content[:-1]
+    """The literal with one character fewer: the last one (a whole escape),
+    or the first one when the text ends in a format directive or is one
+    escaped backslash."""
+    if re.search(r"%[sdx]$", content) or content == "\\\\":
+        return content[2:] if content.startswith("\\") else content[1:]
+    return content[:-2] if re.search(r"\\.$", content) else content[:-1]
 
 
 def _balanced_end(lines_code, first):
@@ -155,17 +140,15 @@ def _balanced_end(lines_code, first):
     depth 0), or None when it does not end within a few lines."""
     depth = 0
     for i in range(first, min(first + 8, len(lines_code))):
-        code = lines_code[i]
-        for ch in code:
+        for ch in lines_code[i]:
             if ch in "([{":
                 depth += 1
             elif ch in ")]}":
                 depth -= 1
                 if depth < 0:
                     return None
-        stripped = code.rstrip()
         if depth == 0:
-            return i if stripped.endswith(";") else None
+            return i if lines_code[i].rstrip().endswith(";") else None
     return None
 
 
@@ -194,86 +177,61 @@ SIMPLE_ARG_RE = re.compile(r"^&?[A-Za-z_][\w.:\->]*(?:\(\))?$|^-?\d+$|^0[xX][0-9
 
 
 def mutants_of(path, text):
-    m = mask_file(text)
-    rows = split_masked(text, m)
+    rows = split_masked(text, mask_file(text))
     lines = [r[0] for r in rows]
     codes = [r[2] for r in rows]
     result = []
 
     def add(idx, kind, new_line):
-        if new_line == lines[idx]:
-            return
-        result.append(Mutant(path, idx + 1, kind, lines[idx].strip(), new_line.strip(),
-                             (idx, (new_line,))))
+        if new_line != lines[idx]:
+            result.append(Mutant(path, idx + 1, kind, lines[idx].strip(), new_line.strip(), (idx, (new_line,))))
+
+    def replace(idx, kind, matches, new, group=0):
+        """Each match's group replaced, one mutant each: by `new`, or by what
+        new(match) gives."""
+        line = lines[idx]
+        for mt in matches:
+            add(idx, kind, line[:mt.start(group)] + (new if isinstance(new, str) else new(mt)) + line[mt.end(group):])
 
     for idx, (line, lm, code) in enumerate(rows):
         if not code.strip() or SKIP_LINE_RE.match(code):
             continue
-        # operators
+        # operators, at every place (overlapping ones too); " & " in a
+        # declaration ("const T & x") or " - " in "x = - 1" are rare here
         for kind, old, new in REPLACEMENTS:
-            start = 0
-            while True:
-                pos = code.find(old, start)
-                if pos < 0:
-                    break
-                start = pos + 1
-                # " & " in a declaration ("const T & x") or " - " in "x = - 1" are rare here
-                add(idx, kind, _replace_at(line, pos, pos + len(old), new))
-        for mt in NEG_RE.finditer(code):
-            add(idx, "neg", _replace_at(line, mt.start(), mt.end(), ""))
-        for mt in INCDEC_RE.finditer(code):
-            new = "--" if mt.group(1) == "++" else "++"
-            add(idx, "aor", _replace_at(line, mt.start(), mt.end(), new))
+            replace(idx, kind, re.finditer("(?=(%s))" % re.escape(old), code), new, 1)
+        replace(idx, "neg", NEG_RE.finditer(code), "")
+        replace(idx, "aor", INCDEC_RE.finditer(code), lambda mt: "--" if mt.group(1) == "++" else "++")
         for word, new in WORDS.items():
-            for mt in re.finditer(r"\b%s\b" % word, code):
-                add(idx, "bool", _replace_at(line, mt.start(), mt.end(), new))
-        for mt in INT_RE.finditer(code):
-            before = code[:mt.start()].rstrip()
-            after = code[mt.end():].lstrip()
-            if before.endswith("[") and after.startswith("]"):
-                continue  # array sizes and fixed indexes
-            for v in _const_variants(mt.group(1)):
-                add(idx, "const", _replace_at(line, mt.start(1), mt.end(1), v))
-        for mt in FLAG_RE.finditer(code):
-            add(idx, "flag", _replace_at(line, mt.start(1), mt.end(1), "0"))
+            replace(idx, "bool", re.finditer(r"\b%s\b" % word, code), new)
+        # constants, but not array sizes and fixed indexes
+        numbers = [mt for mt in INT_RE.finditer(code)
+                   if not (code[:mt.start()].rstrip().endswith("[") and code[mt.end():].lstrip().startswith("]"))]
+        replace(idx, "const", numbers, lambda mt: _const_variant(mt.group(1)), 1)
+        replace(idx, "flag", FLAG_RE.finditer(code), "0", 1)
         # text literals: one character fewer
-        for mt in re.finditer(r'"((?:[^"\\]|\\.)*)"', line):
-            if lm[mt.start()] != STRING:
-                continue
-            new = _strip_last_char(mt.group(1))
-            if new is None:
-                continue
-            add(idx, "text", _replace_at(line, mt.start(1), mt.end(1), new))
+        literals = [mt for mt in re.finditer(r'"((?:[^"\\]|\\.)*)"', line) if lm[mt.start()] == STRING]
+        replace(idx, "text", literals, lambda mt: _strip_last_char(mt.group(1)), 1)
         # swapped neighbouring arguments of a call that closes on this line
         for mt in re.finditer(r"\b([A-Za-z_]\w*)\s*\(", code):
             if mt.group(1) in NOT_CALLS:
                 continue
-            spans = _top_level_args(code, mt.end() - 1)
-            if not spans or len(spans) < 2:
-                continue
+            spans = _top_level_args(code, mt.end() - 1) or []
             for (a0, a1), (b0, b1) in zip(spans, spans[1:]):
-                a, b = line[a0:a1].strip(), line[b0:b1].strip()
-                if a == b or not SIMPLE_ARG_RE.match(code[a0:a1].strip()) \
-                        or not SIMPLE_ARG_RE.match(code[b0:b1].strip()):
-                    continue
-                lead_a = line[a0:a1][:len(line[a0:a1]) - len(line[a0:a1].lstrip())]
-                lead_b = line[b0:b1][:len(line[b0:b1]) - len(line[b0:b1].lstrip())]
-                new_line = line[:a0] + lead_a + b + "," + lead_b + a + line[b1:]
-                add(idx, "swap", new_line)
+                a, b = line[a0:a1], line[b0:b1]
+                if a.strip() != b.strip() and SIMPLE_ARG_RE.match(code[a0:a1].strip()) \
+                        and SIMPLE_ARG_RE.match(code[b0:b1].strip()):
+                    add(idx, "swap", line[:a0] + _indent(a) + b.strip() + "," + _indent(b) + a.strip() + line[b1:])
         # a removed statement: a call, an assignment, ++/--, break, continue
         stripped = code.strip()
-        head = re.match(r"^([A-Za-z_]\w*)", stripped)
-        is_call = CALL_STMT_RE.match(stripped) and head and head.group(1) not in NOT_CALLS
+        is_call = CALL_STMT_RE.match(stripped) and re.match(r"\w*", stripped).group() not in NOT_CALLS \
+            and not DECLARATION_RE.search(stripped)
         is_assign = ASSIGN_STMT_RE.match(stripped) and " " not in stripped.split("=")[0].strip()
-        if is_call and DECLARATION_RE.search(stripped):
-            is_call = False
         if stripped in ("break;", "continue;") or INCDEC_STMT_RE.match(stripped) \
                 or ((is_call or is_assign) and not stripped.endswith("{")):
             last = _balanced_end(codes, idx)
             if last is not None and (last == idx or is_call or is_assign):
-                indent = line[:len(line) - len(line.lstrip())]
-                replacement = (indent + "{}",) + tuple("" for _ in range(idx + 1, last + 1))
-                original = " ".join(lines[i].strip() for i in range(idx, last + 1))
-                result.append(Mutant(path, idx + 1, "stmt", original, "{} (statement removed)",
-                                     (idx, replacement)))
+                original = " ".join(text.strip() for text in lines[idx:last + 1])
+                replacement = (_indent(line) + "{}",) + ("",) * (last - idx)
+                result.append(Mutant(path, idx + 1, "stmt", original, "{} (statement removed)", (idx, replacement)))
     return result
