@@ -59,13 +59,8 @@ def read_list(name):
     path = os.path.join(HERE, name)
     if not os.path.exists(path):
         return []
-    out = []
     with open(path, encoding="utf-8") as f:
-        for raw in f:
-            line = raw.rstrip("\n")
-            if line.strip() and not line.lstrip().startswith("#"):
-                out.append(line)
-    return out
+        return [line.rstrip("\n") for line in f if line.strip() and not line.lstrip().startswith("#")]
 
 
 class EquivalentList:
@@ -86,9 +81,6 @@ class EquivalentList:
 
     def __contains__(self, m):
         return self.reason(m) is not None
-
-    def __len__(self):
-        return len(self.reasons)
 
     def stale(self, mutants):
         used = {m.key for m in mutants} | {m.where() for m in mutants}
@@ -154,6 +146,12 @@ def write_if_changed(path, data):
         f.write(data)
 
 
+def write_lines(name, lines):
+    """A file of build/mutation/, one line each."""
+    with open(os.path.join(WORK, name), "w") as f:
+        f.write("".join(line + "\n" for line in lines))
+
+
 def write_file(path, data):
     """Write and make sure make sees it as newer than its object file, even
     within the file system's time granularity."""
@@ -175,10 +173,20 @@ def configure():
                    check=True, stdout=subprocess.DEVNULL)
 
 
-def build(jobs=2):
-    r = subprocess.run(["cmake", "--build", BUILD, "--target", "jq_native_tests", "-j", str(jobs)],
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+def run(command, **options):
+    """(whether the command succeeds, its output)"""
+    r = subprocess.run(command, stdout=subprocess.PIPE, stderr=subprocess.STDOUT, **options)
     return r.returncode == 0, r.stdout.decode(errors="replace")
+
+
+def build(target="jq_native_tests"):
+    return run(["cmake", "--build", BUILD, "--target", target, "-j", "2"])
+
+
+def build_unmutated(again=""):
+    ok, out = build()
+    if not ok:
+        sys.exit(f"the unmutated tree does not build{again}:\n" + out[-3000:])
 
 
 def build_product_and_link():
@@ -186,16 +194,12 @@ def build_product_and_link():
     the tests, and link the test binary from the tests' objects as they are.
     The tests keep the expectations they were compiled with, and a header that
     every test file includes does not cost a rebuild of the whole suite."""
-    r = subprocess.run(["cmake", "--build", BUILD, "--target", "jq_product", "-j", "2"],
-                       stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-    if r.returncode != 0:
-        return False, r.stdout.decode(errors="replace")
+    ok, out = build("jq_product")
+    if not ok:
+        return ok, out
     tests = os.path.join(BUILD, "tests")
     with open(os.path.join(tests, "CMakeFiles", "jq_native_tests.dir", "link.txt")) as f:
-        command = f.read().strip()
-    r = subprocess.run(command, shell=True, cwd=tests, stdout=subprocess.PIPE,
-                       stderr=subprocess.STDOUT)
-    return r.returncode == 0, r.stdout.decode(errors="replace")
+        return run(f.read().strip(), shell=True, cwd=tests)
 
 
 def object_digest():
@@ -229,20 +233,15 @@ def run_suite(timeouts):
 def baseline():
     sync_tree()
     configure()
-    ok, out = build()
-    if not ok:
-        sys.exit("the unmutated tree does not build:\n" + out[-3000:])
+    build_unmutated()
     timeouts = []
     for name, flt, extra in STAGES:
         start = time.time()
-        r = subprocess.run([TEST_BINARY, "--gtest_filter=" + flt, "--gtest_brief=1"],
-                           stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                           env=dict(os.environ, **extra), cwd=BUILD)
-        took = time.time() - start
-        if r.returncode != 0:
-            sys.exit(f"the unmutated suite fails in stage {name}:\n"
-                     + r.stdout.decode(errors="replace")[-3000:])
-        timeouts.append(max(5.0, 8 * took))
+        ok, out = run([TEST_BINARY, "--gtest_filter=" + flt, "--gtest_brief=1"],
+                      env=dict(os.environ, **extra), cwd=BUILD)
+        if not ok:
+            sys.exit(f"the unmutated suite fails in stage {name}:\n" + out[-3000:])
+        timeouts.append(max(5.0, 8 * (time.time() - start)))
     return timeouts
 
 
@@ -250,23 +249,19 @@ def run_mutants(mutants, timeouts, on_result):
     # A sample runs in batches, and a killed header mutant leaves its objects
     # behind when its batch ends: the unmutated tree is built again before its
     # objects are taken as the ones a mutant must change.
-    ok, out = build()
-    if not ok:
-        sys.exit("the unmutated tree does not build again:\n" + out[-3000:])
+    build_unmutated(" again")
     digest = object_digest()
     current = None  # the file of the scratch tree that holds a mutant
     originals = {}
     try:
-        for i, m in enumerate(mutants):
+        for m in mutants:
             if current and current != m.path:
                 write_file(os.path.join(TREE, current), originals[current])
-                current = None
             path = os.path.join(TREE, m.path)
             if m.path not in originals:
                 with open(os.path.join(ROOT, m.path), "rb") as f:
                     originals[m.path] = f.read()
-            lines = originals[m.path].decode("latin-1").split("\n")
-            write_file(path, "\n".join(m.apply(lines)).encode("latin-1"))
+            write_file(path, "\n".join(m.apply(originals[m.path].decode("latin-1").split("\n"))).encode("latin-1"))
             current = m.path
             start = time.time()
             header = m.path.endswith(".h")
@@ -288,7 +283,7 @@ def run_mutants(mutants, timeouts, on_result):
                     write_file(path, originals[m.path])
                     build()
                 status = "killed" if killed else "survived"
-            on_result(i, m, status, stage, time.time() - start)
+            on_result(m, status, stage, time.time() - start)
     finally:
         if current:
             write_file(os.path.join(TREE, current), originals[current])
@@ -335,6 +330,7 @@ def main():
         return 0
 
     stale = equivalent.stale(mutants) + unspecified.stale(mutants)
+    stale_here = [e for e in stale if e.split(":")[0] in files]  # the lists name other files too
     previous = {}
     if args.rerun_survivors:
         with open(results_path) as f:
@@ -349,10 +345,6 @@ def main():
         # Drawn in order from one shuffle: a mutant that does not build or
         # changes no object is replaced by the next one drawn.
         todo = random.Random(args.seed).sample(todo, len(todo))
-    # A header mutant rebuilds every file that includes it, and so does putting
-    # the header back: one file's mutants run together, the headers last.
-    order = {p: i for i, p in enumerate(files)}
-    todo_sorted = sorted(todo, key=lambda m: (m.path.endswith(".h"), order[m.path], m.line))
 
     started = time.time()
     on_list = sum(m in equivalent for m in mutants)
@@ -364,8 +356,7 @@ def main():
         f"stage time limits {', '.join('%.0f s' % t for t in timeouts)}")
 
     records = dict(previous)
-    counted = [0]
-    seen = [0]
+    counted = seen = 0
 
     class Enough(Exception):
         pass
@@ -374,24 +365,28 @@ def main():
         records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line, "kind": m.kind,
                               "status": status, "stage": stage, **more}
 
-    def on_result(i, m, status, stage, took):
+    def on_result(m, status, stage, took):
+        nonlocal counted, seen
         record(m, status, stage, seconds=round(took, 2))
-        if status in ("killed", "survived"):
-            counted[0] += 1
+        counted += status in ("killed", "survived")
+        seen += 1
         mark = {"killed": "killed by " + str(stage), "survived": "SURVIVED",
                 "unbuilt": "does not build", "uncompiled": "not compiled (objects unchanged)"}[status]
-        seen[0] += 1
-        log(f"[{seen[0]}/{len(todo)}] {m.where()}  -> {mark} ({took:.1f} s)")
-        if args.sample is not None and counted[0] >= args.sample:
+        log(f"[{seen}/{len(todo)}] {m.where()}  -> {mark} ({took:.1f} s)")
+        if args.sample is not None and counted >= args.sample:
             raise Enough()
 
+    # A header mutant rebuilds every file that includes it, and so does putting
+    # the header back: one file's mutants run together, the headers last.
     try:
         if args.sample is None:
-            run_mutants(todo_sorted, timeouts, on_result)
+            order = {p: i for i, p in enumerate(files)}
+            run_mutants(sorted(todo, key=lambda m: (m.path.endswith(".h"), order[m.path], m.line)),
+                        timeouts, on_result)
         else:
             drawn = 0
-            while counted[0] < args.sample and drawn < len(todo):
-                batch = todo[drawn:drawn + args.sample - counted[0]]
+            while counted < args.sample and drawn < len(todo):
+                batch = todo[drawn:drawn + args.sample - counted]
                 drawn += len(batch)
                 run_mutants(sorted(batch, key=lambda m: (m.path.endswith(".h"), m.path, m.line)),
                             timeouts, on_result)
@@ -400,19 +395,16 @@ def main():
     except KeyboardInterrupt:
         # What ran is kept: a later --rerun-survivors runs the rest.
         log("mutation: interrupted; the results so far are kept")
-        done = set(records)
         for m in todo:
-            if m.where() not in done:
+            if m.where() not in records:
                 record(m, "survived", "not run", seconds=0)
 
     if args.check_equivalent:
         wrong = [r["where"] for r in records.values() if r["status"] == "killed"]
         held = sum(r["status"] == "survived" for r in records.values())
-        with open(os.path.join(WORK, "equivalent-check.txt"), "w") as f:
-            f.write("".join(w + "\n" for w in wrong))
+        write_lines("equivalent-check.txt", wrong)
         for w in wrong:
             log("killed, so not equivalent: " + w)
-        stale_here = [e for e in stale if e.split(":")[0] in files]
         for entry in stale_here:
             log("entry matching no mutant: " + entry)
         log(f"{held} listed mutants survive, {len(wrong)} are killed, {len(stale_here)} entries "
@@ -421,11 +413,10 @@ def main():
 
     if args.sample is not None:
         ran = [r for r in records.values() if r["status"] in ("killed", "survived")]
-        passed = sum(r["status"] == "killed" for r in ran)
-        failed = sum(r["status"] == "survived" for r in ran)
-        for r in ran:
-            if r["status"] == "survived":
-                log("survivor: " + r["where"])
+        survivors = [r["where"] for r in ran if r["status"] == "survived"]
+        for s in survivors:
+            log("survivor: " + s)
+        failed = len(survivors)
         # An entry that matches nothing any more (its line moved, or the code
         # changed) no longer stands for what its reason says: a sample over the
         # whole scope fails on it, so the list is mended with the code.
@@ -434,37 +425,31 @@ def main():
                 log("equivalent-list entry matching no mutant: " + entry)
             failed += len(stale)
         log(f"mutation sample of {len(ran)} (seed {args.seed}) in {time.time() - started:.0f} s")
-        log(f"{passed} passed, {failed} failed")
+        log(f"{len(ran) - len(survivors)} passed, {failed} failed")
         return 1 if failed else 0
 
     # the full run (or a rerun merged into it)
-    for m in mutants:
-        if listed(m):
-            which = equivalent if m in equivalent else unspecified
-            record(m, "equivalent" if which is equivalent else "unspecified", None, reason=which.reason(m))
-    live = {m.where() for m in mutants}
+    for m in filter(listed, mutants):
+        status, which = ("equivalent", equivalent) if m in equivalent else ("unspecified", unspecified)
+        record(m, status, None, reason=which.reason(m))
     # The results of files outside this run's scope stay as the last run that
     # covered them left them, so that runs over parts of src/ add up.
     others = []
     if os.path.exists(results_path) and not args.fresh:
         with open(results_path) as f:
             others = [r for r in json.load(f)["mutants"] if r["path"] not in files]
-    for r in others:
-        records[r["where"]] = r
-        live.add(r["where"])
-    scope = set(files)
-    files = sorted(set(files) | {r["path"] for r in others})
+    records.update((r["where"], r) for r in others)
+    live = {m.where() for m in mutants} | {r["where"] for r in others}
     rows = [records[w] for w in sorted(records, key=lambda w: (w.split(":")[0], int(w.split(":")[1])))
             if w in live]
     with open(results_path, "w") as f:
-        json.dump({"files": files, "mutants": rows}, f, indent=1)
+        json.dump({"files": sorted(set(files) | {r["path"] for r in others}), "mutants": rows}, f, indent=1)
     survivors = [r["where"] for r in rows if r["status"] == "survived"]
-    with open(os.path.join(WORK, "survivors.txt"), "w") as f:
-        f.write("".join(s + "\n" for s in survivors))
+    write_lines("survivors.txt", survivors)
 
-    per = {}
+    per = collections.defaultdict(collections.Counter)
     for r in rows:
-        per.setdefault(r["path"], collections.Counter())[r["status"]] += 1
+        per[r["path"]][r["status"]] += 1
     tot = sum(per.values(), collections.Counter())
 
     def row(name, c):
@@ -479,15 +464,12 @@ def main():
                   f"beside it {tot['equivalent']} equivalent and {tot['unspecified']} unspecified, not run; "
                   f"{tot['unbuilt']} do not build and {tot['uncompiled']} change no object file "
                   "(none of these is counted)")
-    stale = [e for e in stale if e.split(":")[0] in scope]  # the lists name other files too
-    if stale:
-        report.append("list entries that match no mutant any more: " + "; ".join(stale))
+    if stale_here:
+        report.append("list entries that match no mutant any more: " + "; ".join(stale_here))
     report.append(f"survivors: {os.path.relpath(os.path.join(WORK, 'survivors.txt'), ROOT)}; "
                   f"time {time.time() - started:.0f} s")
-    text = "\n".join(report)
-    with open(os.path.join(WORK, "report.txt"), "w") as f:
-        f.write(text + "\n")
-    log(text)
+    write_lines("report.txt", report)
+    log("\n".join(report))
     for s in survivors:
         log("survivor: " + s)
     return 1 if survivors else 0
