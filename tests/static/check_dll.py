@@ -45,8 +45,10 @@ import struct
 import subprocess
 import sys
 
-def read_export_list(path=os.path.join(os.path.dirname(os.path.abspath(__file__)),
-                                       "..", "..", "src", "host", "export_list.h")):
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def read_export_list(path=os.path.join(ROOT, "src", "host", "export_list.h")):
     """The exports in ordinal order, from the one list the DLL is built from."""
     with open(path, encoding="utf-8") as f:
         rows = re.findall(r"X\((\d+), (\w+),", f.read())
@@ -118,6 +120,9 @@ class PEError(Exception):
     pass
 
 
+UNREADABLE = (PEError, struct.error, ValueError)  # what a malformed image makes the readers raise
+
+
 class PE:
     def __init__(self, data):
         self.data = data
@@ -163,11 +168,9 @@ class PE:
                 return rptr + rva - vaddr
         raise PEError("RVA %#x is outside every section" % rva)
 
-    def u16(self, rva):
-        return struct.unpack_from("<H", self.data, self.offset(rva))[0]
-
-    def u32(self, rva):
-        return struct.unpack_from("<I", self.data, self.offset(rva))[0]
+    def read(self, fmt, rva):
+        """The little-endian struct `fmt` at `rva`, as a tuple."""
+        return struct.unpack_from("<" + fmt, self.data, self.offset(rva))
 
     def cstring(self, rva):
         start = self.offset(rva)
@@ -185,50 +188,48 @@ class PE:
         rva, size = self.directory(0)
         if rva == 0:
             raise PEError("no export directory")
-        (_, _, _, _, name_rva, base, n_functions, n_names, functions, names, ordinals) = struct.unpack_from(
-            "<IIHHIIIIIII", self.data, self.offset(rva))
-        addresses = {base + i: self.u32(functions + 4 * i) for i in range(n_functions)}
+        # (characteristics, time stamp and version skipped)
+        name_rva, base, n_functions, n_names, functions, names, ordinals = self.read("12x7I", rva)
+        addresses = {base + i: self.read("I", functions + 4 * i)[0] for i in range(n_functions)}
         by_name, forwarded = {}, []
         for i in range(n_names):
-            name = self.cstring(self.u32(names + 4 * i))
-            ordinal = base + self.u16(ordinals + 2 * i)
+            name = self.cstring(self.read("I", names + 4 * i)[0])
+            ordinal = base + self.read("H", ordinals + 2 * i)[0]
             by_name.setdefault(name, []).append(ordinal)
             if rva <= addresses.get(ordinal, 0) < rva + size:
                 forwarded.append(name)
         return self.cstring(name_rva), base, addresses, by_name, forwarded
 
+    def descriptors(self, index, fmt):
+        """The entries of a directory's table, up to the first whose fields are all zero."""
+        rva, _ = self.directory(index)
+        while rva:
+            fields = self.read(fmt, rva)
+            if not any(fields):
+                break
+            yield fields
+            rva += struct.calcsize("<" + fmt)
+
     def imports(self):
         """[(DLL name, [function name, or "#ordinal"])] in table order"""
-        rva, _ = self.directory(1)
         tables = []
         flag = 1 << (8 * self.pointer_size - 1)
-        while rva:
-            (lookup, _, _, name_rva, thunk) = struct.unpack_from("<IIIII", self.data, self.offset(rva))
-            if not (lookup or name_rva or thunk):
-                break
+        # lookup table, (time stamp and forwarder chain skipped), name, address table
+        for lookup, name_rva, thunk in self.descriptors(1, "I8xII"):
             functions = []
             entry = lookup or thunk
             while True:
-                value = int.from_bytes(self.data[self.offset(entry):self.offset(entry) + self.pointer_size],
-                                       "little")
+                start = self.offset(entry)
+                value = int.from_bytes(self.data[start:start + self.pointer_size], "little")
                 if value == 0:
                     break
                 functions.append("#%d" % (value & 0xFFFF) if value & flag else self.cstring(value + 2))
                 entry += self.pointer_size
             tables.append((self.cstring(name_rva), functions))
-            rva += 20
         return tables
 
     def delay_imports(self):
-        rva, _ = self.directory(13)
-        names = []
-        while rva:
-            fields = struct.unpack_from("<8I", self.data, self.offset(rva))
-            if not any(fields):
-                break
-            names.append(self.cstring(fields[1]))
-            rva += 32
-        return names
+        return [self.cstring(fields[1]) for fields in self.descriptors(13, "8I")]
 
     def version_resources(self):
         """Every RT_VERSION resource's bytes."""
@@ -237,25 +238,20 @@ class PE:
             return []
 
         def entries(directory_rva):
-            named, ids = struct.unpack_from("<HH", self.data, self.offset(directory_rva + 12))
+            named, ids = self.read("HH", directory_rva + 12)
             for i in range(named + ids):
-                ident, target = struct.unpack_from("<II", self.data, self.offset(directory_rva + 16 + 8 * i))
-                yield ident, target
+                yield self.read("II", directory_rva + 16 + 8 * i)
 
         def leaves(target):
             if target & 0x80000000:
                 for _, child in entries(root + (target & 0x7FFFFFFF)):
                     yield from leaves(child)
             else:
-                data_rva, size = struct.unpack_from("<II", self.data, self.offset(root + target))
+                data_rva, size = self.read("II", root + target)
                 start = self.offset(data_rva)
                 yield self.data[start:start + size]
 
-        found = []
-        for ident, target in entries(root):
-            if not ident & 0x80000000 and ident == 16:  # RT_VERSION
-                found.extend(leaves(target))
-        return found
+        return [leaf for ident, target in entries(root) if ident == 16 for leaf in leaves(target)]  # 16: RT_VERSION
 
 
 def parse_version_block(data, pos=0):
@@ -283,9 +279,7 @@ def parse_version_block(data, pos=0):
 
 def version_strings(block):
     key, value, value_type, children, _ = block
-    found = {}
-    if value_type == 1 and value:
-        found[key] = value.decode("utf-16-le").rstrip("\0")
+    found = {key: value.decode("utf-16-le").rstrip("\0")} if value_type == 1 and value else {}
     for child in children:
         found.update(version_strings(child))
     return found
@@ -311,23 +305,17 @@ def read_encoded(data, pos, encoding, field_address, pointer_size):
     if encoding == 0xFF:
         return None, pos
     fmt = encoding & 0x0F
-    if fmt == 0x00:
-        value = int.from_bytes(data[pos:pos + pointer_size], "little")
-        pos += pointer_size
-    elif fmt == 0x01:
-        value, pos = read_leb(data, pos)
-    elif fmt == 0x09:
-        value, pos = read_leb(data, pos, signed=True)
+    if fmt in (0x01, 0x09):
+        value, pos = read_leb(data, pos, signed=fmt == 0x09)
     else:
-        sizes = {0x02: 2, 0x03: 4, 0x04: 8, 0x0A: 2, 0x0B: 4, 0x0C: 8}
-        if fmt not in sizes:
+        size = {0x00: pointer_size, 0x02: 2, 0x03: 4, 0x04: 8, 0x0A: 2, 0x0B: 4, 0x0C: 8}.get(fmt)
+        if size is None:
             raise PEError("unknown pointer encoding %#x in .eh_frame" % encoding)
-        size = sizes[fmt]
         value = int.from_bytes(data[pos:pos + size], "little", signed=fmt >= 0x09)
         pos += size
     if encoding & 0x70 == 0x10:
         value += field_address
-    elif encoding & 0x70 not in (0x00,):
+    elif encoding & 0x70:
         raise PEError("unsupported pointer application %#x in .eh_frame" % encoding)
     return value, pos
 
@@ -361,10 +349,7 @@ def function_ranges(pe):
                 cursor += pe.pointer_size
             _, cursor = read_leb(data, cursor)
             _, cursor = read_leb(data, cursor, signed=True)
-            if version == 1:
-                cursor += 1
-            else:
-                _, cursor = read_leb(data, cursor)
+            cursor = cursor + 1 if version == 1 else read_leb(data, cursor)[1]  # return address register
             encoding = 0x00
             if augmentation.startswith("z"):
                 _, cursor = read_leb(data, cursor)
@@ -413,10 +398,7 @@ def disassemble(path, objdump):
 def check_returns(entry, code, addresses, ranges):
     """Bad returns and notes for the code an export can reach without a call."""
     def range_of(address):
-        for start, end in ranges:
-            if start <= address < end:
-                return start, end
-        return None
+        return next(((start, end) for start, end in ranges if start <= address < end), None)
 
     bad, notes, good = [], [], 0
     seen, work = set(), [entry]
@@ -428,12 +410,12 @@ def check_returns(entry, code, addresses, ranges):
     while work:
         start = work.pop()
         span = range_of(start)
-        key = span if span else ("sweep", start)
+        key = span or ("sweep", start)
         if key in seen:
             continue
         seen.add(key)
-        index = bisect.bisect_left(addresses, span[0] if span else start)
-        stop = span[1] if span else None  # None: a linear sweep
+        first, stop = span or (start, None)  # stop None: a linear sweep
+        index = bisect.bisect_left(addresses, first)
         count = 0
         while index < len(addresses) and (stop is None or addresses[index] < stop):
             address = addresses[index]
@@ -455,8 +437,7 @@ def check_returns(entry, code, addresses, ranges):
                     notes.append("indirect jump at %#x not followed: %s" % (address, text))
                 elif jump.group(3).startswith("0x"):
                     target = int(jump.group(3), 16)
-                    inside = span is not None and span[0] <= target < span[1]
-                    if not inside:
+                    if not (span and span[0] <= target < span[1]):
                         work.append(target)
                 if stop is None and jump.group(1) == "jmp":
                     break
@@ -473,17 +454,18 @@ class Report:
         self.passed = self.failed = 0
 
     def check(self, ok, label, detail=""):
-        if ok:
-            self.passed += 1
-        else:
-            self.failed += 1
+        self.passed += bool(ok)
+        self.failed += not ok
         print("%s: %s%s" % ("PASS" if ok else "FAIL", label, (" - " + detail) if detail else ""))
-        return ok
+
+    def summary(self):
+        """The last line, and the exit code."""
+        print("%d passed, %d failed" % (self.passed, self.failed))
+        return 0 if self.failed == 0 else 1
 
 
 def main(argv):
-    root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
-    path = argv[1] if len(argv) > 1 else os.path.join(root, "build", "win32", "JQInst2k.dll")
+    path = argv[1] if len(argv) > 1 else os.path.join(ROOT, "build", "win32", "JQInst2k.dll")
     report = Report()
     print("Static checks of %s" % path)
     try:
@@ -492,8 +474,7 @@ def main(argv):
         pe = PE(data)
     except (OSError, PEError, struct.error) as e:
         report.check(False, "the file is a PE image", str(e))
-        print("%d passed, %d failed" % (report.passed, report.failed))
-        return 1
+        return report.summary()
 
     report.check(pe.machine == IMAGE_FILE_MACHINE_I386 and pe.characteristics & IMAGE_FILE_DLL,
                  "32-bit x86 DLL", "machine %#x, characteristics %#x" % (pe.machine, pe.characteristics))
@@ -502,7 +483,7 @@ def main(argv):
 
     try:
         module, base, addresses, by_name, forwarded = pe.exports()
-    except (PEError, struct.error, ValueError) as e:
+    except UNREADABLE as e:
         report.check(False, "export directory readable", str(e))
         module, base, addresses, by_name, forwarded = "", 0, {}, {}, []
     report.check(module == MODULE_NAME, 'export directory names the module "%s"' % MODULE_NAME,
@@ -525,7 +506,7 @@ def main(argv):
     try:
         imports = pe.imports()
         delayed = pe.delay_imports()
-    except (PEError, struct.error, ValueError) as e:
+    except UNREADABLE as e:
         imports, delayed = [], ["unreadable: %s" % e]
     lowered = {dll.lower() for dll, _ in imports}
     runtimes = [dll for dll, _ in imports if C_RUNTIME_DLL.match(dll)]
@@ -535,12 +516,8 @@ def main(argv):
                  "imports only KERNEL32, ADVAPI32, USER32",
                  "found " + ", ".join(dll for dll, _ in imports))
     for dll, functions in imports:
-        allowed = TARGET_IMPORTS.get(dll.lower())
-        if allowed is None:
-            continue  # already reported above
-        for function in functions:
-            if function in allowed:
-                continue
+        allowed = TARGET_IMPORTS.get(dll.lower())  # None: a DLL reported above
+        for function in (f for f in functions if allowed is not None and f not in allowed):
             homes = [other for other, names in TARGET_IMPORTS.items() if function in names]
             where = ("; on those systems %s exports it" % " and ".join(homes)) if homes else ""
             report.check(False, "%s imported from %s" % (function, dll),
@@ -567,7 +544,7 @@ def main(argv):
                      "VERSIONINFO with OriginalFilename %s" % MODULE_NAME,
                      "FileVersion %s, OriginalFilename %s" % (strings.get("FileVersion"),
                                                               strings.get("OriginalFilename")))
-    except (PEError, struct.error, ValueError, UnicodeDecodeError) as e:
+    except UNREADABLE as e:  # UnicodeDecodeError among them
         report.check(False, "VERSIONINFO readable", str(e))
 
     objdump = shutil.which("i686-w64-mingw32-objdump")
@@ -577,7 +554,7 @@ def main(argv):
         try:
             ranges = function_ranges(pe)
             code = disassemble(path, objdump)
-        except (PEError, subprocess.CalledProcessError, struct.error, ValueError) as e:
+        except UNREADABLE + (subprocess.CalledProcessError,) as e:
             report.check(False, "every export returns with ret $0xc", str(e))
         else:
             ordered = sorted(code)
@@ -587,8 +564,7 @@ def main(argv):
                 detail = "; ".join(bad + notes) if (bad or notes) else "%d ret $0xc" % good
                 report.check(good > 0 and not bad, "%s (#%d) returns with ret $0xc" % (name, ordinal), detail)
 
-    print("%d passed, %d failed" % (report.passed, report.failed))
-    return 0 if report.failed == 0 else 1
+    return report.summary()
 
 
 if __name__ == "__main__":
