@@ -49,10 +49,10 @@ END
 """
 
 
-def export_source(overrides=None):
-    """Sixteen stdcall exports; `overrides` maps a name to its own source text."""
+def export_source(overrides=None, head="#include <windows.h>"):
+    """Sixteen stdcall exports after `head`; `overrides` maps a name to its own source text."""
     overrides = overrides or {}
-    lines = ["#include <windows.h>", 'extern "C" {']
+    lines = [head, 'extern "C" {']
     for name in EXPORTS:
         lines.append(overrides.get(name, "LONG WINAPI %s(HWND, LONG*, LPCSTR t) { return t ? t[0] : 0; }" % name))
     lines.append("}")
@@ -99,10 +99,17 @@ class CheckDllTest(unittest.TestCase):
         failed = [line for line in lines if line.startswith("FAIL:")]
         return done.returncode, failed, lines
 
-    def assertFails(self, failed, *fragments):
+    def assertCaught(self, path, *fragments, count=None):
+        """The checker fails the DLL at `path` with a failure that mentions each
+        fragment, and with `count` failures in all where that is given."""
+        code, failed, _ = self.check(path)
+        self.assertEqual(code, 1)
         for fragment in fragments:
             self.assertTrue(any(fragment in line for line in failed),
                             "no failure mentions %r in:\n%s" % (fragment, "\n".join(failed)))
+        if count is not None:
+            self.assertEqual(len(failed), count, "\n".join(failed))
+        return failed
 
     def test_a_well_formed_dll_passes_every_check(self):
         code, failed, lines = self.check(self.build("good", export_source(), def_file()))
@@ -120,9 +127,8 @@ class CheckDllTest(unittest.TestCase):
             "NeedReboot": ('int __attribute__((noinline)) jqHelper(void) { return 2; }\n'
                            'asm(".globl _NeedReboot@12\\n_NeedReboot@12:\\n\\tjmp _jqHelper\\n");'),
         })
-        code, failed, _ = self.check(self.build("stack", source, def_file()))
-        self.assertEqual(code, 1)
-        self.assertFails(failed, "IsAdmin (#12)", "IsWinMe (#10)", "NeedReboot (#13)")
+        failed = self.assertCaught(self.build("stack", source, def_file()),
+                                   "IsAdmin (#12)", "IsWinMe (#10)", "NeedReboot (#13)")
         self.assertEqual(len([f for f in failed if "ret $0xc" in f]), 3, "\n".join(failed))
 
     def test_wrong_names_imports_resource_and_module_name_are_caught(self):
@@ -131,13 +137,11 @@ class CheckDllTest(unittest.TestCase):
         # shell32 is no part of a bare 9x machine's promise to the installer.
         source = export_source({
             "InitModule": "LONG WINAPI InitModule(HWND, LONG*, LPCSTR) { return CommandLineToArgvW(0, 0) != 0; }",
-        }).replace("#include <windows.h>", "#include <windows.h>\n#include <shellapi.h>")
+        }, "#include <windows.h>\n#include <shellapi.h>")
         path = self.build("names", source, def_file(module="Other.dll", names=names), with_version=False,
                           libraries=["-lshell32"])
-        code, failed, _ = self.check(path)
-        self.assertEqual(code, 1)
-        self.assertFails(failed, 'names the module "JQInst2k.dll"', "sixteen export names", "sixteen ordinals",
-                         "undecorated", "imports only", "VERSIONINFO")
+        self.assertCaught(path, 'names the module "JQInst2k.dll"', "sixteen export names", "sixteen ordinals",
+                          "undecorated", "imports only", "VERSIONINFO")
 
     def test_imports_that_the_older_systems_do_not_export_are_caught(self):
         # kernel32 ahead of advapi32 binds OpenThreadToken to kernel32, which
@@ -146,13 +150,10 @@ class CheckDllTest(unittest.TestCase):
             "IsAdmin": "LONG WINAPI IsAdmin(HWND, LONG*, LPCSTR) { HANDLE t;"
                        " return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, &t); }",
             "NeedReboot": "LONG WINAPI NeedReboot(HWND, LONG*, LPCSTR) { return (LONG)GetTickCount64(); }",
-        }).replace("#include <windows.h>", "#define _WIN32_WINNT 0x0602\n#include <windows.h>")
-        code, failed, _ = self.check(self.build("imports", source, def_file(),
-                                                libraries=["-lkernel32", "-ladvapi32"]))
-        self.assertEqual(code, 1)
-        self.assertFails(failed, "OpenThreadToken imported from KERNEL32.dll", "advapi32.dll exports it",
-                         "GetTickCount64 imported from KERNEL32.dll")
-        self.assertEqual(len(failed), 2, "\n".join(failed))
+        }, "#define _WIN32_WINNT 0x0602\n#include <windows.h>")
+        self.assertCaught(self.build("imports", source, def_file(), libraries=["-lkernel32", "-ladvapi32"]),
+                          "OpenThreadToken imported from KERNEL32.dll", "advapi32.dll exports it",
+                          "GetTickCount64 imported from KERNEL32.dll", count=2)
 
     def test_a_dll_on_the_toolchain_s_own_runtime_is_caught(self):
         # With a thread_local, as a developer might add. The toolchain's
@@ -161,27 +162,22 @@ class CheckDllTest(unittest.TestCase):
         source = export_source({
             "IsAdmin": "thread_local LONG jqCalls;\nLONG WINAPI IsAdmin(HWND, LONG*, LPCSTR) { return ++jqCalls; }",
         })
-        code, failed, _ = self.check(self.build("tls", source, def_file(), runtime=False))
-        self.assertEqual(code, 1)
-        self.assertFails(failed, "no TLS directory - ", "KB Q118816", "no C runtime DLL imported - imports msvcrt.dll")
+        self.assertCaught(self.build("tls", source, def_file(), runtime=False),
+                          "no TLS directory - ", "KB Q118816", "no C runtime DLL imported - imports msvcrt.dll")
 
     def test_a_c_function_that_the_dll_s_runtime_lacks_is_caught(self):
         # The link takes what src/runtime does not provide from msvcrt.dll.
         source = export_source({
             "IsAdmin": "LONG WINAPI IsAdmin(HWND, LONG*, LPCSTR t) { return strtol(t, 0, 10); }",
-        }).replace("#include <windows.h>", "#include <windows.h>\n#include <stdlib.h>")
-        code, failed, _ = self.check(self.build("msvcrt", source, def_file()))
-        self.assertEqual(code, 1)
-        self.assertFails(failed, "no C runtime DLL imported - imports msvcrt.dll", "imports only")
-        self.assertEqual(len(failed), 2, "\n".join(failed))
+        }, "#include <windows.h>\n#include <stdlib.h>")
+        self.assertCaught(self.build("msvcrt", source, def_file()),
+                          "no C runtime DLL imported - imports msvcrt.dll", "imports only", count=2)
 
     def test_size_and_original_file_name_are_caught(self):
         source = export_source() + "extern \"C\" const char jqBallast[1536 * 1024] = {1};\n" \
             "extern \"C\" const char* jqKeep() { return jqBallast; }\n"
-        code, failed, _ = self.check(self.build("size", source, def_file(), original_name="Other.dll"))
-        self.assertEqual(code, 1)
-        self.assertFails(failed, "file size", "OriginalFilename")
-        self.assertEqual(len(failed), 2, "\n".join(failed))
+        self.assertCaught(self.build("size", source, def_file(), original_name="Other.dll"),
+                          "file size", "OriginalFilename", count=2)
 
     def test_a_file_that_is_not_a_dll_fails_cleanly(self):
         path = os.path.join(self.work, "not-a-dll.dll")
