@@ -136,18 +136,14 @@ class PE:
             "<HHIIIHH", data, coff)
         opt = coff + 20
         (magic,) = struct.unpack_from("<H", data, opt)
-        if magic == 0x10B:
-            (self.image_base,) = struct.unpack_from("<I", data, opt + 28)
-            (count,) = struct.unpack_from("<I", data, opt + 92)
-            dirs = opt + 96
-            self.pointer_size = 4
-        elif magic == 0x20B:
-            (self.image_base,) = struct.unpack_from("<Q", data, opt + 24)
-            (count,) = struct.unpack_from("<I", data, opt + 108)
-            dirs = opt + 112
-            self.pointer_size = 8
-        else:
+        # PE32 and PE32+: the image base's format and place, the directory count's place, the pointer size
+        layouts = {0x10B: ("<I", 28, 92, 4), 0x20B: ("<Q", 24, 108, 8)}
+        if magic not in layouts:
             raise PEError("unknown optional header magic %#x" % magic)
+        base_format, base_at, count_at, self.pointer_size = layouts[magic]
+        (self.image_base,) = struct.unpack_from(base_format, data, opt + base_at)
+        (count,) = struct.unpack_from("<I", data, opt + count_at)
+        dirs = opt + count_at + 4
         self.directories = [struct.unpack_from("<II", data, dirs + 8 * i) for i in range(count)]
         self.sections = []
         table = opt + opt_size
@@ -365,8 +361,7 @@ def function_ranges(pe):
                                                  pe.pointer_size)
             cies[pos] = encoding
         else:
-            cie = record - cie_pointer
-            encoding = cies.get(cie)
+            encoding = cies.get(record - cie_pointer)
             if encoding is None:
                 raise PEError("FDE at %#x names no known CIE" % pos)
             start, cursor = read_encoded(data, cursor, encoding, base + cursor, pe.pointer_size)
@@ -532,10 +527,8 @@ def main(argv):
     report.check(not delayed, "no delay-loaded imports", ", ".join(delayed))
 
     try:
-        resources = pe.version_resources()
-        strings = {}
-        fixed_ok = False
-        for resource in resources:
+        strings, fixed_ok = {}, False
+        for resource in pe.version_resources():
             block = parse_version_block(resource)
             fixed_ok = fixed_ok or (block[0] == "VS_VERSION_INFO" and len(block[1]) >= 52 and
                                     struct.unpack_from("<I", block[1])[0] == 0xFEEF04BD)
