@@ -358,9 +358,6 @@ def main():
     records = dict(previous)
     counted = seen = 0
 
-    class Enough(Exception):
-        pass
-
     def record(m, status, stage, **more):
         records[m.where()] = {"where": m.where(), "path": m.path, "line": m.line, "kind": m.kind,
                               "status": status, "stage": stage, **more}
@@ -373,8 +370,6 @@ def main():
         mark = {"killed": "killed by " + str(stage), "survived": "SURVIVED",
                 "unbuilt": "does not build", "uncompiled": "not compiled (objects unchanged)"}[status]
         log(f"[{seen}/{len(todo)}] {m.where()}  -> {mark} ({took:.1f} s)")
-        if args.sample is not None and counted >= args.sample:
-            raise Enough()
 
     # A header mutant rebuilds every file that includes it, and so does putting
     # the header back: one file's mutants run together, the headers last.
@@ -384,14 +379,14 @@ def main():
             run_mutants(sorted(todo, key=lambda m: (m.path.endswith(".h"), order[m.path], m.line)),
                         timeouts, on_result)
         else:
+            # A batch is as long as the sample still needs, so the sample is
+            # complete at the earliest at the end of a batch.
             drawn = 0
             while counted < args.sample and drawn < len(todo):
                 batch = todo[drawn:drawn + args.sample - counted]
                 drawn += len(batch)
                 run_mutants(sorted(batch, key=lambda m: (m.path.endswith(".h"), m.path, m.line)),
                             timeouts, on_result)
-    except Enough:
-        pass
     except KeyboardInterrupt:
         # What ran is kept: a later --rerun-survivors runs the rest.
         log("mutation: interrupted; the results so far are kept")
