@@ -409,14 +409,11 @@ def check_returns(entry, code, addresses, ranges):
         if key in seen:
             continue
         seen.add(key)
-        first, stop = span or (start, None)  # stop None: a linear sweep
-        index = bisect.bisect_left(addresses, first)
-        count = 0
-        while index < len(addresses) and (stop is None or addresses[index] < stop):
-            address = addresses[index]
+        begin, stop = span or (start, None)  # stop None: a linear sweep
+        for count, address in enumerate(addresses[bisect.bisect_left(addresses, begin):], 1):
+            if stop is not None and address >= stop:
+                break
             text = code[address]
-            index += 1
-            count += 1
             ret = RET.match(text)
             if ret:
                 if ret.group(1) == "ret" and ret.group(2) == "$0xc":
