@@ -76,8 +76,7 @@ class EquivalentList:
             self.reasons[f"{path}: {rest.strip()}"] = reason.strip()
 
     def reason(self, m):
-        return self.reasons.get(m.where().split(": ", 1)[0] + ": " + m.key.split(": ", 1)[1]) \
-            or self.reasons.get(m.key)
+        return self.reasons.get(m.where()) or self.reasons.get(m.key)
 
     def __contains__(self, m):
         return self.reason(m) is not None
