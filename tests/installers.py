@@ -5,12 +5,11 @@ jqdialogs.exe that answers them, and the checks' tally.
 Python 3 standard library only.
 """
 
-import os
 import subprocess
 import sys
 import tempfile
 
-from tests.wine import debugstr_lines
+from tests.wine import CannotStart
 
 # Keys of the vendor's devices and of another vendor's, written under HKLM
 # by seed_registry. Windows 2000 and XP keep joystick settings under
@@ -59,36 +58,6 @@ CLOSING_MESSAGE = (
 DIALOG_TIMEOUT = 30
 
 
-def trace_lines(stderr):
-    """The OutputDebugStringA texts in a program's stderr (WINEDEBUG=+debugstr)."""
-    return [text for text, _ in debugstr_lines(stderr.decode("latin-1"))]
-
-
-NSIS_SCRIPT = os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "examples", "nsis",
-                           "jqsetup.nsi")
-
-
-def makensis(target, dll, outfile):
-    """Builds the NSIS example for a target ("x86-ansi", "amd64-unicode");
-    None when it built, else makensis's complaint."""
-    done = subprocess.run(["makensis", "-V2", "-WX", "-DJQ_TARGET=" + target, "-DJQ_DLL=" + dll,
-                           "-DJQ_OUTFILE=" + outfile, NSIS_SCRIPT],
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
-    if done.returncode != 0 or not os.path.exists(outfile):
-        return done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
-    return None
-
-
-def read_results(path):
-    """The "EXPORT RESULT" lines the NSIS example wrote, as pairs; None
-    without the file."""
-    if not os.path.exists(path):
-        return None
-    with open(path, "rb") as f:
-        text = f.read().decode("latin-1")
-    return [tuple(line.split(" ", 1)) if " " in line else (line, "") for line in text.splitlines() if line]
-
-
 class Checks:
     def __init__(self):
         self.passed = 0
@@ -104,9 +73,6 @@ class Checks:
         sys.stdout.flush()
         return ok
 
-    def skip(self, name, why):
-        print("SKIP %s: %s" % (name, why))
-
     def summary(self):
         print("%d passed, %d failed" % (self.passed, self.failed))
         return 0 if self.failed == 0 else 1
@@ -118,20 +84,19 @@ def check_results(checks, run, got, expected):
                  "got %s" % (got if got is not None else "no results file"))
 
 
-def prepared(checks, prefix, set_up, keep=False, wow64=True):
-    """Makes the prefix (or reuses it, with `keep`), keeps its server and
-    services up between programs (they start slowly) and calls set_up();
-    False, with the failure counted and the tally printed, when that failed."""
+def prepare(checks, prefix, set_up, wow64=True):
+    """Makes the prefix, keeps its server and services up between programs
+    (they start slowly) and calls set_up(); when that fails, the failure is
+    counted, the tally printed and the run ends (exit code 2)."""
     try:
-        print(prefix.prepare(keep, wow64))
+        print(prefix.create(wow64))
         prefix.keep_running()
         set_up()
-    except (RuntimeError, subprocess.TimeoutExpired) as e:
+    except (CannotStart, RuntimeError, subprocess.TimeoutExpired) as e:
         print("cannot prepare the Wine prefix: %s" % e)
         checks.check("Wine prefix", False)
         checks.summary()
-        return False
-    return True
+        sys.exit(2)
 
 
 def seed_registry(prefix):

@@ -12,6 +12,7 @@ themselves under `xvfb-run -a` (under_display) before they touch Wine.
 Python 3 standard library only.
 """
 
+import argparse
 import os
 import re
 import shutil
@@ -20,6 +21,7 @@ import sys
 import tempfile
 import time
 
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 WINE32 = os.environ.get("WINE32", "/usr/lib/wine/wine")
 WINE64 = os.environ.get("WINE64", "/usr/lib/wine/wine64")
 # Debian's `wine`, which picks the loader by the program's machine type; in
@@ -49,40 +51,78 @@ def loader_for(path):
     return WINE64 if machine_type(path) == "x86_64" else WINE32
 
 
-def loader_problem(loader):
-    """Why the loader cannot run programs here, or None."""
+class SkipAll(Exception):
+    """The runner's Wine loader (or browser) cannot run here: the machine
+    lacks something, the code is not at fault, so nothing counts as failed.
+    (scripts/test.sh then takes another road to the same tests.)"""
+
+
+class CannotStart(Exception):
+    """The runner cannot start: one failure (exit code 2)."""
+
+
+def exit_with(main):
+    """Exits with what main(arguments) returns; SkipAll and CannotStart end
+    the run with the closing line scripts/test.sh counts."""
+    try:
+        code = main(sys.argv[1:])
+    except SkipAll as e:
+        print("SKIP every case: %s" % e)
+        print("0 passed, 0 failed")
+        code = 0
+    except CannotStart as e:
+        print(e)
+        print("0 passed, 1 failed")
+        code = 2
+    sys.exit(code)
+
+
+def require_loader(loader):
+    """SkipAll when the loader cannot run programs here."""
     if not os.path.exists(loader):
         package = "wine64" if loader == WINE64 else "wine32:i386 (dpkg --add-architecture i386)"
-        return "missing %s (package %s)" % (loader, package)
+        raise SkipAll("missing %s (package %s)" % (loader, package))
     try:
         done = subprocess.run([loader, "--version"], stdin=subprocess.DEVNULL, capture_output=True, timeout=60)
     except (OSError, subprocess.TimeoutExpired) as e:
-        return "%s does not run here: %s" % (loader, e)
+        raise SkipAll("%s does not run here: %s" % (loader, e))
     if done.returncode != 0:
-        return "%s does not run here: %s" % (loader, done.stderr.decode(errors="replace").strip()[-300:])
-    return None
+        raise SkipAll("%s does not run here: %s" % (loader, done.stderr.decode(errors="replace").strip()[-300:]))
 
 
-def skip_all(problem):
-    """What a runner says when its Wine loader cannot run here: the machine
-    lacks something, the code is not at fault, so nothing counts as failed.
-    (scripts/test.sh then takes another road to the same tests.)"""
-    print("SKIP every case: %s" % problem)
-    print("0 passed, 0 failed")
-    return 0
+def require_files(paths, hint, tools=()):
+    """CannotStart, saying `hint`, when a file or a program on PATH is missing."""
+    missing = [tool for tool in tools if not shutil.which(tool)] + [path for path in paths if not os.path.exists(path)]
+    if missing:
+        raise CannotStart("missing: %s (%s)" % (", ".join(missing), hint))
 
 
-def cannot_start(problem):
-    """What a runner says when it cannot start: one failure (exit code 2)."""
-    print(problem)
-    print("0 passed, 1 failed")
-    return 2
+def arguments(doc, build_help=None):
+    """A runner's options, the first line of its `doc` their description;
+    --build (default build/win32) when `build_help` says what it holds."""
+    parser = argparse.ArgumentParser(description=doc.splitlines()[0])
+    if build_help:
+        parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"), help=build_help)
+    return parser
 
 
-def under_display(module, argv):
-    """Runs the runner `module` again under xvfb-run when there is no
-    display; `argv` are its arguments. Returns only when there is one, or no
-    xvfb-run (then dialogs cannot show)."""
+def chosen(parser, argv, items):
+    """Parses argv with -k and --list added; the items (each has a name)
+    -k picks, after --list has printed them and exited."""
+    parser.add_argument("-k", dest="pattern", default="", help="only those whose name holds TEXT")
+    parser.add_argument("--list", action="store_true", help="list them and stop")
+    options = parser.parse_args(argv)
+    picked = [item for item in items if options.pattern.lower() in item.name.lower()]
+    if options.list:
+        print("\n".join(item.name for item in picked))
+        sys.exit(0)
+    return options, picked
+
+
+def under_display():
+    """Runs the runner again under xvfb-run when there is no display.
+    Returns only when there is one, or no xvfb-run (then dialogs cannot
+    show)."""
     if os.environ.get("DISPLAY") or os.environ.get("JQ_UNDER_XVFB"):
         return
     xvfb = shutil.which("xvfb-run")
@@ -91,7 +131,8 @@ def under_display(module, argv):
         return
     os.environ["JQ_UNDER_XVFB"] = "1"
     sys.stdout.flush()
-    os.execv(xvfb, [xvfb, "-a", sys.executable, "-m", module] + list(argv))
+    module = sys.modules["__main__"].__spec__.name
+    os.execv(xvfb, [xvfb, "-a", sys.executable, "-m", module] + sys.argv[1:])
 
 
 DEBUGSTR = re.compile(r'OutputDebugStringA "(.*)"(\.\.\.)?\s*$')  # "...": Wine cut the text short
@@ -172,30 +213,33 @@ class Prefix:
         return subprocess.Popen([self.loader] + list(args), env=self.env, stdin=subprocess.DEVNULL, stdout=out,
                                 stderr=subprocess.STDOUT)
 
-    def prepare(self, keep, wow64=False):
-        """Reuses the prefix when `keep` is set and it exists, else creates
-        it afresh (create); says which, for the log."""
-        if keep and os.path.exists(os.path.join(self.path, "system.reg")):
-            return "Wine prefix %s reused" % self.path
-        return "Wine prefix %s created in %.1f s" % (self.path, self.create(wow64))
+    def finish(self, args, timeout, **options):
+        """run(), or None when the program timed out."""
+        try:
+            return self.run(args, timeout=timeout, **options)
+        except subprocess.TimeoutExpired:
+            return None
 
     def create(self, wow64=False):
-        """A fresh prefix (with syswow64 when `wow64`); returns the seconds
-        it took."""
+        """A fresh prefix (with syswow64 when `wow64`); says so, for the log."""
         if os.path.exists(self.path):
             self.stop()
             shutil.rmtree(self.path)
         os.makedirs(os.path.dirname(self.path), exist_ok=True)
         started = time.time()
-        done = self.run(["wineboot", "-i"], timeout=900)
-        self.wait()  # wineboot returns before its work is done
+        try:
+            done = self.run(["wineboot", "-i"], timeout=900)
+            self.wait()  # wineboot returns before its work is done
+        except subprocess.TimeoutExpired as e:
+            raise CannotStart("cannot create the Wine prefix: %s" % e)
         made = os.path.exists(os.path.join(self.path, "system.reg"))
         if wow64:
             made = made and os.path.isdir(os.path.join(self.path, "drive_c", "windows", "syswow64"))
         if done.returncode != 0 or not made:
-            raise RuntimeError("wineboot -i failed: " + done.stderr.decode(errors="replace")[-2000:])
+            raise CannotStart("cannot create the Wine prefix: wineboot -i failed: "
+                              + done.stderr.decode(errors="replace")[-2000:])
         self.versions = {}
-        return time.time() - started
+        return "Wine prefix %s created in %.1f s" % (self.path, time.time() - started)
 
     def keep_running(self):
         # Without this the server and Wine's services stop seconds after each

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Agreement tier: the preview tool predicts what the shipped DLL does.
 
-    run_agreement.py [--win32 DIR] [--preview PATH] [--work DIR] [-k TEXT] [--list] [--fresh]
+    run_agreement.py [--win32 DIR] [--preview PATH] [-k TEXT] [--list] [--fresh]
 
 For each machine below (the preview's sample machine and the machines of
 the end-to-end cases' .reg files) and its Windows version and dialog
@@ -30,31 +30,31 @@ runner restarts itself under `xvfb-run -a` when there is none.
 Python 3 standard library only.
 """
 
-import argparse
+import collections
 import os
 import re
 import shutil
 import subprocess
-import sys
 from pathlib import Path
 
-from tests.wine import WINE32, Prefix, cannot_start, loader_problem, skip_all, under_display, windows_path
+from tests.wine import (ROOT, WINE32, Prefix, arguments, chosen, exit_with, require_files, require_loader,
+                        under_display, windows_path)
 
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 TIMEOUT = 300
 REGISTRY_FILES = ("system.reg", "user.reg", "userdef.reg")
 
-# Each machine: its export, the Windows version jqhost.exe sees (and the
-# preview's --windows), and the dialog answers both give.
-MACHINES = [{"name": name, "reg": reg, "version": version, "preview": ["--windows", windows], "answers": "yes,ok"}
-            for name, reg, version, windows in [
-                ("sample machine, Windows XP", "tools/preview/sample/sample-xp.reg", "winxp", "xp"),
-                ("sample machine, Windows 98", "tools/preview/sample/sample-xp.reg", "win98", "98"),
-                ("joystick settings, Windows XP", "tests/e2e/reg/joystick_settings.reg", "winxp", "xp"),
-                ("joystick settings, Windows 98", "tests/e2e/reg/joystick_settings.reg", "win98", "98"),
-                ("9x enumeration tree, Windows 98", "tests/e2e/reg/win9x_enum.reg", "win98", "98"),
-                ("9x HID device, Windows Me", "tests/e2e/reg/win9x_hid_device.reg", "winme", "me"),
-            ]]
+# Each machine: its export, the Windows version jqhost.exe sees and the
+# preview's --windows for it; both give the dialog answers ANSWERS.
+Machine = collections.namedtuple("Machine", "name reg version windows")
+MACHINES = [Machine(*fields) for fields in [
+    ("sample machine, Windows XP", "tools/preview/sample/sample-xp.reg", "winxp", "xp"),
+    ("sample machine, Windows 98", "tools/preview/sample/sample-xp.reg", "win98", "98"),
+    ("joystick settings, Windows XP", "tests/e2e/reg/joystick_settings.reg", "winxp", "xp"),
+    ("joystick settings, Windows 98", "tests/e2e/reg/joystick_settings.reg", "win98", "98"),
+    ("9x enumeration tree, Windows 98", "tests/e2e/reg/win9x_enum.reg", "win98", "98"),
+    ("9x HID device, Windows Me", "tests/e2e/reg/win9x_hid_device.reg", "winme", "me"),
+]]
+ANSWERS = "yes,ok"
 
 # Differences Wine is known to make: in which machines, which keys (a
 # pattern over the lower-case key), what Wine does with them that the
@@ -82,7 +82,7 @@ WINE_DIFFERENCES = [
 
 def known_difference(machine, key, what):
     return [d for d in WINE_DIFFERENCES
-            if machine["name"] in d["machines"] and d["what"] == what and re.search(d["pattern"], key)]
+            if machine.name in d["machines"] and d["what"] == what and re.search(d["pattern"], key)]
 
 
 def key_lines(path):
@@ -117,12 +117,12 @@ def as_utf16(data):
 
 def run_machine(machine, base, work, win32, preview):
     """The keys each side keeps of the export's, and what went wrong."""
-    name = re.sub(r"[^a-z0-9]+", "-", machine["name"].lower()).strip("-")
+    name = re.sub(r"[^a-z0-9]+", "-", machine.name.lower()).strip("-")
     here = os.path.join(work, name)
     if os.path.exists(here):
         shutil.rmtree(here)
     os.makedirs(here)
-    export = Path(ROOT, machine["reg"]).read_bytes()
+    export = Path(ROOT, machine.reg).read_bytes()
     snapshot = os.path.join(here, "snapshot.reg")
     Path(snapshot).write_bytes(export)
     exported = key_lines(snapshot)
@@ -131,14 +131,14 @@ def run_machine(machine, base, work, win32, preview):
     # devices as present (it ignores DIGCF_PRESENT), so the DLL under Wine
     # sees them all.
     predicted = os.path.join(here, "preview-after.reg")
-    listing = subprocess.run([preview, snapshot, "-q", "--json", "-"] + machine["preview"],
+    listing = subprocess.run([preview, snapshot, "-q", "--json", "-", "--windows", machine.windows],
                              capture_output=True, timeout=TIMEOUT)
     instances = re.findall(r'"deviceInstances": \[([^\]]*)\]', listing.stdout.decode(errors="replace"))
     present = []
     for item in re.findall(r'"((?:[^"\\]|\\.)*)"', instances[0] if instances else ""):
         present += ["--present", item.replace("\\\\", "\\")]
-    done = subprocess.run([preview, snapshot, "-q", "--answer", machine["answers"], "--write-reg", predicted] +
-                          machine["preview"] + present, capture_output=True, timeout=TIMEOUT)
+    done = subprocess.run([preview, snapshot, "-q", "--answer", ANSWERS, "--write-reg", predicted, "--windows",
+                           machine.windows] + present, capture_output=True, timeout=TIMEOUT)
     if done.returncode != 0:
         return None, None, ["preview failed: " + done.stderr.decode(errors="replace")]
     Path(here, "preview-report.txt").write_bytes(done.stdout)
@@ -159,7 +159,7 @@ def run_machine(machine, base, work, win32, preview):
         steps = [
             (["regedit", "/S", windows_path(imported)], "regedit import"),
             (["reg", "add", "HKCU\\Software\\Wine\\AppDefaults\\jqhost.exe", "/v", "Version", "/d",
-              machine["version"], "/f"], "setting the Windows version"),
+              machine.version, "/f"], "setting the Windows version"),
             (["regedit", "/E", windows_path(before_run), "HKEY_LOCAL_MACHINE"], "regedit export before"),
         ]
         for args, what in steps:
@@ -170,7 +170,7 @@ def run_machine(machine, base, work, win32, preview):
         if wine_had != exported:
             problems.append("not imported by regedit: " + ", ".join(sorted(exported - wine_had)))
         host = wine.run([os.path.join(win32, "jqhost.exe"), "--dll", windows_path(os.path.join(win32, "JQInst2k.dll")),
-                         "--answer", machine["answers"], "UninstInitialize", "UninstUnInitialize"], timeout=TIMEOUT)
+                         "--answer", ANSWERS, "UninstInitialize", "UninstUnInitialize"], timeout=TIMEOUT)
         Path(here, "jqhost.txt").write_bytes(host.stdout + host.stderr)
         if host.returncode != 0:
             problems.append("jqhost.exe exited with %d: %s" % (host.returncode, host.stdout.decode(errors="replace")))
@@ -187,7 +187,7 @@ def run_machine(machine, base, work, win32, preview):
 def compare(machine, preview_keeps, wine_keeps):
     """What disagrees, and how many keys each known difference explained."""
     failures = []
-    explained = {id(d): 0 for d in WINE_DIFFERENCES if machine["name"] in d["machines"]}
+    explained = {id(d): 0 for d in WINE_DIFFERENCES if machine.name in d["machines"]}
     for what, keys in (("deleted", preview_keeps - wine_keeps), ("kept", wine_keeps - preview_keeps)):
         for key in sorted(keys):
             known = known_difference(machine, key, what)
@@ -197,51 +197,37 @@ def compare(machine, preview_keeps, wine_keeps):
                 failures.append(("Wine deletes, the preview keeps: " if what == "deleted"
                                  else "Wine keeps, the preview deletes: ") + key)
     for d in WINE_DIFFERENCES:
-        if machine["name"] in d["machines"] and explained[id(d)] == 0:
+        if machine.name in d["machines"] and explained[id(d)] == 0:
             failures.append("a known Wine difference did not occur: %s %s" % (d["what"], d["pattern"]))
     return failures, sum(explained.values())
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
+    parser = arguments(__doc__)
     parser.add_argument("--win32", default=os.path.join(ROOT, "build", "win32"),
                         help="the win32 build (JQInst2k.dll, jqhost.exe)")
     parser.add_argument("--preview", default=os.path.join(ROOT, "build", "native-release", "jqpreview"))
-    parser.add_argument("--work", default=os.path.join(ROOT, "build", "agreement"))
-    parser.add_argument("-k", default="", help="only machines whose name holds this text")
-    parser.add_argument("--list", action="store_true")
     parser.add_argument("--fresh", action="store_true", help="make the Wine prefix again, not the one of a run before")
-    args = parser.parse_args(argv)
+    args, machines = chosen(parser, argv, MACHINES)
+    under_display()
+    require_loader(WINE32)  # jqhost.exe is a 32-bit program
+    require_files([os.path.join(args.win32, "jqhost.exe"), os.path.join(args.win32, "JQInst2k.dll"), args.preview],
+                  "build the win32 and native-release presets first")
 
-    machines = [m for m in MACHINES if args.k.lower() in m["name"].lower()]
-    if args.list:
-        for m in machines:
-            print(m["name"])
-        return 0
-    under_display("tests.agreement.run_agreement", argv)
-    problem = loader_problem(WINE32)  # jqhost.exe is a 32-bit program
-    if problem:
-        return skip_all(problem)
-    for path in (os.path.join(args.win32, "jqhost.exe"), os.path.join(args.win32, "JQInst2k.dll"), args.preview):
-        if not os.path.exists(path):
-            return cannot_start("missing: %s (build the win32 and native-release presets first)" % path)
-
-    base = os.path.join(args.work, "base-prefix")
-    try:
-        if args.fresh or not os.path.exists(os.path.join(base, "system.reg")):
-            Prefix(base).create()
-    except (RuntimeError, subprocess.TimeoutExpired) as e:
-        return cannot_start("cannot make the Wine prefix: %s" % e)
+    work = os.path.join(ROOT, "build", "agreement")
+    base = os.path.join(work, "base-prefix")
+    if args.fresh or not os.path.exists(os.path.join(base, "system.reg")):
+        Prefix(base).create()
     Prefix(base).stop()
     for name in REGISTRY_FILES:
-        shutil.copyfile(os.path.join(base, name), os.path.join(args.work, "fresh-" + name))
+        shutil.copyfile(os.path.join(base, name), os.path.join(work, "fresh-" + name))
 
     passed = failed = 0
     compared = 0
     for machine in machines:
-        exported = key_lines(os.path.join(ROOT, machine["reg"]))
+        exported = key_lines(os.path.join(ROOT, machine.reg))
         try:
-            preview_keeps, wine_keeps, problems = run_machine(machine, base, args.work, args.win32, args.preview)
+            preview_keeps, wine_keeps, problems = run_machine(machine, base, work, args.win32, args.preview)
         except subprocess.TimeoutExpired as e:
             preview_keeps, wine_keeps, problems = None, None, ["timed out: %s" % e]
         differing = 0
@@ -252,16 +238,16 @@ def main(argv):
         deleted = len(exported - (preview_keeps | wine_keeps)) if preview_keeps is not None else 0
         if problems:
             failed += 1
-            print("FAIL %s" % machine["name"])
+            print("FAIL %s" % machine.name)
             for p in problems:
                 print("     " + p)
         else:
             passed += 1
             print("ok   %s: %d keys, %d deleted by both, %d kept by both, %d differ as Wine is known to" %
-                  (machine["name"], len(exported), deleted, len(exported) - deleted - differing, differing))
+                  (machine.name, len(exported), deleted, len(exported) - deleted - differing, differing))
     print("%d passed, %d failed (%d keys compared)" % (passed, failed, compared))
     return 1 if failed else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1:]))
+    exit_with(main)

@@ -1,15 +1,14 @@
 #!/usr/bin/env python3
 """End-to-end tests: the shipped i686 DLL, loaded by jqhost.exe under wine32.
 
-    run_e2e.py [--build DIR] [--prefix DIR] [--cases FILE] [-k TEXT] [--list]
-               [--keep-prefix]
+    run_e2e.py [--build DIR] [-k TEXT] [--list]
 
 BUILD is the win32 build (the shipped DLL, its diagnostic twin, the 32-bit
 jqhost.exe and devreg.exe); the programs run under the Wine loader that fits
 their machine type (wine32 for i686, wine64 for an x86_64 build), in a WoW64
-prefix. One fresh Wine prefix per run (about ten seconds to create), shared
-by every case; a case that changes the registry removes what it made (its `cleanup`
-keys are deleted before and after it). Each case sets the Windows version
+prefix. One fresh Wine prefix per run (BUILD/wine-e2e, about ten seconds to
+create), shared by every case; a case that changes the registry removes what
+it made (its `cleanup` keys are deleted before and after it). Each case sets the Windows version
 jqhost.exe sees, optionally imports .reg files, runs the host with its calls
 and dialog answers, and checks the results, the dialogs, the trace lines
 (OutputDebugStringA texts, read from Wine's debugstr channel) and registry
@@ -26,9 +25,7 @@ runner restarts itself under `xvfb-run -a` when there is none.
 Python 3 standard library only.
 """
 
-import argparse
 import fnmatch
-import importlib.util
 import os
 import re
 import shutil
@@ -37,11 +34,10 @@ import sys
 import tempfile
 import time
 
-from tests.wine import (Prefix, cannot_start, debugstr_lines, full_key, loader_for, loader_problem, skip_all,
-                        under_display, unescape, windows_path)
+from tests.e2e.cases import CASES
+from tests.wine import (Prefix, arguments, chosen, debugstr_lines, exit_with, full_key, loader_for, require_files,
+                        require_loader, under_display, unescape, windows_path)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
 HOST_EXE = "jqhost.exe"
 DEVREG_EXE = "devreg.exe"
 CASE_TIMEOUT = 120
@@ -139,7 +135,6 @@ DIALOG_FIELD = re.compile(r'(\w+)=(?:"((?:[^"\\]|\\.)*)"|(\S+))')
 class Outcome:
     def __init__(self, exit_code, stdout, stderr):
         self.exit_code = exit_code
-        self.directory = HERE  # .reg files are looked up beside the case file
         self.results, self.dialogs, self.other, self.trace = [], [], [], []
         self.truncated = set()  # indexes of trace lines Wine cut short
         for line in stdout.splitlines():
@@ -273,9 +268,8 @@ def run_prepared_case(case, wine, build, inf_dir):
     if case.answers:
         args += ["--answer", ",".join(case.answers)]
     args += [with_inf_dir(call) for call in case.calls]
-    try:
-        done = wine.run(args, debug="-all,+debugstr", timeout=CASE_TIMEOUT)
-    except subprocess.TimeoutExpired:
+    done = wine.finish(args, CASE_TIMEOUT, debug="-all,+debugstr")
+    if done is None:
         return ["timed out after %d s (an unanswered dialog?)" % CASE_TIMEOUT]
     outcome = Outcome(done.returncode, done.stdout.decode("latin-1"), done.stderr.decode("latin-1"))
 
@@ -340,49 +334,20 @@ def run_prepared_case(case, wine, build, inf_dir):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
-                        help="the win32 build directory (jqhost.exe, devreg.exe, JQInst2k.dll, diagnostic/)")
-    parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-e2e)")
-    parser.add_argument("--cases", default=os.path.join(HERE, "cases.py"),
-                        help="the Python file whose CASES list is run")
-    parser.add_argument("-k", dest="pattern", default=None, help="run only cases whose name holds TEXT")
-    parser.add_argument("--list", action="store_true", help="list the cases and stop")
-    parser.add_argument("--keep-prefix", action="store_true",
-                        help="reuse an existing prefix instead of creating a fresh one")
-    options = parser.parse_args(argv[1:])
-
-    found = importlib.util.spec_from_file_location("e2e_cases", os.path.abspath(options.cases))
-    case_module = importlib.util.module_from_spec(found)
-    found.loader.exec_module(case_module)
-    for case in case_module.CASES:
-        case.directory = os.path.dirname(os.path.abspath(options.cases))
-    selected = [c for c in case_module.CASES if not options.pattern or options.pattern in c.name]
-    if options.list:
-        for case in selected:
-            print(case.name)
-        return 0
-
-    under_display("tests.e2e.run_e2e", argv[1:])
+    parser = arguments(__doc__, "the win32 build directory (jqhost.exe, devreg.exe, JQInst2k.dll, diagnostic/)")
+    options, selected = chosen(parser, argv, CASES)
+    under_display()
 
     build = os.path.abspath(options.build)
-    needed_files = [HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")]
+    needed = [HOST_EXE, "JQInst2k.dll", os.path.join("diagnostic", "JQInst2k.dll")]
     if any(case.devices or case.device_cleanup or case.devices_after for case in selected):
-        needed_files.append(DEVREG_EXE)
-    for needed in needed_files:
-        if not os.path.exists(os.path.join(build, needed)):
-            return cannot_start("missing %s in %s: build the win32 preset first" % (needed, build))
+        needed.append(DEVREG_EXE)
+    require_files([os.path.join(build, name) for name in needed], "build the win32 preset first")
     loader = loader_for(os.path.join(build, HOST_EXE))
-    problem = loader_problem(loader)
-    if problem:
-        return skip_all(problem)
+    require_loader(loader)
 
-    wine = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-e2e")), loader)
-    try:
-        print(wine.prepare(options.keep_prefix))
-    except (RuntimeError, subprocess.TimeoutExpired) as e:
-        return cannot_start("cannot create the Wine prefix: %s" % e)
-
+    wine = Prefix(os.path.join(build, "wine-e2e"), loader)
+    print(wine.create())
     wine.keep_running()
     try:
         return run_each(selected, lambda case: run_case(case, wine, build))
@@ -416,4 +381,4 @@ def run_each(items, check):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    exit_with(main)

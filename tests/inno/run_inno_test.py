@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The Inno Setup example with the shipped DLL, under wine32, as Windows 7.
 
-    run_inno_test.py [--build DIR] [--prefix DIR] [--iscc PATH]
+    run_inno_test.py [--build DIR] [--iscc PATH] [--fetch-iscc]
 
 DIR is the win32 build directory: JQInst2k.dll (the shipped DLL) and
 jqdialogs.exe. The compiler comes from the npm package innosetup 6.4.1:
@@ -33,7 +33,6 @@ Prints one line per check and a final "N passed, N failed"; exits 1 when a
 check fails, 2 when the run could not start. Python 3 standard library only.
 """
 
-import argparse
 import os
 import shutil
 import subprocess
@@ -42,11 +41,10 @@ import tarfile
 import time
 
 from tests.installers import (CLOSING, UNPLUG, Checks, answer_dialogs, check_cleaned, check_results, check_root_device,
-                              check_seed_kept, prepared, seed_registry)
-from tests.wine import WINE32, Prefix, cannot_start, loader_problem, skip_all, under_display, windows_path
+                              check_seed_kept, prepare, seed_registry)
+from tests.wine import (ROOT, WINE32, CannotStart, Prefix, arguments, exit_with, require_files, require_loader,
+                        under_display, windows_path)
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
 SCRIPT = os.path.join(ROOT, "examples", "inno", "jqsetup.iss")
 INNO_VERSION = "6.4.1"
 CACHE = os.path.join(ROOT, "build", "cache", "innosetup-" + INNO_VERSION)
@@ -147,11 +145,9 @@ def check_removed(checks, prefix, run):
 def run_setup(checks, prefix, setup, log, run):
     """The setup, silent; whether it ended with 0 (then its files and root
     device are checked too)."""
-    try:
-        code = prefix.run([setup, "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + log,
-                           "/DIR=" + APP_DIR], timeout=RUN_TIMEOUT).returncode
-    except subprocess.TimeoutExpired:
-        code = None
+    done = prefix.finish([setup, "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + log, "/DIR=" + APP_DIR],
+                         RUN_TIMEOUT)
+    code = done and done.returncode
     ok = checks.check("%s: the setup ends with 0" % run, code == 0, "exit code %s" % code)
     check_results(checks, run, logged_results(prefix.unix_path(log)), SETUP_RESULTS)
     if ok:
@@ -161,11 +157,8 @@ def run_setup(checks, prefix, setup, log, run):
 
 def run_uninstaller(prefix, args, log):
     """Runs the uninstaller and waits for its copy; (exit code, log closed)."""
-    try:
-        code = prefix.run([UNINSTALLER, "/LOG=" + log] + args, timeout=RUN_TIMEOUT).returncode
-    except subprocess.TimeoutExpired:
-        return None, False
-    return code, wait_for_log(prefix.unix_path(log))
+    done = prefix.finish([UNINSTALLER, "/LOG=" + log] + args, RUN_TIMEOUT)
+    return (done.returncode, wait_for_log(prefix.unix_path(log))) if done else (None, False)
 
 
 def check_uninstalled(checks, prefix, run, log, ended, expected, stopped=False):
@@ -190,10 +183,9 @@ def check_driver_folders(checks, prefix, iscc, dll, out):
     relative = os.path.relpath(drivers, os.path.dirname(SCRIPT)).replace("/", "\\")
     for kind, folder in (("absolute", windows_path(drivers)), ("relative", relative)):
         name = "drivers: %s JqDrivers (%s)" % ("an absolute" if kind == "absolute" else "a relative", folder)
-        try:
-            done = prefix.run([iscc, "/DJqDll=" + windows_path(dll), "/DJqDrivers=" + folder,
-                               "/O" + windows_path(out), "/Fjqsetup-" + kind, windows_path(SCRIPT)], timeout=300)
-        except subprocess.TimeoutExpired:
+        done = prefix.finish([iscc, "/DJqDll=" + windows_path(dll), "/DJqDrivers=" + folder,
+                              "/O" + windows_path(out), "/Fjqsetup-" + kind, windows_path(SCRIPT)], 300)
+        if done is None:
             checks.check(name + ": ISCC ends", False, "timed out")
             continue
         text = (done.stdout + done.stderr).decode(errors="replace")
@@ -205,15 +197,12 @@ def check_driver_folders(checks, prefix, iscc, dll, out):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
-                        help="the win32 build directory (JQInst2k.dll, jqdialogs.exe)")
-    parser.add_argument("--prefix", default=None, help="the Wine prefix to create (default BUILD/wine-inno)")
+    parser = arguments(__doc__, "the win32 build directory (JQInst2k.dll, jqdialogs.exe)")
     parser.add_argument("--iscc", default=None, help="an ISCC.exe to use instead of the npm package's")
     parser.add_argument("--fetch-iscc", action="store_true",
                         help="only fetch the npm package's ISCC.exe and print its path (for a machine "
                              "without network, such as the emulated one of scripts/wine32-vm.sh)")
-    options = parser.parse_args(argv[1:])
+    options = parser.parse_args(argv)
     if options.fetch_iscc:
         try:
             print(fetch_iscc())
@@ -221,26 +210,21 @@ def main(argv):
         except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
             print("cannot get ISCC.exe: %s" % e, file=sys.stderr)
             return 2
-    under_display("tests.inno.run_inno_test", argv[1:])
+    under_display()
 
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
     dialogs_exe = os.path.join(build, "jqdialogs.exe")
-    problem = loader_problem(WINE32)  # the compiler, the setup and the uninstaller are 32-bit programs
-    if problem:
-        return skip_all(problem)
-    missing = [tool for tool in ("wine", "wineserver") if not shutil.which(tool)]
-    missing += [path for path in (dll, dialogs_exe) if not os.path.exists(path)]
-    if missing:
-        return cannot_start("missing: %s (install wine32:i386, xvfb and npm; build the win32 preset)"
-                            % ", ".join(missing))
+    require_loader(WINE32)  # the compiler, the setup and the uninstaller are 32-bit programs
+    require_files([dll, dialogs_exe], "install wine32:i386, xvfb and npm; build the win32 preset",
+                  tools=("wine", "wineserver"))
     try:
         iscc = os.path.abspath(options.iscc) if options.iscc else fetch_iscc()
     except (RuntimeError, OSError, tarfile.TarError, subprocess.TimeoutExpired) as e:
-        return cannot_start("cannot get ISCC.exe: %s" % e)
+        raise CannotStart("cannot get ISCC.exe: %s" % e)
 
     checks = Checks()
-    prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, "wine-inno")))
+    prefix = Prefix(os.path.join(build, "wine-inno"))
 
     def set_up():
         # Every program sees 7: the setup and uninstaller run as copies with
@@ -250,8 +234,7 @@ def main(argv):
             raise RuntimeError("cannot set the Windows version")
         seed_registry(prefix)
 
-    if not prepared(checks, prefix, set_up):
-        return 2
+    prepare(checks, prefix, set_up)
 
     try:
         out = os.path.join(build, "inno")
@@ -260,15 +243,12 @@ def main(argv):
         if os.path.exists(setup):
             os.remove(setup)
         started = time.time()
-        try:
-            done = prefix.run([iscc, "/Q", "/DJqDll=" + windows_path(dll), "/O" + windows_path(out),
-                               windows_path(SCRIPT)], timeout=300)
-            problem = None if done.returncode == 0 and os.path.exists(setup) else (
-                (done.stdout + done.stderr).decode(errors="replace")[-1500:] or "exit code %d" % done.returncode)
-        except subprocess.TimeoutExpired:
-            problem = "timed out"
-        if not checks.check("ISCC %s builds the setup with the shipped DLL" % INNO_VERSION, problem is None,
-                            problem or ""):
+        done = prefix.finish([iscc, "/Q", "/DJqDll=" + windows_path(dll), "/O" + windows_path(out),
+                              windows_path(SCRIPT)], 300)
+        built = done is not None and done.returncode == 0 and os.path.exists(setup)
+        problem = "" if built else "timed out" if done is None else (
+            (done.stdout + done.stderr).decode(errors="replace")[-1500:] or "exit code %d" % done.returncode)
+        if not checks.check("ISCC %s builds the setup with the shipped DLL" % INNO_VERSION, built, problem):
             return checks.summary()
         print("built in %.1f s" % (time.time() - started))
         check_driver_folders(checks, prefix, iscc, dll, out)
@@ -314,4 +294,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    exit_with(main)

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The NSIS example installer with the DLL of one build, under Wine, as Windows XP.
 
-    run_nsis.py [--build DIR] [--win32 DIR] [--prefix DIR] [--keep-prefix]
+    run_nsis.py [--build DIR] [--win32 DIR]
 
 DIR is a build directory: JQInst2k.dll, diagnostic/JQInst2k.dll and, in
 the win32 build, jqdialogs.exe. The DLL's machine type picks the road:
@@ -61,21 +61,16 @@ Prints one line per check and a final "N passed, N failed"; exits 1 when a
 check fails, 2 when the run could not start. Python 3 standard library only.
 """
 
-import argparse
 import collections
 import os
-import shutil
 import subprocess
-import sys
 import time
 
 from tests.installers import (CLOSING, CLOSING_MESSAGE, UNPLUG, UNPLUG_QUESTION, Checks, answer_dialogs, check_cleaned,
-                              check_results, check_root_device, check_seed_kept, makensis, prepared, read_results,
-                              root_devices, run_answerer, seed_registry, trace_lines)
-from tests.wine import WINE, WINE32, WINE64, Prefix, loader_problem, machine_type, skip_all, under_display
-
-HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.dirname(os.path.dirname(HERE))
+                              check_results, check_root_device, check_seed_kept, prepare, root_devices, run_answerer,
+                              seed_registry)
+from tests.wine import (ROOT, WINE, WINE32, WINE64, Prefix, arguments, debugstr_lines, exit_with, machine_type,
+                        require_files, require_loader, under_display)
 
 # `check` is the loader that must run here, `wine` the one the programs are
 # started with (Debian's wine picks wine32 for a 32-bit program).
@@ -121,6 +116,21 @@ COMPLETED_PAGE = ("Pilotdeck Uninstall: Completed", "Completed", "button=Close")
 RESTART_QUESTION = ("Pilotdeck Uninstall", "Restart Windows now", "no")
 
 
+def trace_lines(stderr):
+    return [text for text, _ in debugstr_lines(stderr.decode("latin-1"))]
+
+
+def read_results(prefix, path):
+    """The "EXPORT RESULT" lines the example wrote to `path` (a Windows
+    path in the prefix), as pairs; None without the file."""
+    path = prefix.unix_path(path)
+    if not os.path.exists(path):
+        return None
+    with open(path, "rb") as f:
+        text = f.read().decode("latin-1")
+    return [tuple(line.split(" ", 1)) if " " in line else (line, "") for line in text.splitlines() if line]
+
+
 def check_exit(checks, name, done, want=0):
     """Whether the program (its CompletedProcess, None when it timed out)
     ended with `want`."""
@@ -131,11 +141,10 @@ def check_exit(checks, name, done, want=0):
 def run_nsis(prefix, road, args, cwd):
     """Runs an installer or uninstaller to its end, its trace lines on
     stderr; None when it timed out."""
-    try:
-        return prefix.run(args, debug="-all,+debugstr", timeout=road.timeout, cwd=cwd)
-    except subprocess.TimeoutExpired:
+    done = prefix.finish(args, road.timeout, debug="-all,+debugstr", cwd=cwd)
+    if done is None:
         prefix.restart()  # ends what Wine's launcher left behind
-        return None
+    return done
 
 
 def build_installer(checks, target, dll, which, installer):
@@ -143,8 +152,12 @@ def build_installer(checks, target, dll, which, installer):
     path, None when makensis failed."""
     if os.path.exists(installer):
         os.remove(installer)
-    problem = makensis(target, dll, installer)
-    return installer if checks.check("makensis %s with %s" % (target, which), problem is None, problem or "") else None
+    done = subprocess.run(["makensis", "-V2", "-WX", "-DJQ_TARGET=" + target, "-DJQ_DLL=" + dll,
+                           "-DJQ_OUTFILE=" + installer, os.path.join(ROOT, "examples", "nsis", "jqsetup.nsi")],
+                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+    built = done.returncode == 0 and os.path.exists(installer)
+    problem = "" if built else done.stdout.decode(errors="replace").strip()[-1500:] or "exit code %d" % done.returncode
+    return installer if checks.check("makensis %s with %s" % (target, which), built, problem) else None
 
 
 def check_each_result(checks, run, got, expected):
@@ -166,7 +179,7 @@ def install(checks, prefix, road, installer, out, check_results):
     done = run_nsis(prefix, road, [installer, "/S", "/RESULTS=" + results, "/D=" + INSTALL_DIR], out)
     if not check_exit(checks, "install: the silent installer ends with 0", done):
         return None
-    check_results(checks, "install", read_results(prefix.unix_path(results)), INSTALL_RESULTS)
+    check_results(checks, "install", read_results(prefix, results), INSTALL_RESULTS)
     for name in ("JQDRV2K3.INF", UNINSTALLER):
         checks.check("install: %s in the installation folder" % name,
                      os.path.exists(prefix.unix_path(INSTALL_DIR + "\\" + name)))
@@ -199,7 +212,7 @@ def x86_road(checks, prefix, road, installer, diagnostic_installer, dialogs_exe,
     run = "install into a quoted folder"
     done = run_nsis(prefix, road, [installer, "/S", "/RESULTS=" + results, "/D=C:\\JQ Test"], out)
     check_exit(checks, "%s: the installer refuses (exit code 2)" % run, done, 2)
-    check_results(checks, run, read_results(prefix.unix_path(results)), [("InstallFolder", "0")])
+    check_results(checks, run, read_results(prefix, results), [("InstallFolder", "0")])
     installed = [folder for folder in ("C:\\JQ Test", "C:\\Program Files\\JQ\\Pilotdeck",
                                        "C:\\Program Files (x86)\\JQ\\Pilotdeck")
                  if os.path.exists(prefix.unix_path(folder))]
@@ -223,7 +236,7 @@ def x86_road(checks, prefix, road, installer, diagnostic_installer, dialogs_exe,
         checks.check("%s: the shipped DLL writes no trace line" % run, not lines, str(lines[:3]))
         dialogs.check(checks, run, 1, "question's caption, text and buttons", UNPLUG_QUESTION, "&Yes|&No")
         check_exit(checks, "%s: the uninstaller stops (exit code 2)" % run, done, 2)
-        check_results(checks, run, read_results(prefix.unix_path(results)), STOPPED_RESULTS)
+        check_results(checks, run, read_results(prefix, results), STOPPED_RESULTS)
         check_untouched(checks, prefix, run)
         print("%s: %.1f s" % (run, time.time() - started))
 
@@ -261,7 +274,7 @@ def x86_road(checks, prefix, road, installer, diagnostic_installer, dialogs_exe,
     done, dialogs, _ = uninstall(prefix, road, dialogs_exe, steps, results, out)
     dialogs.check(checks, run, 3, "closing message's caption, text and button", CLOSING_MESSAGE, "OK")
     check_exit(checks, "%s: the uninstaller ends with 0" % run, done)
-    check_results(checks, run, read_results(prefix.unix_path(results)), REMOVED_RESULTS)
+    check_results(checks, run, read_results(prefix, results), REMOVED_RESULTS)
     checks.check("%s: JQDRV2K3.INF removed" % run, not os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
     check_cleaned(checks, prefix, run, nt5=True)
     print("%s: %.1f s" % (run, time.time() - started))
@@ -279,7 +292,7 @@ def amd64_road(checks, prefix, road, installer, diagnostic_installer, dialogs_ex
         results = RESULTS_DIR + "\\uninstall.txt"
         done = run_nsis(prefix, road, [uninstaller, "/S", "/RESULTS=" + results, "_?=" + INSTALL_DIR], out)
         if check_exit(checks, "uninstall: the silent uninstaller ends with 0", done):
-            check_each_result(checks, "uninstall", read_results(prefix.unix_path(results)), SILENT_UNINSTALL_RESULTS)
+            check_each_result(checks, "uninstall", read_results(prefix, results), SILENT_UNINSTALL_RESULTS)
             checks.check("uninstall: JQDRV2K3.INF removed",
                          not os.path.exists(prefix.unix_path(INSTALL_DIR + "\\JQDRV2K3.INF")))
     else:
@@ -290,7 +303,7 @@ def amd64_road(checks, prefix, road, installer, diagnostic_installer, dialogs_ex
         results = RESULTS_DIR + "\\odd-folder.txt"
         done = run_nsis(prefix, road, [diagnostic_installer, "/S", "/RESULTS=" + results, "/D=" + ODD_DIR], out)
         if check_exit(checks, "odd folder: the diagnostic installer ends with 0", done):
-            got = read_results(prefix.unix_path(results)) or []
+            got = read_results(prefix, results) or []
             checks.check("odd folder: SetTargetDir 0 and CreateRootDevice 1",
                          ("SetTargetDir", "0") in got and ("CreateRootDevice", "1") in got, str(got))
             lines = trace_lines(done.stderr)
@@ -302,33 +315,21 @@ def amd64_road(checks, prefix, road, installer, diagnostic_installer, dialogs_ex
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--build", default=os.path.join(ROOT, "build", "win32"),
-                        help="the build directory (JQInst2k.dll, diagnostic/JQInst2k.dll, jqdialogs.exe)")
+    parser = arguments(__doc__, "the build directory (JQInst2k.dll, diagnostic/JQInst2k.dll, jqdialogs.exe)")
     parser.add_argument("--win32", default=os.path.join(ROOT, "build", "win32"),
                         help="on the amd64 road, the win32 build directory (the shipped JQInst2k.dll)")
-    parser.add_argument("--prefix", default=None,
-                        help="the Wine prefix to create (default BUILD/wine-nsis-x86, BUILD/wine-nsis on amd64)")
-    parser.add_argument("--keep-prefix", action="store_true",
-                        help="reuse an existing prefix instead of creating a fresh one")
-    options = parser.parse_args(argv[1:])
+    options = parser.parse_args(argv)
     # Every Wine program of the prefix must see the same display, even a
     # silent installer that shows nothing.
-    under_display("tests.nsis.run_nsis", argv[1:])
+    under_display()
 
     build = os.path.abspath(options.build)
     dll = os.path.join(build, "JQInst2k.dll")
     dialogs_exe = os.path.join(build, "jqdialogs.exe")
     road = ROADS.get(machine_type(dll), ROADS["i686"])
-    problem = loader_problem(road.check)
-    if problem:
-        return skip_all(problem)
-    missing = [tool for tool in ("makensis", road.wine) if not shutil.which(tool) and not os.path.exists(tool)]
-    missing += [path for path in ([dll, dialogs_exe] if road.name == "x86" else [dll]) if not os.path.exists(path)]
-    if missing:
-        print("missing: %s (install %s)" % (", ".join(missing), road.needs))
-        print("0 passed, 1 failed")
-        return 2
+    require_loader(road.check)
+    require_files([dll, dialogs_exe] if road.name == "x86" else [dll], "install " + road.needs,
+                  tools=("makensis", road.wine))
 
     checks = Checks()
     out = os.path.join(build, "nsis")
@@ -350,22 +351,19 @@ def main(argv):
             build_installer(checks, "x86-ansi", shipped_dll, "the shipped 32-bit DLL",
                             os.path.join(out, INSTALLER % "x86"))
         else:
-            checks.skip("makensis x86-ansi with the shipped 32-bit DLL", "no %s (build the win32 preset)" % shipped_dll)
+            print("SKIP makensis x86-ansi with the shipped 32-bit DLL: no %s (build the win32 preset)" % shipped_dll)
     print("installers built in %.1f s" % (time.time() - started))
 
-    prefix = Prefix(os.path.abspath(options.prefix or os.path.join(build, road.prefix)), road.wine)
+    prefix = Prefix(os.path.join(build, road.prefix), road.wine)
 
     def set_up():
         for exe in (INSTALLER % road.name, DIAGNOSTIC_INSTALLER % road.name, UNINSTALLER):
             prefix.set_version(exe, "winxp")
         if road.name == "x86":
             seed_registry(prefix)
-        for folder in (RESULTS_DIR, INSTALL_DIR, DIAGNOSTIC_DIR, ODD_DIR):
-            shutil.rmtree(prefix.unix_path(folder), ignore_errors=True)
         os.makedirs(prefix.unix_path(RESULTS_DIR))
 
-    if not prepared(checks, prefix, set_up, keep=options.keep_prefix, wow64=road.wow64):
-        return 2
+    prepare(checks, prefix, set_up, wow64=road.wow64)
     runs = x86_road if road.name == "x86" else amd64_road
     try:
         runs(checks, prefix, road, installer, diagnostic_installer, dialogs_exe, out)
@@ -375,4 +373,4 @@ def main(argv):
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    exit_with(main)

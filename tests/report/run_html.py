@@ -1,6 +1,6 @@
 """The preview's HTML report, rendered in a real browser.
 
-    python3 -m tests.report.run_html [--preview PATH] [--logs DIR]
+    python3 -m tests.report.run_html [--preview PATH]
 
 For a few runs of the preview tool (the removal road as an administrator and
 not, Windows 98, the installation road) it writes the HTML and the JSON
@@ -8,26 +8,22 @@ report, renders the page with headless Chromium (Debian's chromium), and
 checks in the rendered DOM that the page's counts are the JSON report's,
 that every dialog shows the answer given and every trace left its reason,
 and that the page is self-contained (no script, nothing fetched). A
-screenshot of each page is kept in the logs folder.
+screenshot of each page is kept in build/test-logs/.
 
 Prints one line per check and "N passed, N failed"; without Chromium it
 says so and runs nothing. Python 3 standard library only.
 """
 
-import argparse
 import html
 import json
 import os
 import re
 import shutil
 import subprocess
-import sys
 import tempfile
 
 from tests.installers import Checks
-from tests.wine import cannot_start, skip_all
-
-ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+from tests.wine import ROOT, SkipAll, arguments, exit_with, require_files
 
 RUNS = [
     ("removal", []),
@@ -35,13 +31,6 @@ RUNS = [
     ("windows-98", ["--windows", "98", "RemoveUsbDevices", "RemoveRootDevice"]),
     ("installation", ["--file", "C:\\JQ\\JQDRV2K3.INF", "InitModule", "CreateRootDevice=C:\\JQ", "NeedReboot"]),
 ]
-
-
-def browser():
-    for name in ("chromium", "chromium-browser"):
-        if shutil.which(name):
-            return shutil.which(name)
-    return None
 
 
 def chromium(exe, *args):
@@ -97,22 +86,21 @@ def check_run(checks, exe, preview, logs, work, name, args):
 
 
 def main(argv):
-    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser = arguments(__doc__)
     parser.add_argument("--preview", default=os.path.join(ROOT, "build", "native", "jqpreview"))
-    parser.add_argument("--logs", default=os.path.join(ROOT, "build", "test-logs"))
-    options = parser.parse_args(argv[1:])
-    exe = browser()
+    options = parser.parse_args(argv)
+    exe = shutil.which("chromium") or shutil.which("chromium-browser")
     if not exe:
-        return skip_all("chromium is not installed (Debian package chromium)")
-    if not os.path.exists(options.preview):
-        return cannot_start("missing: %s (build the native preset)" % options.preview)
-    os.makedirs(options.logs, exist_ok=True)
+        raise SkipAll("chromium is not installed (Debian package chromium)")
+    require_files([options.preview], "build the native preset")
+    logs = os.path.join(ROOT, "build", "test-logs")
+    os.makedirs(logs, exist_ok=True)
     checks = Checks()
     with tempfile.TemporaryDirectory() as work:
         for name, args in RUNS:
-            check_run(checks, exe, os.path.abspath(options.preview), os.path.abspath(options.logs), work, name, args)
+            check_run(checks, exe, os.path.abspath(options.preview), logs, work, name, args)
     return checks.summary()
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    exit_with(main)
