@@ -42,13 +42,8 @@ HOST_EXE = "jqhost.exe"
 DEVREG_EXE = "devreg.exe"
 CASE_TIMEOUT = 120
 
-VERSIONS = {  # Wine's name: what GetVersionExA then reports
-    "win98": "4.10",
-    "winme": "4.90",
-    "win2k": "5.0",
-    "winxp": "5.1",
-    "win7": "6.1",
-}
+# Wine's name: what GetVersionExA then reports
+VERSIONS = {"win98": "4.10", "winme": "4.90", "win2k": "5.0", "winxp": "5.1", "win7": "6.1"}
 
 
 def devreg(wine, build, command, operands):
@@ -91,39 +86,26 @@ def below(key, ancestor):
 
 
 class Snapshot:
-    """The registry after a run, read a subtree at a time: a key is looked up
-    in the tree of its parent, and a tree read once answers for every key
-    below it. Each `reg query` is a Wine process, so few large reads are
-    much faster than one per key."""
+    """The registry after a run, of the keys given and everything below them.
+    A key is looked up in the tree of its parent, read shallowest first, so
+    that a tree read once answers for every key below it: each `reg query`
+    is a Wine process, and few large reads are much faster than one per key."""
 
-    def __init__(self, wine):
-        self.wine = wine  # a tests.wine.Prefix
-        self.read = []   # the keys whose trees are in `found`
+    def __init__(self, wine, keys):
+        read = []
         self.found = {}  # full_key(key) -> {value name: data}
-
-    def prepare(self, keys):
-        """Reads the trees the keys need, shallowest first, so that one read
-        covers the keys below it."""
         for key in sorted((full_key(k) for k in keys), key=lambda k: k.count("\\")):
-            self._cover(key)
-
-    def _cover(self, key):
-        if any(below(key, root) for root in self.read):
-            return
-        parent = key.rsplit("\\", 1)[0] if "\\" in key else key
-        self.read.append(parent)
-        self.found.update(self.wine.tree(parent))
+            if not any(below(key, root) for root in read):
+                parent = key.rsplit("\\", 1)[0] if "\\" in key else key
+                read.append(parent)
+                self.found.update(wine.tree(parent))
 
     def has_key(self, key):
-        key = full_key(key)
-        self._cover(key)
-        return key in self.found
+        return full_key(key) in self.found
 
     def value(self, key, name):
         """The data of a value as `reg query` shows it, or None."""
-        key = full_key(key)
-        self._cover(key)
-        return self.found.get(key, {}).get(name.lower())
+        return self.found.get(full_key(key), {}).get(name.lower())
 
 
 # --- what the host and Wine write ---------------------------------------------------
@@ -181,12 +163,10 @@ def first_difference(expected, actual, truncated):
 
 def device_ids(case):
     """The enumerators and device ids whose nodes the case removes."""
-    ids = [instance.rsplit("\\", 1)[0] for instance, _, _ in case.devices] + case.device_cleanup
-    unique = []
-    for device_id in ids:
-        if device_id.lower() not in [u.lower() for u in unique]:
-            unique.append(device_id)
-    return unique
+    unique = {}  # lower case: the first spelling
+    for device_id in [instance.rsplit("\\", 1)[0] for instance, _, _ in case.devices] + case.device_cleanup:
+        unique.setdefault(device_id.lower(), device_id)
+    return list(unique.values())
 
 
 def check_devices(case, wine, build):
@@ -315,9 +295,8 @@ def run_prepared_case(case, wine, build, inf_dir):
         if missing is not None:
             problems.append("trace line missing or out of order: %r" % missing)
 
-    after = Snapshot(wine)
     seeded = seeded_keys(case) if case.keep_seed else []
-    after.prepare(case.present + case.absent + [key for key, _ in case.values] + [key for key, _ in seeded])
+    after = Snapshot(wine, case.present + case.absent + [key for key, _ in case.values] + [key for key, _ in seeded])
     for key in case.present:
         if not after.has_key(key):
             problems.append("key missing afterwards: " + key)
