@@ -138,25 +138,18 @@ def under_display():
 DEBUGSTR = re.compile(r'OutputDebugStringA "(.*)"(\.\.\.)?\s*$')  # "...": Wine cut the text short
 
 
+ESCAPE = re.compile(r"\\(x[0-9a-fA-F]{2}|.)")
+SIMPLE_ESCAPES = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
+
+
 def unescape(text, wine):
     """Undo the escaping of a quoted field: Wine's debugstr (\\xNN too) or the host's."""
-    out, i = [], 0
-    simple = {"n": "\n", "r": "\r", "t": "\t", '"': '"', "\\": "\\"}
-    while i < len(text):
-        c = text[i]
-        if c == "\\" and i + 1 < len(text):
-            nxt = text[i + 1]
-            if nxt in simple:
-                out.append(simple[nxt])
-                i += 2
-                continue
-            if wine and nxt == "x" and i + 4 <= len(text):
-                out.append(chr(int(text[i + 2:i + 4], 16)))
-                i += 4
-                continue
-        out.append(c)
-        i += 1
-    return "".join(out)
+    def one(match):
+        code = match.group(1)
+        if code in SIMPLE_ESCAPES:
+            return SIMPLE_ESCAPES[code]
+        return chr(int(code[1:], 16)) if wine and len(code) == 3 else match.group(0)
+    return ESCAPE.sub(one, text)
 
 
 def debugstr_lines(stderr):
