@@ -27,18 +27,6 @@ SEEDED_KEYS = ([settings + "\\" + name for settings in (SETTINGS_NT5, SETTINGS_O
                + [OEM + "\\" + VENDOR_IDS[0], OEM + "\\" + OTHER_ID])
 
 
-def cleaned_keys(nt5):
-    """The seeded keys a removal deletes on Windows 2000/XP (nt5) or on 7."""
-    settings = SETTINGS_NT5 if nt5 else SETTINGS_OTHER
-    return [settings + "\\" + name for name in VENDOR_IDS] + [OEM + "\\" + VENDOR_IDS[0]]
-
-
-def kept_keys(nt5):
-    """The seeded keys every removal leaves."""
-    cleaned = cleaned_keys(nt5)
-    return [key for key in SEEDED_KEYS if key not in cleaned]
-
-
 ENUM_ROOT = "HKLM\\System\\CurrentControlSet\\Enum\\Root"
 ROOT_HARDWARE_ID = "root\\jq_pilotdeck"
 
@@ -128,10 +116,12 @@ def check_cleaned(checks, prefix, run, nt5):
     the vendor's keys that Windows reads deleted, the other seeded keys kept."""
     devices = root_devices(prefix)
     checks.check("%s: no root device left in the registry" % run, not devices, str(devices))
-    left = [key for key in cleaned_keys(nt5) if prefix.has_key(key)]
+    settings = SETTINGS_NT5 if nt5 else SETTINGS_OTHER
+    cleaned = [settings + "\\" + name for name in VENDOR_IDS] + [OEM + "\\" + VENDOR_IDS[0]]
+    left = [key for key in cleaned if prefix.has_key(key)]
     checks.check("%s: the vendor's %s and OEM keys deleted" % (
         run, "XP joystick settings" if nt5 else "joystick settings (<FixedKey>)"), not left, "left: %s" % left)
-    gone = [key for key in kept_keys(nt5) if not prefix.has_key(key)]
+    gone = [key for key in SEEDED_KEYS if key not in cleaned and not prefix.has_key(key)]
     checks.check("%s: the other vendor's keys and the settings %s does not read kept" % (run, "XP" if nt5 else "7"),
                  not gone, "deleted: %s" % gone)
 
@@ -146,10 +136,7 @@ class DialogRun:
     def seen(self, step):
         """The SEEN line of step n, without its prefix; None when not seen."""
         prefix = "SEEN %d " % step
-        for line in self.lines:
-            if line.startswith(prefix):
-                return line[len(prefix):]
-        return None
+        return next((line[len(prefix):] for line in self.lines if line.startswith(prefix)), None)
 
     def result(self):
         """The closing line, with whatever was unexpected or missing."""
