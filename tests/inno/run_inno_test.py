@@ -147,7 +147,7 @@ def run_setup(checks, prefix, setup, log, run):
     device are checked too)."""
     done = prefix.finish([setup, "/VERYSILENT", "/SUPPRESSMSGBOXES", "/NORESTART", "/LOG=" + log, "/DIR=" + APP_DIR],
                          RUN_TIMEOUT)
-    code = done and done.returncode
+    code = done.returncode if done else None
     ok = checks.check("%s: the setup ends with 0" % run, code == 0, "exit code %s" % code)
     check_results(checks, run, logged_results(prefix.unix_path(log)), SETUP_RESULTS)
     if ok:
