@@ -222,8 +222,7 @@ def main(argv):
     for name in REGISTRY_FILES:
         shutil.copyfile(os.path.join(base, name), os.path.join(work, "fresh-" + name))
 
-    passed = failed = 0
-    compared = 0
+    passed = failed = compared = 0
     for machine in machines:
         exported = key_lines(os.path.join(ROOT, machine.reg))
         try:

@@ -7,8 +7,8 @@ vendor's keys (machines.py), must delete the vendor's keys and nothing else.
 
 BUILD holds JQInst2k.dll, jqhost.exe and regseed.exe, all of one machine
 type: the win32 build runs under wine32, an x86_64 build under wine64. One
-Wine prefix (in BUILD/wine-hostile) is made per run and copied afresh for every machine, so that no
-machine sees another's keys. For each machine:
+Wine prefix (in BUILD/wine-hostile) is made per run and copied afresh for
+every machine, so that no machine sees another's keys. For each machine:
 
   1. the .reg text is imported and the regseed commands run;
   2. the whole of HKEY_LOCAL_MACHINE is read from the prefix's system.reg,
